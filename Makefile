@@ -1,0 +1,27 @@
+# Thin wrapper over CMake.
+#   make run    builds everything and converts the bundled sample to PNG
+#   make test   builds everything and runs the test suite
+# SANITIZE=1 builds with AddressSanitizer and UBSan into build-asan/.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+ifeq ($(SANITIZE),1)
+BUILD := build-asan
+CMAKE_FLAGS += -DKXFPX_SANITIZE=ON -DKXFPX_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
+endif
+
+.PHONY: all configure run test clean
+
+all: configure
+	cmake --build $(BUILD) -j $(JOBS) -- --no-print-directory
+
+configure:
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+
+run: all
+	./$(BUILD)/bin/fpxconv
+
+test: all
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+clean:
+	rm -rf build build-asan
