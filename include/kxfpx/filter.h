@@ -28,6 +28,10 @@ KX_API int16_t LoadString(uint64_t module, int16_t id, char *buffer, int32_t max
 KX_API void fltLoadPointers(SharedLib *lib);
 KX_API void dummy_function(void);
 
+/* Profile-driven settings. */
+KX_API int32_t xLoadProfile(FilterSetup *setup, int32_t fonts, int32_t colours);
+KX_API int32_t SetDriverMode(int32_t driver, FilterSetup *setup);
+
 /* Exported data. */
 KX_API extern int32_t nTitle;
 KX_API extern int32_t FileType;
