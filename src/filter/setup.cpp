@@ -1,0 +1,139 @@
+// The setup entries: xCreateSetup makes a FilterSetup in one zero-filled
+// movable block and configures it from the filter's profile or from the
+// defaults; xDestroySetup frees it. Also the version and options-size
+// queries and the default settings shared with the profile code.
+#include <kxfpx/codes.h>
+#include <kxfpx/filter.h>
+#include <kxfpx/memory.h>
+#include <kxfpx/profile.h>
+#include <kxfpx/strings.h>
+
+#include <cstddef>
+#include <cstring>
+
+#include "filter/filter_codes.h"
+#include "port/field_copy.h"
+#include "port/global_lock.h"
+
+namespace {
+
+using namespace kxfpx::filter;
+
+// Room for the whole record: its fixed part plus the options block.
+static_assert(offsetof(FilterSetup, options) + kOptionsSize == sizeof(FilterSetup),
+              "the setup block is the record followed by its options");
+
+// Reading a found profile (the mode name, then xLoadProfile for the driver,
+// colours and fonts) arrives with the profile-driven settings. Until then a
+// profile that was found is treated like a missing one: the setup gets the
+// defaults. Making this true is the whole change that turns the reading on.
+constexpr bool kReadFoundProfile = false;
+
+// The profile name to look for: the host's name when it gives one, else the
+// library's file name without directory and last extension, plus ".ini".
+void choose_profile_name(FilterSetup &setup, const char *profileName)
+{
+    if (profileName && *profileName) {
+        kxfpx::copy_field(setup.profileName, profileName);
+        return;
+    }
+    // s_getname writes at most the whole library path, so a buffer the size
+    // of import_szDLLName always holds it (plus the terminator).
+    char stem[sizeof import_szDLLName + 1];
+    char libraryPath[sizeof import_szDLLName + 1];
+    kxfpx::copy_field(libraryPath, import_szDLLName);
+    s_getname(stem, libraryPath);
+    kxfpx::copy_field(setup.profileName, stem);
+    const size_t used = std::strlen(setup.profileName);
+    kxfpx::copy_text(setup.profileName + used, sizeof setup.profileName - used, kProfileExtension);
+}
+
+// Fills the setup from the profile found at setup.profileName. Returns false
+// when the chosen mode section has no "Driver", which fails the setup.
+bool load_found_profile(FilterSetup &setup, const char *modeName)
+{
+    if (modeName && *modeName) {
+        kxfpx::copy_field(setup.modeName, modeName);
+    } else {
+        char key[kStringBufferSize];
+        LoadString(hInst, kStrModeKey, key, sizeof key);
+        GetPrivateProfileString(szIM_Filter, key, "", setup.modeName, sizeof setup.modeName,
+                                setup.profileName);
+        // A value as long as the buffer arrives without a terminator.
+        setup.modeName[sizeof setup.modeName - 1] = '\0';
+    }
+    return xLoadProfile(&setup, 1, 1) != 0;
+}
+
+} // namespace
+
+extern "C" {
+
+KX_API HGLOBAL xCreateSetup(uint64_t module, const char *profileName, const char *modeName)
+{
+    hInst = module;
+    strupr(szIM_Filter);
+
+    HGLOBAL handle =
+        GlobalAlloc(kSetupAllocFlags, offsetof(FilterSetup, options) + GetOptionsSize());
+    if (!handle)
+        return nullptr;
+    bool keep = true;
+    {
+        kxfpx::LockedHandle lock(handle);
+        FilterSetup &setup = *lock.as<FilterSetup>();
+        setup.magic = KX_SETUP_MAGIC;
+        choose_profile_name(setup, profileName);
+        if (GetProfileDirectory(setup.profileName, import_szDLLName) != 0 || !kReadFoundProfile) {
+            setup.profileName[0] = '\0';
+            xUseDefaultSettings(&setup);
+        } else {
+            keep = load_found_profile(setup, modeName);
+        }
+    }
+    if (!keep)
+        return GlobalFree(handle);
+    return handle;
+}
+
+KX_API int32_t xDestroySetup(HGLOBAL setup)
+{
+    if (!GlobalLock(setup))
+        return KX_BAD_HANDLE;
+    GlobalUnlock(setup);
+    GlobalFree(setup);
+    return KX_OK;
+}
+
+// There is no setup dialog.
+KX_API int32_t xEditSetup(void) { return KX_OK; }
+
+KX_API uint32_t QORGetFilterVersion(void) { return KX_FILTER_VERSION; }
+
+KX_API int32_t GetOptionsSize(void) { return kOptionsSize; }
+
+KX_API int32_t qorSetOptions(FilterSetup *setup)
+{
+    char key[kStringBufferSize];
+    LoadString(hInst, kStrResolutionKey, key, sizeof key);
+    setup->options.resolutionChoice = static_cast<int16_t>(
+        GetPrivateProfileInt(setup->modeName, key, kDefaultResolution, setup->profileName));
+    return 1;
+}
+
+KX_API int32_t xUseDefaultSettings(FilterSetup *setup)
+{
+    setup->modeName[0] = '\0';
+    kxfpx::copy_field(setup->driverName, szIM_Filter);
+    const size_t used = std::strlen(setup->driverName);
+    kxfpx::copy_text(setup->driverName + used, sizeof setup->driverName - used,
+                     kDefaultDriverSuffix);
+    LoadString(hInst, kStrFile, setup->colourTableSource, sizeof setup->colourTableSource);
+    if (setup->fileSpecBuffer)
+        std::strcpy(setup->fileSpecBuffer, kDefaultFileSpec);
+    setup->colourTableLength = 0;
+    setup->options.resolutionChoice = kDefaultResolution;
+    return qorSetOptions(setup);
+}
+
+} // extern "C"
