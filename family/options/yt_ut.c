@@ -1,11 +1,12 @@
-/* libyt_ut.so: the family's option library, a stand-in that keeps options
- * in two small tables in memory: the global options and one option set.
- * The option set "exists" as soon as any option was stored in it. */
+/* libyt_ut.so: the family's option library (stand-in). Options live in two
+ * small tables in memory, the global options and one option set, each a
+ * fixed array of (number, size, heap copy of the value); see yt_ut.h for the
+ * contract. One mutex guards both tables. */
 #include "yt_ut.h"
+
+#include <pthread.h>
 #include <stdlib.h>
 #include <string.h>
-
-enum { YT_MAX_OPTIONS = 32 };
 
 struct yt_option {
     int32_t number;
@@ -20,6 +21,7 @@ struct yt_table {
 
 static struct yt_table global_options;
 static struct yt_table option_set;
+static pthread_mutex_t tables_lock = PTHREAD_MUTEX_INITIALIZER;
 
 static struct yt_option *find(struct yt_table *t, int32_t number)
 {
@@ -29,63 +31,104 @@ static struct yt_option *find(struct yt_table *t, int32_t number)
     return NULL;
 }
 
+/* Removes an entry by moving the last one into its place. */
 static void remove_at(struct yt_table *t, struct yt_option *o)
 {
     free(o->value);
     *o = t->items[--t->count];
 }
 
+static void clear_table(struct yt_table *t)
+{
+    while (t->count)
+        remove_at(t, &t->items[0]);
+}
+
 static int32_t store(struct yt_table *t, int32_t number, const void *value, uint32_t size)
 {
+    int32_t result = YT_OK;
+    /* The copy is made outside the lock; a zero-size value still gets a
+     * distinct one-byte allocation so that "set" and "not set" differ. */
+    unsigned char *copy = NULL;
+    if (value) {
+        copy = malloc(size ? size : 1);
+        if (!copy)
+            return YT_NO_MEMORY;
+        memcpy(copy, value, size);
+    }
+
+    pthread_mutex_lock(&tables_lock);
     struct yt_option *o = find(t, number);
     if (!value) {
         if (o)
             remove_at(t, o);
-        return 0;
-    }
-    unsigned char *copy = malloc(size ? size : 1);
-    if (!copy)
-        return -1;
-    memcpy(copy, value, size);
-    if (!o) {
-        if (t->count == YT_MAX_OPTIONS) {
-            free(copy);
-            return -1;
-        }
+    } else if (o) {
+        free(o->value);
+        o->value = copy;
+        o->size = size;
+        copy = NULL;
+    } else if (t->count == YT_MAX_OPTIONS) {
+        result = YT_FULL;
+    } else {
         o = &t->items[t->count++];
         o->number = number;
-    } else {
-        free(o->value);
+        o->value = copy;
+        o->size = size;
+        copy = NULL;
     }
-    o->value = copy;
-    o->size = size;
-    return 0;
+    pthread_mutex_unlock(&tables_lock);
+    free(copy);
+    return result;
 }
 
 int32_t HostGetGlobalOption(int32_t option, void *value, uint32_t size)
 {
-    struct yt_option *o = find(&global_options, option);
-    if (!o || !value || size < o->size)
-        return -1;
-    memcpy(value, o->value, o->size);
-    return 0;
+    if (!value)
+        return YT_BAD_ARGUMENT;
+    int32_t result = YT_NOT_SET;
+    pthread_mutex_lock(&tables_lock);
+    const struct yt_option *o = find(&global_options, option);
+    if (o) {
+        if (o->size > size) {
+            result = YT_TOO_SMALL;
+        } else {
+            memcpy(value, o->value, o->size);
+            memset((unsigned char *)value + o->size, 0, size - o->size);
+            result = YT_OK;
+        }
+    }
+    pthread_mutex_unlock(&tables_lock);
+    return result;
 }
 
 void *HostGetGlobalOptionSet(void)
 {
-    return option_set.count ? &option_set : NULL;
+    pthread_mutex_lock(&tables_lock);
+    void *set = option_set.count ? &option_set : NULL;
+    pthread_mutex_unlock(&tables_lock);
+    return set;
 }
 
 int32_t HostGetOption(void *set, int32_t option, void *value, uint32_t *size)
 {
-    if (!set || !value || !size)
-        return -1;
-    struct yt_option *o = find((struct yt_table *)set, option);
-    if (!o || *size < o->size)
-        return -1;
-    memcpy(value, o->value, o->size);
-    *size = o->size;
-    return 0;
+    /* Only the one option set this library hands out is accepted, so a stray
+     * pointer is refused instead of being read as a table. */
+    if (set != (void *)&option_set || !value || !size)
+        return YT_BAD_ARGUMENT;
+    int32_t result = YT_NOT_SET;
+    pthread_mutex_lock(&tables_lock);
+    const struct yt_option *o = find(&option_set, option);
+    if (o) {
+        if (o->size > *size) {
+            result = YT_TOO_SMALL;
+        } else {
+            memcpy(value, o->value, o->size);
+            result = YT_OK;
+        }
+        *size = o->size;
+    }
+    pthread_mutex_unlock(&tables_lock);
+    return result;
 }
 
 int32_t HostSetGlobalOption(int32_t option, const void *value, uint32_t size)
@@ -98,10 +141,36 @@ int32_t HostSetOption(int32_t option, const void *value, uint32_t size)
     return store(&option_set, option, value, size);
 }
 
+int32_t HostSetFileHook(void (*hook)(void))
+{
+    if (!hook)
+        return store(&global_options, YT_OPTION_FILE_HOOK, NULL, 0);
+    unsigned char bytes[sizeof hook];
+    memcpy(bytes, &hook, sizeof hook);
+    return store(&global_options, YT_OPTION_FILE_HOOK, bytes, sizeof bytes);
+}
+
+int32_t HostSetTempDirectory(const char *directory)
+{
+    if (!directory)
+        return store(&option_set, YT_OPTION_TEMP_DIR, NULL, 0);
+    size_t length = strlen(directory);
+    if (length > UINT32_MAX - YT_TEMP_DIR_TEXT_OFFSET - 1)
+        return YT_BAD_ARGUMENT;
+    size_t size = YT_TEMP_DIR_TEXT_OFFSET + length + 1;
+    unsigned char *block = calloc(1, size);
+    if (!block)
+        return YT_NO_MEMORY;
+    memcpy(block + YT_TEMP_DIR_TEXT_OFFSET, directory, length + 1);
+    int32_t result = store(&option_set, YT_OPTION_TEMP_DIR, block, (uint32_t)size);
+    free(block);
+    return result;
+}
+
 void HostClearOptions(void)
 {
-    while (global_options.count)
-        remove_at(&global_options, &global_options.items[0]);
-    while (option_set.count)
-        remove_at(&option_set, &option_set.items[0]);
+    pthread_mutex_lock(&tables_lock);
+    clear_table(&global_options);
+    clear_table(&option_set);
+    pthread_mutex_unlock(&tables_lock);
 }
