@@ -4,6 +4,8 @@
 // locks the handle for its own duration only.
 #pragma once
 
+#include <kxfpx/memory.h>
+#include <kxfpx/qorfile.h>
 #include <kxfpx/records.h>
 
 #include <cstdint>
@@ -54,3 +56,65 @@ struct QorFileRec {
 // Buffer size of a path-opened file and of every storage and stream record
 // of such a file.
 constexpr int32_t kQorBufferSize = 12288;
+
+// Internals shared by the stages of the I/O layer (open/close, buffered
+// read/write/seek, fill/flush, typed and record I/O).
+namespace kxio {
+
+constexpr int32_t kMemoryBlockMark = -1; // nextOffset of a memory block
+constexpr uint8_t kEndMarker = 0xFF;     // appended when a written memory block closes
+constexpr int16_t kLineCrLf = 0;         // lineFormat values
+constexpr int16_t kLineCr = 1;
+constexpr int16_t kLineLf = 2;
+constexpr int16_t kBigEndian = 1;        // dataFormat: most significant byte first
+constexpr int16_t kFixedPoint = 1;       // floatFormat: 16.16 fixed point
+constexpr int32_t kObjectFailed = -9;    // host stream object: read failed
+
+// Pins a QorFile record for the duration of one operation.
+class RecordLock {
+public:
+    explicit RecordLock(QorFile handle)
+        : handle_(handle), rec_(static_cast<QorFileRec *>(GlobalLock(handle)))
+    {
+    }
+    ~RecordLock()
+    {
+        if (rec_)
+            GlobalUnlock(handle_);
+    }
+    RecordLock(const RecordLock &) = delete;
+    RecordLock &operator=(const RecordLock &) = delete;
+
+    QorFileRec *get() const { return rec_; }
+    QorFileRec *operator->() const { return rec_; }
+    QorFileRec &operator*() const { return *rec_; }
+    explicit operator bool() const { return rec_ != nullptr; }
+
+private:
+    QorFile handle_;
+    QorFileRec *rec_;
+};
+
+// The source a record stands for. Callback mode wins over everything (a
+// Compound File stream is a callback record); object mode is a record that
+// holds a host stream object but no callback.
+inline bool is_callback(const QorFileRec &r) { return r.hostIo != nullptr; }
+inline bool is_object(const QorFileRec &r) { return !r.hostIo && r.hostHandle; }
+inline bool is_memory(const QorFileRec &r) { return !r.stream && r.nextOffset == kMemoryBlockMark; }
+inline bool has_write_access(uint32_t mode) { return (mode & 0x3u) != 0; } // write or read-write bit
+inline QorHostStream *host_object(const QorFileRec &r)
+{
+    return static_cast<QorHostStream *>(r.hostHandle);
+}
+
+// Size of a stdio stream: note the position, seek to the end, seek back.
+// -1 when the stream cannot seek (a pipe, a terminal).
+int32_t measure_end(FILE *stream);
+
+// Grows a memory block by `extra` bytes past bufLimit (GlobalReAlloc, flags
+// 0), rewrites the caller's data pointer and bufLimit. False when the new
+// size does not fit a signed 32-bit index (the block is left as it was) or
+// when the heap refuses it (the block is then gone; see the definition).
+bool grow_memory_block(QorFileRec &rec, uint64_t extra);
+
+} // namespace kxio
