@@ -87,9 +87,11 @@ KX_API int32_t GetProfileDirectory(char *name, const char *libraryPath)
         std::snprintf(name, kProfileNameSize, "%.*s%s", static_cast<int>(length < room ? length : room),
                       part, kProfileExtension);
     }
-    // A name that fills its buffer cannot be written back with any prefix,
-    // nor even as it is: no candidate can be used.
-    if (::strnlen(name, kProfileNameSize) >= kProfileNameSize)
+    // An empty name names no file (INIDIR alone would open as a directory),
+    // and a name that fills its buffer cannot be written back with any
+    // prefix, nor even as it is: neither has a usable candidate.
+    const size_t name_length = ::strnlen(name, kProfileNameSize);
+    if (name_length == 0 || name_length >= kProfileNameSize)
         return 1;
     // The candidates are built from a copy: a successful try overwrites name.
     char bare[kProfileNameSize];
