@@ -51,6 +51,15 @@ struct QorFileRec {
     uint32_t entryIndex;        // writer: this entry's directory index
     uint8_t **dirHolder;        // writer: the shared in-memory directory
     QorFile outFile;            // writer: the file being written
+    // Compound File cursors (added after the fields above): where the last
+    // read or append stopped in this stream's sector chain, so that
+    // sequential access never walks a chain from its start again.
+    uint32_t chainIndex;        // stream: index in its chain of chainSector
+    uint32_t chainSector;       // stream: sector number at chainIndex
+    uint32_t miniChainIndex;    // mini stream read: index in the mini stream's chain
+    uint32_t miniChainSector;   // mini stream read: sector number at miniChainIndex
+    uint32_t cursorFlags;       // which of the two cursors above are valid
+    void *cfbShared;            // state shared by a root and its storages and streams
 };
 
 // Buffer size of a path-opened file and of every storage and stream record
