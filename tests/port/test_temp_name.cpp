@@ -1,0 +1,217 @@
+// QORGetTempFileName with and without the host's options: the file hook of
+// global option 67 answering 0 or not, the temporary directory of option
+// 0x52A37 (text from byte 8 of its block), and the fall-back to /tmp.
+#include <kxfpx/qorfile.h>
+#include <kxfpx/sharedlib.h>
+
+#include <gtest/gtest.h>
+#include <options/yt_ut.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "port/scoped_env.h"
+#include "support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr size_t kNameBuffer = 260;
+constexpr int32_t kTempDirOption = 0x52A37;
+constexpr size_t kTempDirBlock = 264;
+// tempnam with no prefix: "<dir>/file" and six more characters.
+constexpr size_t kTempnamTail = std::strlen("/file") + 6;
+
+struct HookLog {
+    int calls = 0;
+    int32_t answer = 0;
+    QorHostStream **object_slot = nullptr;
+    QorHostStream *object_on_entry = reinterpret_cast<QorHostStream *>(1);
+    char *path = nullptr;
+    uint32_t mode = 99;
+    QorHostStream *hand_over = nullptr;  // stored in the slot when answering 0
+    int closes = 0;
+};
+HookLog hook_log;
+
+int32_t recording_hook(QorHostStream **object, char *path, uint32_t mode)
+{
+    ++hook_log.calls;
+    hook_log.object_slot = object;
+    hook_log.object_on_entry = *object;
+    hook_log.path = path;
+    hook_log.mode = mode;
+    std::strcpy(path, "written by the hook");
+    if (hook_log.answer == 0)
+        *object = hook_log.hand_over;
+    return hook_log.answer;
+}
+
+int32_t counting_close(QorHostStream *)
+{
+    ++hook_log.closes;
+    return 0;
+}
+
+void install_hook(int32_t answer)
+{
+    hook_log = HookLog{};
+    hook_log.answer = answer;
+    ASSERT_EQ(HostSetFileHook(reinterpret_cast<void (*)()>(&recording_hook)), 0);
+}
+
+class TempName : public ::testing::Test {
+protected:
+    void SetUp() override { HostClearOptions(); }
+    void TearDown() override { HostClearOptions(); }
+
+    // One call with a buffer of 260 bytes pre-filled, plus a guard after it.
+    int32_t call()
+    {
+        bytes_.assign(kNameBuffer + 16, '#');
+        const int32_t result = QORGetTempFileName(1, 2, 3, bytes_.data());
+        for (size_t i = kNameBuffer; i < bytes_.size(); ++i)
+            EXPECT_EQ(bytes_[i], '#') << "written past the name buffer";
+        return result;
+    }
+    std::string name() const { return std::string(bytes_.data(), strnlen(bytes_.data(), kNameBuffer)); }
+    char *buffer() { return bytes_.data(); }
+
+    // tempnam prefers $TMPDIR over the directory it is given.
+    kxtest::ScopedEnv no_tmpdir_{"TMPDIR", nullptr};
+    std::vector<char> bytes_;
+};
+
+bool is_fresh_name_in(const std::string &name, const std::string &dir)
+{
+    return name.size() == dir.size() + kTempnamTail && name.rfind(dir + "/file", 0) == 0 &&
+           !kxtest::path_exists(name);
+}
+
+TEST_F(TempName, WithoutHostOptionsTheNameIsInTmp)
+{
+    ASSERT_EQ(HostGetGlobalOptionSet(), nullptr);
+    EXPECT_EQ(call(), 1);
+    EXPECT_TRUE(is_fresh_name_in(name(), "/tmp")) << name();
+}
+
+TEST_F(TempName, HookAnsweringZeroMeansNoName)
+{
+    install_hook(0);
+    kxtest::TempDir dir;
+    ASSERT_EQ(HostSetTempDirectory(dir.path().c_str()), 0);
+    EXPECT_EQ(call(), 0);
+    EXPECT_EQ(buffer()[0], '\0');
+    EXPECT_EQ(hook_log.calls, 1);
+    EXPECT_NE(hook_log.object_slot, nullptr);
+    EXPECT_EQ(hook_log.object_on_entry, nullptr);  // a zeroed word
+    EXPECT_EQ(hook_log.path, buffer());
+    EXPECT_EQ(hook_log.mode, 0u);
+}
+
+TEST_F(TempName, StreamObjectHandedOverByTheHookIsClosed)
+{
+    install_hook(0);
+    QorHostStream object{};
+    object.close = &counting_close;
+    hook_log.hand_over = &object;
+    EXPECT_EQ(call(), 0);
+    EXPECT_EQ(hook_log.closes, 1);
+}
+
+TEST_F(TempName, HookAnsweringNonZeroLetsTheNameBeMade)
+{
+    for (int32_t answer : {1, -1, 7}) {
+        SCOPED_TRACE(answer);
+        install_hook(answer);
+        EXPECT_EQ(call(), 1);
+        EXPECT_EQ(hook_log.calls, 1);
+        EXPECT_TRUE(is_fresh_name_in(name(), "/tmp")) << name();
+    }
+}
+
+TEST_F(TempName, HookOptionHoldingNullIsNoHook)
+{
+    const uint64_t zero = 0;
+    ASSERT_EQ(HostSetGlobalOption(YT_OPTION_FILE_HOOK, &zero, sizeof zero), 0);
+    EXPECT_EQ(call(), 1);
+    EXPECT_TRUE(is_fresh_name_in(name(), "/tmp")) << name();
+}
+
+TEST_F(TempName, HostDirectoryFromByteEightOfTheOption)
+{
+    kxtest::TempDir dir;
+    // The first eight bytes of the block are not part of the directory.
+    std::string block = "ABCDEFGH" + dir.path();
+    block.push_back('\0');
+    ASSERT_EQ(HostSetOption(kTempDirOption, block.data(), static_cast<uint32_t>(block.size())), 0);
+    EXPECT_EQ(call(), 1);
+    EXPECT_TRUE(is_fresh_name_in(name(), dir.path())) << name();
+
+    install_hook(3);  // a hook that lets names be made changes nothing
+    ASSERT_EQ(HostSetTempDirectory(dir.path().c_str()), 0);
+    EXPECT_EQ(call(), 1);
+    EXPECT_TRUE(is_fresh_name_in(name(), dir.path())) << name();
+}
+
+TEST_F(TempName, OptionSetWithoutTheDirectoryFallsBackToTmp)
+{
+    const int32_t other = 5;
+    ASSERT_EQ(HostSetOption(1234, &other, sizeof other), 0);
+    ASSERT_NE(HostGetGlobalOptionSet(), nullptr);
+    EXPECT_EQ(call(), 1);
+    EXPECT_TRUE(is_fresh_name_in(name(), "/tmp")) << name();
+}
+
+TEST_F(TempName, DirectoryOptionTooBigForTheBlockFallsBackToTmp)
+{
+    kxtest::TempDir dir;
+    std::vector<char> block(kTempDirBlock + 1, '\0');
+    std::memcpy(block.data() + 8, dir.path().c_str(), dir.path().size());
+    ASSERT_EQ(HostSetOption(kTempDirOption, block.data(), static_cast<uint32_t>(block.size())), 0);
+    EXPECT_EQ(call(), 1);
+    EXPECT_TRUE(is_fresh_name_in(name(), "/tmp")) << name();
+}
+
+TEST_F(TempName, DirectoryFillingTheWholeBlockStaysInsideIt)
+{
+    // 264 bytes with no NUL: the text is cut at the block's last byte; that
+    // folder does not exist, so tempnam picks /tmp itself.
+    std::vector<char> block(kTempDirBlock, 'a');
+    block[8] = '/';
+    ASSERT_EQ(HostSetOption(kTempDirOption, block.data(), static_cast<uint32_t>(block.size())), 0);
+    EXPECT_EQ(call(), 1);
+    EXPECT_TRUE(is_fresh_name_in(name(), "/tmp")) << name();
+}
+
+TEST_F(TempName, NameMustFitTheCallersBuffer)
+{
+    // A name is the folder plus 11 characters; 259 characters and the NUL
+    // fill the 260-byte buffer exactly, one more is refused with no name.
+    kxtest::TempDir root;
+    for (size_t dir_length : {size_t(248), size_t(249)}) {
+        SCOPED_TRACE(dir_length);
+        const std::string dir = root.path() + "/" + std::string(dir_length - root.path().size() - 1, 'l');
+        ASSERT_EQ(dir.size(), dir_length);
+        fs::create_directories(dir);
+        ASSERT_EQ(HostSetTempDirectory(dir.c_str()), 0);
+        const int32_t result = call();
+        if (dir.size() + kTempnamTail < kNameBuffer) {
+            EXPECT_EQ(result, 1);
+            EXPECT_TRUE(is_fresh_name_in(name(), dir)) << name();
+        } else {
+            EXPECT_EQ(result, 0);
+            EXPECT_EQ(buffer()[0], '\0');
+        }
+    }
+}
+
+TEST_F(TempName, NullBufferIsRefused)
+{
+    EXPECT_EQ(QORGetTempFileName(0, 0, 0, nullptr), 0);
+}
+
+} // namespace
