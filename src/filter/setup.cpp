@@ -23,12 +23,6 @@ using namespace kxfpx::filter;
 static_assert(offsetof(FilterSetup, options) + kOptionsSize == sizeof(FilterSetup),
               "the setup block is the record followed by its options");
 
-// Reading a found profile (the mode name, then xLoadProfile for the driver,
-// colours and fonts) arrives with the profile-driven settings. Until then a
-// profile that was found is treated like a missing one: the setup gets the
-// defaults. Making this true is the whole change that turns the reading on.
-constexpr bool kReadFoundProfile = false;
-
 // The profile name to look for: the host's name when it gives one, else the
 // library's file name without directory and last extension, plus ".ini".
 void choose_profile_name(FilterSetup &setup, const char *profileName)
@@ -84,7 +78,7 @@ KX_API HGLOBAL xCreateSetup(uint64_t module, const char *profileName, const char
         FilterSetup &setup = *lock.as<FilterSetup>();
         setup.magic = KX_SETUP_MAGIC;
         choose_profile_name(setup, profileName);
-        if (GetProfileDirectory(setup.profileName, import_szDLLName) != 0 || !kReadFoundProfile) {
+        if (GetProfileDirectory(setup.profileName, import_szDLLName) != 0) {
             setup.profileName[0] = '\0';
             xUseDefaultSettings(&setup);
         } else {
