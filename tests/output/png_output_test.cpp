@@ -1,0 +1,467 @@
+// The real output library, libzo_unx2.so, driven by the filter's device and
+// picture control in the order of an import: the PNG it writes is read back
+// with libpng and compared pixel by pixel with what the placement means
+// (upright, rotated, mirrored, scaled, sheared, clipped, indexed), and its
+// call log and its errors are checked.
+#include "output_fixture.h"
+#include "output/gdsf.h"
+
+#include <png.h>
+#include <zlib.h>
+
+#include <fstream>
+#include <functional>
+
+using namespace kxtest;
+
+namespace {
+
+constexpr uint64_t kMillimetresPerPixel = 0x3FD0EEEEEEEEEEEEULL;
+
+struct Image {
+    int32_t width = 0, height = 0, channels = 0;
+    std::vector<uint8_t> pixels; // rows of width * channels bytes
+    const uint8_t *at(int32_t x, int32_t y) const
+    {
+        return &pixels[(static_cast<size_t>(y) * width + x) * channels];
+    }
+};
+
+// Reads a PNG as it is stored: grey files with one channel, colour with three.
+bool read_png(const std::string &path, Image &out)
+{
+    png_image image = {};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str()))
+        return false;
+    const bool colour = image.format & PNG_FORMAT_FLAG_COLOR;
+    image.format = colour ? PNG_FORMAT_RGB : PNG_FORMAT_GRAY;
+    out.width = image.width;
+    out.height = image.height;
+    out.channels = colour ? 3 : 1;
+    out.pixels.resize(PNG_IMAGE_SIZE(image));
+    const bool ok = png_image_finish_read(&image, nullptr, out.pixels.data(), 0, nullptr);
+    png_image_free(&image);
+    return ok;
+}
+
+// A 70 x 46 test picture in which every pixel differs from its neighbours.
+Image pattern(int32_t channels)
+{
+    Image img;
+    img.width = 70;
+    img.height = 46;
+    img.channels = channels;
+    for (int32_t y = 0; y < img.height; ++y)
+        for (int32_t x = 0; x < img.width; ++x)
+            for (int32_t c = 0; c < channels; ++c)
+                img.pixels.push_back(static_cast<uint8_t>(x * 3 + y * 7 + c * 85));
+    return img;
+}
+
+// Three corner points of the band of `rows` rows starting at source row j0.
+using Placement = std::function<void(int32_t j0, int32_t rows, CoordPoint points[3])>;
+
+struct Drawing {
+    CoordRect extent;
+    Placement place;
+    int32_t band_rows = 7;
+    const uint8_t *grey_table = nullptr; // entries r, g, b for indexed sources
+    bool clip = false;
+    CoordPoint clip_polygon[4] = {};
+};
+
+class PngOutput : public OutputTest {
+protected:
+    void SetUp() override
+    {
+        OutputTest::SetUp();
+        unsetenv("KXFPX_OUTPUT_LOG");
+        std::strcpy(setup_->outputName, dir_.file("out.png").c_str());
+        ASSERT_NE(open_library("libzo_unx2.so"), nullptr);
+    }
+    void TearDown() override
+    {
+        unsetenv("KXFPX_OUTPUT_LOG");
+        OutputTest::TearDown();
+    }
+
+    // The import's sequence of calls, drawing `src` in bands.
+    int32_t draw(const Image &src, const Drawing &d)
+    {
+        GdsfHandle *g = setup_->gdsf;
+        int32_t result = OpenDevice(setup_.get());
+        if (result != 0)
+            return result;
+        const uint8_t black[3] = {0, 0, 0};
+        BeginPic(setup_.get(), "PICTURE 1");
+        SetBackgroundColor(setup_.get(), black);
+        SetOutputParameterA(g, 32);
+        SetOutputParameterB(g, 8);
+        SetOutputParameterC(g, 32);
+        SetPictureExtent(g, &d.extent);
+        SetScaling(g, 1, kMillimetresPerPixel);
+        SetViewport(setup_.get(), 0, &d.extent, 1);
+        result = BeginPicBody(setup_.get());
+        SetBodyRectangle(g, &d.extent);
+        if (d.clip) {
+            BeginRegion(g, 1);
+            Polygon(g, 4, d.clip_polygon);
+            EndRegion(g);
+            SetRegionIndicator(g, 1, 2);
+        }
+        const int32_t format = src.channels == 1 ? KX_PIXELS_INDEX8 : KX_PIXELS_RGB24;
+        if (d.grey_table)
+            SetColorTable(setup_.get(), 0, 256, d.grey_table);
+        CoordPoint points[3];
+        d.place(0, src.height, points);
+        const int32_t whole[2] = {src.width, src.height};
+        BeginImage(g, points, whole, format, 1, 1, 3, 0);
+        const size_t row = static_cast<size_t>(src.width) * src.channels;
+        const size_t stride = (row + 3) & ~size_t{3};
+        std::vector<uint8_t> band;
+        for (int32_t j0 = 0; j0 < src.height; j0 += d.band_rows) {
+            const int32_t rows = std::min(d.band_rows, src.height - j0);
+            band.assign(stride * rows, 0xEE); // padding bytes must not show
+            for (int32_t j = 0; j < rows; ++j)
+                std::memcpy(&band[j * stride], src.at(0, j0 + j), row);
+            d.place(j0, rows, points);
+            const int32_t size[2] = {src.width, rows};
+            ImageRows(g, points, size, format, 1, band.data());
+        }
+        EndImage(g);
+        EndPic(setup_.get());
+        const int32_t closed = CloseDevice(setup_.get());
+        return result != 0 ? result : closed;
+    }
+
+    Image output()
+    {
+        Image out;
+        EXPECT_TRUE(read_png(setup_->outputName, out)) << setup_->outputName;
+        return out;
+    }
+
+    TempDir dir_;
+};
+
+void upright(int32_t H, int32_t W, int32_t j0, int32_t rows, CoordPoint p[3])
+{
+    p[0] = {0, H - j0};
+    p[1] = {W, H - j0 - rows};
+    p[2] = {W, H - j0};
+}
+
+Drawing upright_drawing(const Image &src)
+{
+    Drawing d;
+    d.extent = {0, 0, src.width, src.height};
+    d.place = [&src](int32_t j0, int32_t rows, CoordPoint p[3]) {
+        upright(src.height, src.width, j0, rows, p);
+    };
+    return d;
+}
+
+void expect_pixels(const Image &out, int32_t width, int32_t height, int32_t channels,
+                   const std::function<std::vector<uint8_t>(int32_t, int32_t)> &expected)
+{
+    ASSERT_EQ(out.width, width);
+    ASSERT_EQ(out.height, height);
+    ASSERT_EQ(out.channels, channels);
+    int mismatches = 0;
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; ++x) {
+            const std::vector<uint8_t> want = expected(x, y);
+            if (std::memcmp(out.at(x, y), want.data(), channels) != 0 && ++mismatches <= 5)
+                ADD_FAILURE() << "pixel " << x << "," << y << " differs";
+        }
+    EXPECT_EQ(mismatches, 0);
+}
+
+std::vector<uint8_t> px(const Image &img, int32_t x, int32_t y)
+{
+    return std::vector<uint8_t>(img.at(x, y), img.at(x, y) + img.channels);
+}
+
+TEST_F(PngOutput, UprightRgbBandsAreCopiedExactly)
+{
+    const Image src = pattern(3);
+    ASSERT_EQ(draw(src, upright_drawing(src)), 0);
+    expect_pixels(output(), 70, 46, 3, [&](int32_t x, int32_t y) { return px(src, x, y); });
+    EXPECT_TRUE(errors_reported().empty());
+}
+
+TEST_F(PngOutput, CorpusPicturesComeOutUnchanged)
+{
+    KX_REQUIRE_CORPUS();
+    std::vector<uint8_t> grey(256 * 3);
+    for (int i = 0; i < 256 * 3; ++i)
+        grey[i] = static_cast<uint8_t>(i / 3);
+    for (const char *name : {"rose_rgb.expected.png", "rose_grey.expected.png"}) {
+        Image src;
+        ASSERT_TRUE(read_png(corpus_file(name), src)) << name;
+        Drawing d = upright_drawing(src);
+        d.band_rows = 46; // the import sends a 70-pixel-wide strip in one band
+        if (src.channels == 1)
+            d.grey_table = grey.data();
+        ASSERT_EQ(draw(src, d), 0) << name;
+        const Image out = output();
+        EXPECT_EQ(out.channels, src.channels) << name;
+        EXPECT_EQ(out.pixels, src.pixels) << name;
+    }
+}
+
+TEST_F(PngOutput, QuarterTurnClockwise)
+{
+    const Image src = pattern(3);
+    Drawing d;
+    d.extent = {0, 0, src.height, src.width};
+    d.place = [&](int32_t j0, int32_t rows, CoordPoint p[3]) {
+        p[0] = {src.height - j0, src.width};
+        p[1] = {src.height - j0 - rows, 0};
+        p[2] = {src.height - j0, 0};
+    };
+    ASSERT_EQ(draw(src, d), 0);
+    expect_pixels(output(), 46, 70, 3,
+                  [&](int32_t x, int32_t y) { return px(src, y, src.height - 1 - x); });
+}
+
+TEST_F(PngOutput, MirroredScaledAndShearedPlacements)
+{
+    const Image src = pattern(3);
+    const int32_t W = src.width, H = src.height;
+    Drawing mirror = upright_drawing(src);
+    mirror.place = [&](int32_t j0, int32_t rows, CoordPoint p[3]) {
+        p[0] = {W, H - j0};
+        p[1] = {0, H - j0 - rows};
+        p[2] = {0, H - j0};
+    };
+    ASSERT_EQ(draw(src, mirror), 0);
+    expect_pixels(output(), W, H, 3, [&](int32_t x, int32_t y) { return px(src, W - 1 - x, y); });
+
+    Drawing doubled;
+    doubled.extent = {0, 0, 2 * W, 2 * H};
+    doubled.place = [&](int32_t j0, int32_t rows, CoordPoint p[3]) {
+        p[0] = {0, 2 * (H - j0)};
+        p[1] = {2 * W, 2 * (H - j0 - rows)};
+        p[2] = {2 * W, 2 * (H - j0)};
+    };
+    ASSERT_EQ(draw(src, doubled), 0);
+    expect_pixels(output(), 2 * W, 2 * H, 3,
+                  [&](int32_t x, int32_t y) { return px(src, x / 2, y / 2); });
+
+    // Each row one pixel further right than the row above it.
+    Drawing sheared;
+    sheared.extent = {0, 0, W + H, H};
+    sheared.place = [&](int32_t j0, int32_t rows, CoordPoint p[3]) {
+        p[0] = {j0, H - j0};
+        p[1] = {j0 + W + rows, H - j0 - rows};
+        p[2] = {j0 + W, H - j0};
+    };
+    ASSERT_EQ(draw(src, sheared), 0);
+    expect_pixels(output(), W + H, H, 3, [&](int32_t x, int32_t y) {
+        if (x - y < 0 || x - y >= W)
+            return std::vector<uint8_t>{0, 0, 0};
+        return px(src, x - y, y);
+    });
+}
+
+TEST_F(PngOutput, GreyIndexedImageIsWrittenAsGrey)
+{
+    const Image src = pattern(1);
+    std::vector<uint8_t> grey(256 * 3);
+    for (int i = 0; i < 256 * 3; ++i)
+        grey[i] = static_cast<uint8_t>(255 - i / 3); // an inverted grey ramp
+    Drawing d = upright_drawing(src);
+    d.grey_table = grey.data();
+    ASSERT_EQ(draw(src, d), 0);
+    expect_pixels(output(), 70, 46, 1, [&](int32_t x, int32_t y) {
+        return std::vector<uint8_t>{static_cast<uint8_t>(255 - *src.at(x, y))};
+    });
+}
+
+TEST_F(PngOutput, ColouredIndexedImageIsWrittenAsRgb)
+{
+    const Image src = pattern(1);
+    std::vector<uint8_t> table(256 * 3);
+    for (int i = 0; i < 256; ++i) {
+        table[3 * i] = static_cast<uint8_t>(i);
+        table[3 * i + 1] = static_cast<uint8_t>(255 - i);
+        table[3 * i + 2] = 7;
+    }
+    Drawing d = upright_drawing(src);
+    d.grey_table = table.data();
+    ASSERT_EQ(draw(src, d), 0);
+    expect_pixels(output(), 70, 46, 3, [&](int32_t x, int32_t y) {
+        const uint8_t v = *src.at(x, y);
+        return std::vector<uint8_t>{v, static_cast<uint8_t>(255 - v), 7};
+    });
+}
+
+TEST_F(PngOutput, ClipPolygonOfTheRegionOfInterest)
+{
+    // The region (0.1, 0.2, aspect, 1.0) of a 46-row picture.
+    const Image src = pattern(3);
+    Drawing d = upright_drawing(src);
+    d.clip = true;
+    d.clip_polygon[0] = {4, 37};
+    d.clip_polygon[1] = {4, 0};
+    d.clip_polygon[2] = {70, 0};
+    d.clip_polygon[3] = {70, 37};
+    ASSERT_EQ(draw(src, d), 0);
+    expect_pixels(output(), 70, 46, 3, [&](int32_t x, int32_t y) {
+        if (x < 4 || y < 46 - 37)
+            return std::vector<uint8_t>{0, 0, 0};
+        return px(src, x, y);
+    });
+}
+
+std::vector<std::string> read_lines(const std::string &path)
+{
+    std::vector<std::string> out;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);)
+        out.push_back(line);
+    return out;
+}
+
+TEST_F(PngOutput, CallLogRecordsEveryCallInOrder)
+{
+    // Reload so that the log also sees the library being opened.
+    CloseGDSF(setup_->gdsf);
+    const std::string log = dir_.file("calls.log");
+    setenv("KXFPX_OUTPUT_LOG", log.c_str(), 1);
+    ASSERT_NE(open_library("libzo_unx2.so"), nullptr);
+    const Image src = pattern(3);
+    Drawing d = upright_drawing(src);
+    d.band_rows = 40;
+    ASSERT_EQ(draw(src, d), 0);
+    CloseGDSF(setup_->gdsf);
+    setup_->gdsf = nullptr;
+
+    auto crc_of_rows = [&](int32_t j0, int32_t rows) {
+        uLong crc = crc32(0L, Z_NULL, 0);
+        for (int32_t j = j0; j < j0 + rows; ++j)
+            crc = crc32(crc, src.at(0, j), 70 * 3);
+        char text[16];
+        std::snprintf(text, sizeof text, "crc=%08lx", crc);
+        return std::string(text);
+    };
+    const std::string out = setup_->outputName;
+    const std::vector<std::string> expected = {
+        "C_OpenOutput 0",
+        "C_GetOutputTable",
+        "OpenWorkstation \"" + out + "\" \"PNG\" 0 0x0000001122334455 host",
+        "QueryError 1 -> 0",
+        "ActivateOutput \"" + out + "\"",
+        "QueryError 1 -> 0",
+        "BeginPicture \"PICTURE 1\"",
+        "QueryError 1 -> 0",
+        "SetBackground 0,0,0",
+        "SetOutputParameterA 32",
+        "SetOutputParameterB 8",
+        "SetOutputParameterC 32",
+        "SetPictureExtent 0 0 70 46",
+        "SetScaling 1 0x3fd0eeeeeeeeeeee 0.26458333333333328",
+        "SetDeviceViewport 0 0 70 46",
+        "BeginPictureBody",
+        "QueryError 1 -> 0",
+        "SetBodyRectangle 0 0 70 46",
+        "BeginImage 0,46 70,0 70,46 70x46 -24 1 1 3 0",
+        "ImageRows 0,46 70,6 70,46 70x40 -24 1 " + crc_of_rows(0, 40),
+        "ImageRows 0,6 70,0 70,6 70x6 -24 1 " + crc_of_rows(40, 6),
+        "EndImage",
+        "EndPicture",
+        "DeactivateOutput",
+        "QueryError 1 -> 0",
+        "CloseWorkstation",
+        "Shutdown",
+        "UnLoadOutput"};
+    EXPECT_EQ(read_lines(log), expected);
+}
+
+TEST_F(PngOutput, UnwritableOutputIsReportedAsOutputWriteFailure)
+{
+    std::strcpy(setup_->outputName, "/nonexistent-kx-dir/sub/out.png");
+    EXPECT_EQ(OpenDevice(setup_.get()), KX_OUTPUT_WRITE_FAILED);
+    const auto errors = errors_reported();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].code, KX_OUTPUT_WRITE_FAILED);
+    EXPECT_EQ(errors[0].style, 1);
+}
+
+TEST_F(PngOutput, AbsurdExtentsAreRefusedAndNothingIsWritten)
+{
+    const Image src = pattern(3);
+    const struct {
+        CoordRect extent;
+        int32_t code;
+    } cases[] = {{{0, 0, 70000, 70000}, KX_NO_MEMORY},
+                 {{0, 0, 0, 46}, KX_OUTPUT_PARAMETER},
+                 {{5, 46, 75, 46}, KX_OUTPUT_PARAMETER},
+                 {{INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX}, KX_NO_MEMORY}};
+    for (const auto &c : cases) {
+        HostSide::calls.clear();
+        Drawing d = upright_drawing(src);
+        d.extent = c.extent;
+        EXPECT_EQ(draw(src, d), c.code);
+        ASSERT_FALSE(errors_reported().empty());
+        EXPECT_EQ(errors_reported()[0].code, c.code);
+        EXPECT_FALSE(path_exists(setup_->outputName));
+    }
+}
+
+TEST_F(PngOutput, MalformedImageCallsAreRefusedWithoutDrawing)
+{
+    ASSERT_EQ(OpenDevice(setup_.get()), 0);
+    GdsfHandle *g = setup_->gdsf;
+    BeginPic(setup_.get(), "PICTURE 1");
+    const CoordRect extent = {0, 0, 8, 8};
+    SetPictureExtent(g, &extent);
+    ASSERT_EQ(BeginPicBody(setup_.get()), 0);
+    const CoordPoint p[3] = {{0, 8}, {8, 0}, {8, 8}};
+    const uint8_t rows[8 * 8 * 3] = {255};
+    const struct {
+        int32_t columns, rows, format, code;
+    } cases[] = {{-8, 8, KX_PIXELS_RGB24, KX_OUTPUT_PARAMETER},
+                 {8, -1, KX_PIXELS_RGB24, KX_OUTPUT_PARAMETER},
+                 {1 << 30, 1, KX_PIXELS_RGB24, KX_OUTPUT_PARAMETER},
+                 {8, 8, -16, KX_OUTPUT_UNSUPPORTED}};
+    for (const auto &c : cases) {
+        const int32_t size[2] = {c.columns, c.rows};
+        ImageRows(g, p, size, c.format, 1, rows);
+        EXPECT_EQ(cgierror(setup_.get(), nullptr), c.code);
+    }
+    const int32_t size[2] = {8, 8};
+    ImageRows(g, p, size, KX_PIXELS_RGB24, 1, nullptr);
+    EXPECT_EQ(cgierror(setup_.get(), nullptr), KX_OUTPUT_PARAMETER);
+    // A degenerate placement draws nothing and is no error.
+    const CoordPoint flat[3] = {{0, 8}, {8, 8}, {8, 8}};
+    ImageRows(g, flat, size, KX_PIXELS_RGB24, 1, rows);
+    EXPECT_EQ(cgierror(setup_.get(), nullptr), 0);
+    EndPic(setup_.get());
+    EXPECT_EQ(CloseDevice(setup_.get()), 0);
+    const Image out = output();
+    expect_pixels(out, 8, 8, 3, [](int32_t, int32_t) { return std::vector<uint8_t>{0, 0, 0}; });
+}
+
+TEST_F(PngOutput, BandsFarOutsideTheCanvasAreClipped)
+{
+    const Image src = pattern(3);
+    Drawing d = upright_drawing(src);
+    d.place = [&](int32_t j0, int32_t rows, CoordPoint p[3]) {
+        // Shifted by 35 columns left and 2 billion units up for odd bands.
+        const int32_t dy = (j0 / 7) % 2 ? 2000000000 : 0;
+        p[0] = {-35, 46 - j0 + dy};
+        p[1] = {35, 46 - j0 - rows + dy};
+        p[2] = {35, 46 - j0 + dy};
+    };
+    ASSERT_EQ(draw(src, d), 0);
+    expect_pixels(output(), 70, 46, 3, [&](int32_t x, int32_t y) {
+        if (x >= 35 || (y / 7) % 2)
+            return std::vector<uint8_t>{0, 0, 0};
+        return px(src, x + 35, y);
+    });
+}
+
+} // namespace
