@@ -72,11 +72,14 @@ KX_API HGLOBAL GlobalFree(HGLOBAL handle)
 
 KX_API HGLOBAL GlobalReAlloc(HGLOBAL handle, uint32_t size, uint32_t flags)
 {
+    // A null handle has nothing to copy or free: the call is a plain
+    // GlobalAlloc.
     HGLOBAL fresh = GlobalAlloc(flags, size);
     if (handle) {
         GlobalBlock *old = header_of(handle);
         if (fresh) {
-            // The sizes are compared as signed values, as the callers expect.
+            // The sizes are compared as signed values, as the callers expect;
+            // a size of 2 GiB or more thus compares negative and copies nothing.
             const int32_t old_size = static_cast<int32_t>(old->size);
             const int32_t new_size = static_cast<int32_t>(size);
             const int32_t keep = old_size < new_size ? old_size : new_size;
