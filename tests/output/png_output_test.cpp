@@ -465,3 +465,134 @@ TEST_F(PngOutput, BandsFarOutsideTheCanvasAreClipped)
 }
 
 } // namespace
+
+namespace {
+
+// Exact placement of a canvas pixel centre in the band, in integers: the
+// source column and row, or -1 when outside; `ambiguous` when the centre lies
+// exactly on a source pixel border, where rounding may go either way.
+struct ExactHit {
+    int32_t i = -1, j = -1;
+    bool ambiguous = false;
+};
+
+ExactHit exact_hit(const int64_t c0[2], const int64_t u[2], const int64_t v[2], int32_t nx,
+                   int32_t ny, int32_t cx, int32_t cy)
+{
+    // Doubled coordinates keep the pixel centres integral.
+    const int64_t qx = 2 * cx + 1 - 2 * c0[0], qy = 2 * cy + 1 - 2 * c0[1];
+    int64_t det = u[0] * v[1] - u[1] * v[0];
+    int64_t sn = (qx * v[1] - qy * v[0]) * nx, tn = (u[0] * qy - u[1] * qx) * ny;
+    det *= 2;
+    if (det < 0) {
+        det = -det;
+        sn = -sn;
+        tn = -tn;
+    }
+    ExactHit hit;
+    if (sn % det == 0 || tn % det == 0)
+        hit.ambiguous = true;
+    if (sn >= 0 && sn < det * nx && tn >= 0 && tn < det * ny) {
+        hit.i = static_cast<int32_t>(sn / det);
+        hit.j = static_cast<int32_t>(tn / det);
+    }
+    return hit;
+}
+
+TEST_F(PngOutput, AnyAffinePlacementMatchesExactNearestNeighbour)
+{
+    Image src;
+    src.width = 9;
+    src.height = 5;
+    src.channels = 3;
+    for (int k = 0; k < 9 * 5; ++k)
+        for (int c = 0; c < 3; ++c)
+            src.pixels.push_back(static_cast<uint8_t>(1 + k * 5 + c));
+    const int32_t W = 40, H = 30;
+    uint32_t seed = 12345;
+    int64_t covered = 0, skipped = 0;
+    auto next = [&](int32_t lo, int32_t hi) {
+        seed = seed * 1103515245u + 12345u;
+        return lo + static_cast<int32_t>((seed >> 8) % static_cast<uint32_t>(hi - lo + 1));
+    };
+    for (int round = 0; round < 40; ++round) {
+        // Picture points of the whole image: start of row 0, end of row 0,
+        // and the opposite corner; placed in one band.
+        const CoordPoint p0 = {next(-5, 45), next(-5, 35)};
+        const CoordPoint p2 = {next(-5, 45), next(-5, 35)};
+        const CoordPoint p1 = {next(-5, 45), next(-5, 35)};
+        Drawing d;
+        d.extent = {0, 0, W, H};
+        d.band_rows = src.height;
+        d.place = [&](int32_t, int32_t, CoordPoint p[3]) {
+            p[0] = p0;
+            p[1] = p1;
+            p[2] = p2;
+        };
+        ASSERT_EQ(draw(src, d), 0);
+        const Image out = output();
+        ASSERT_EQ(out.width, W);
+        ASSERT_EQ(out.height, H);
+        // Canvas coordinates: x as given, y counted down from the top (H).
+        const int64_t c0[2] = {p0.x, H - p0.y};
+        const int64_t u[2] = {p2.x - p0.x, (H - p2.y) - (H - p0.y)};
+        const int64_t v[2] = {p1.x - p2.x, (H - p1.y) - (H - p2.y)};
+        const bool flat = u[0] * v[1] - u[1] * v[0] == 0;
+        for (int32_t y = 0; y < H; ++y)
+            for (int32_t x = 0; x < W; ++x) {
+                uint8_t want[3] = {0, 0, 0};
+                if (!flat) {
+                    const ExactHit hit = exact_hit(c0, u, v, src.width, src.height, x, y);
+                    if (hit.ambiguous) {
+                        ++skipped;
+                        continue;
+                    }
+                    if (hit.i >= 0) {
+                        std::memcpy(want, src.at(hit.i, hit.j), 3);
+                        ++covered;
+                    }
+                }
+                ASSERT_EQ(std::memcmp(out.at(x, y), want, 3), 0)
+                    << "round " << round << " pixel " << x << "," << y;
+            }
+    }
+    // The placements cover a good share of the canvas; few centres are ties.
+    EXPECT_GT(covered, 40 * 40 * 30 / 10);
+    EXPECT_LT(skipped, covered / 5);
+}
+
+TEST_F(PngOutput, HostilePlacementsAndSizesNeverCrash)
+{
+    ASSERT_EQ(OpenDevice(setup_.get()), 0);
+    GdsfHandle *g = setup_->gdsf;
+    BeginPic(setup_.get(), "PICTURE 1");
+    const CoordRect extent = {0, 0, 64, 48};
+    SetPictureExtent(g, &extent);
+    BeginPicBody(setup_.get());
+    const CoordPoint square[4] = {{INT32_MIN, 0}, {INT32_MAX, INT32_MAX}, {0, INT32_MIN}, {5, 5}};
+    BeginRegion(g, 1);
+    Polygon(g, 4, square);
+    EndRegion(g);
+    SetRegionIndicator(g, 1, 2);
+    std::vector<uint8_t> rows(4 * 16 * 16, 0x5A);
+    const int32_t extremes[] = {INT32_MIN, -1000000, -1, 0, 1, 17, 1000000, INT32_MAX};
+    uint32_t seed = 99;
+    for (int k = 0; k < 2000; ++k) {
+        CoordPoint p[3];
+        for (auto &pt : p) {
+            seed = seed * 1103515245u + 12345u;
+            pt.x = extremes[(seed >> 8) % 8] + static_cast<int32_t>((seed >> 16) % 7);
+            seed = seed * 1103515245u + 12345u;
+            pt.y = extremes[(seed >> 8) % 8] - static_cast<int32_t>((seed >> 16) % 7);
+        }
+        const int32_t size[2] = {1 + k % 16, k % 17};
+        ImageRows(g, p, size, k % 2 ? KX_PIXELS_RGB24 : KX_PIXELS_INDEX8, 1, rows.data());
+        SetRegionIndicator(g, 1, k % 3 ? 2 : 0);
+    }
+    EndPic(setup_.get());
+    EXPECT_EQ(CloseDevice(setup_.get()), 0);
+    Image out;
+    EXPECT_TRUE(read_png(setup_->outputName, out));
+}
+
+} // namespace
