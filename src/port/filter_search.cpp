@@ -57,7 +57,8 @@ SearchList make_search_list()
 // the smaller of the path's length plus one and the size. When the path is
 // cut short the last byte of the buffer is made a NUL, so the buffer always
 // stays a string inside its own size (a plain strncpy would leave it
-// unterminated); the truncated path then simply fails to load.
+// unterminated and the "./" step would read past it). Callers of the family
+// give 260 bytes, room for any path they load.
 void copy_back(char *buffer, int16_t size, const std::string &path)
 {
     if (size <= 0)
