@@ -581,9 +581,9 @@ TEST_F(PngOutput, HostilePlacementsAndSizesNeverCrash)
         CoordPoint p[3];
         for (auto &pt : p) {
             seed = seed * 1103515245u + 12345u;
-            pt.x = extremes[(seed >> 8) % 8] + static_cast<int32_t>((seed >> 16) % 7);
+            pt.x = int64_t{extremes[(seed >> 8) % 8]} + (seed >> 16) % 7; // low 32 bits wrap
             seed = seed * 1103515245u + 12345u;
-            pt.y = extremes[(seed >> 8) % 8] - static_cast<int32_t>((seed >> 16) % 7);
+            pt.y = int64_t{extremes[(seed >> 8) % 8]} - int64_t((seed >> 16) % 7);
         }
         const int32_t size[2] = {1 + k % 16, k % 17};
         ImageRows(g, p, size, k % 2 ? KX_PIXELS_RGB24 : KX_PIXELS_INDEX8, 1, rows.data());
