@@ -102,30 +102,40 @@ void parse_font(char *text, char (&name)[65], char (&value)[65])
     kxfpx::copy_field(value, third ? third : "");
 }
 
-void load_colours(FilterSetup &setup)
+// Reads the entries stem[first], stem[first + 1], ... until a key is missing
+// or empty or `capacity` entries were read, handing each to `parse` with its
+// position in the list; returns the number read.
+template <typename Parse>
+int32_t load_list(const FilterSetup &setup, int16_t stem_id, int32_t first, int32_t capacity,
+                  int32_t entry_size, Parse parse)
 {
-    const StringResource stem(kStrColourStem);
+    const StringResource stem(stem_id);
+    char entry[kFontEntrySize + 1];
+    static_assert(kColourEntrySize <= kFontEntrySize, "the buffer holds either entry");
     int32_t count = 0;
-    char entry[kColourEntrySize + 1];
-    while (count < kMaxColours &&
-           read_indexed(setup, stem.text, kFirstColourIndex + count, entry, kColourEntrySize) != 0) {
-        parse_colour(entry, setup.colours[count], setup.colourNames[count]);
+    while (count < capacity &&
+           read_indexed(setup, stem.text, first + count, entry, entry_size) != 0) {
+        parse(entry, count);
         ++count;
     }
-    setup.colourEntryCount = count;
+    return count;
+}
+
+void load_colours(FilterSetup &setup)
+{
+    setup.colourEntryCount = load_list(
+        setup, kStrColourStem, kFirstColourIndex, kMaxColours, kColourEntrySize,
+        [&setup](char *entry, int32_t i) {
+            parse_colour(entry, setup.colours[i], setup.colourNames[i]);
+        });
 }
 
 void load_fonts(FilterSetup &setup)
 {
-    const StringResource stem(kStrFontStem);
-    int32_t count = 0;
-    char entry[kFontEntrySize + 1];
-    while (count < kMaxFonts &&
-           read_indexed(setup, stem.text, kFirstFontIndex + count, entry, kFontEntrySize) != 0) {
-        parse_font(entry, setup.fontNames[count], setup.fontValues[count]);
-        ++count;
-    }
-    setup.fontCount = count;
+    setup.fontCount = load_list(setup, kStrFontStem, kFirstFontIndex, kMaxFonts, kFontEntrySize,
+                                [&setup](char *entry, int32_t i) {
+                                    parse_font(entry, setup.fontNames[i], setup.fontValues[i]);
+                                });
 }
 
 // Frees a memalloc block on every path.

@@ -56,10 +56,12 @@ public:
     void copy(const RawLine &line)
     {
         settle_last();
-        if (line.ended)
+        if (line.ended) {
             write_line(line.text);
-        else
-            last_ = line.text, has_last_ = true;
+        } else {
+            last_ = line.text;
+            has_last_ = true;
+        }
     }
 
     // Writes the profile's last line without a line end when nothing
@@ -303,7 +305,8 @@ void rewrite_profile(const char *fileName, const std::string &section, const cha
     delete_file(profile_path);
     // When the copy back fails the temporary file is kept: it then holds
     // the only whole copy of the profile.
-    if (qorCopy(temp_path.c_str(), profile_path.c_str()) == 0)
+    if (qorCopy(temp_path.c_str(), profile_path.c_str()) == 0 &&
+        size_is(profile_path, out.expected_size()))
         delete_file(temp_path);
 }
 
