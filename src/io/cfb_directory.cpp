@@ -1,0 +1,128 @@
+// The directory look-up: finds an entry by type and name among a storage's
+// children, depth first through the tree of siblings (left subtree, then
+// right), reading each visited 128-byte entry from the file. The directory
+// chain is listed once per root, so reaching entry n costs nothing however
+// long or cyclic the chain is, and every entry is visited at most once per
+// look-up, so sibling links that loop end the search instead of hanging it.
+#include "io/cfb_internal.h"
+
+#include <kxfpx/strings.h>
+
+#include <cstring>
+#include <new>
+#include <unordered_set>
+
+namespace kxcfb {
+
+namespace {
+
+class LookUp {
+public:
+    LookUp(QorFile file, QorFileRec &rec, uint8_t type, const char *name)
+        : file_(file), rec_(rec), type_(type), name_(name ? name : "")
+    {
+    }
+
+    bool run(uint32_t start, EntryImage &found)
+    {
+        fat_ = fat_of(rec_);
+        count_ = fat_count(rec_);
+        const HeaderImage *header = header_of(rec_);
+        SharedState *shared = shared_of(rec_);
+        if (!fat_ || !header || !shared)
+            return false;
+        if (!shared->directoryReady) {
+            if (!shared->directory.build(header->firstDirSector, fat_, count_))
+                return false;
+            shared->directoryReady = true;
+        }
+        directory_ = &shared->directory;
+        try {
+            return visit(start, 1, found);
+        } catch (const std::bad_alloc &) {
+            return false;
+        }
+    }
+
+private:
+    // Entry n lies in the directory chain's sector n / 4, at 128 x (n mod 4).
+    bool read_entry(uint32_t n, EntryImage &entry)
+    {
+        const uint32_t sector = directory_->at(n / kEntriesPerDirSector);
+        if (sector >= count_)
+            return false;
+        const int64_t offset = sector_offset(sector) + int64_t{kEntrySize} * (n % kEntriesPerDirSector);
+        if (!seek_to(file_, offset) || qorReadStruct(file_, kEntryReadFormat, &entry, 1) != 1)
+            return false;
+        return entry.nameLength <= kMaxNameLength;
+    }
+
+    bool accepts(const EntryImage &entry) const
+    {
+        // An unused entry belongs to no tree: well-formed files never link
+        // one, and it is never taken for the entry asked for, whatever its
+        // name or the type asked for.
+        if (entry.type == kTypeUnused)
+            return false;
+        if (type_ == kTypeRoot && entry.type == kTypeRoot)
+            return true;
+        // The name narrowed in place, as (length - 1) / 2 + 1 code units
+        // (terminator included), in a copy one byte longer than the field
+        // so that a name without a terminator still ends.
+        char narrow[kNameField + 1];
+        std::memcpy(narrow, entry.name, kNameField);
+        narrow[kNameField] = '\0';
+        const int32_t units = (static_cast<int32_t>(entry.nameLength) - 1) / 2 + 1;
+        for (int32_t i = 0; i < units; ++i)
+            narrow[i] = static_cast<char>(entry.name[2 * i]);
+        return stricmp(narrow, name_) == 0;
+    }
+
+    bool visit(uint32_t n, uint32_t depth, EntryImage &found)
+    {
+        if (n == kNoEntry || !visited_.insert(n).second)
+            return false;
+        EntryImage entry{};
+        if (!read_entry(n, entry))
+            return false;
+        if (accepts(entry)) {
+            found = entry;
+            return true;
+        }
+        if (depth >= kMaxLookupDepth)
+            return false;
+        return visit(entry.left, depth + 1, found) || visit(entry.right, depth + 1, found);
+    }
+
+    QorFile file_;
+    QorFileRec &rec_;
+    uint8_t type_;
+    const char *name_;
+    const uint32_t *fat_ = nullptr;
+    uint32_t count_ = 0;
+    const ChainMap *directory_ = nullptr;
+    std::unordered_set<uint32_t> visited_;
+};
+
+} // namespace
+
+bool look_up(QorFile file, QorFileRec &rec, uint8_t type, const char *name)
+{
+    rec.inCompound = 0;
+    EntryImage entry{};
+    const bool found = LookUp(file, rec, type, name).run(rec.childEntry, entry);
+    if (found) {
+        if (rec.ownsTables) {
+            // The root entry describes the mini stream.
+            rec.miniStreamStart = entry.startSector;
+            rec.miniStreamSize = entry.size;
+        }
+        rec.startSector = entry.startSector;
+        rec.streamSize = entry.size;
+        rec.childEntry = entry.child;
+    }
+    rec.inCompound = 1;
+    return found;
+}
+
+} // namespace kxcfb

@@ -1,0 +1,217 @@
+// The stream layer behind a Compound File stream handle: the compound-stream
+// callback that the outer record calls, and docRead, docSeek and docClose on
+// the inner record. A read goes sector by sector (512-byte sectors along the
+// FAT, or 64-byte mini sectors along the MiniFAT inside the mini stream),
+// one seek and one read of the inner record per sector. The inner record
+// keeps where the last read stopped in both chains, so a read continues the
+// chain from there instead of walking it from the stream's start.
+#include "io/cfb_internal.h"
+
+#include <kxfpx/storage.h>
+
+#include <algorithm>
+#include <climits>
+
+namespace kxcfb {
+
+namespace {
+
+// Sector `index` of a chain, continued from the record's cursor for that
+// chain when the cursor does not lie beyond it. The cursor always holds the
+// exact value of follow_links(start, cursor index), so the result is that of
+// a walk from the start.
+uint32_t chain_sector(uint32_t start, uint32_t index, const uint32_t *table, uint32_t count, uint32_t &cursor_index,
+                      uint32_t &cursor_sector, uint32_t &flags, uint32_t flag)
+{
+    uint32_t sector;
+    if ((flags & flag) && cursor_index <= index)
+        sector = follow_links(cursor_sector, index - cursor_index, table, count);
+    else
+        sector = follow_links(start, index, table, count);
+    cursor_index = index;
+    cursor_sector = sector;
+    flags |= flag;
+    return sector;
+}
+
+// File offset of byte `offset` of a stream chunk held in `sector`.
+int64_t chunk_offset(QorFileRec &rec, bool regular, uint32_t sector, uint32_t offset)
+{
+    if (regular)
+        return sector_offset(sector) + offset;
+    // Mini sector: its place in the mini stream, then the mini stream's own
+    // regular sector holding it.
+    const uint64_t in_mini = uint64_t{sector} * kMiniSectorSize + offset;
+    const uint32_t holder =
+        chain_sector(rec.miniStreamStart, static_cast<uint32_t>(in_mini / kSectorSize), fat_of(rec), fat_count(rec),
+                     rec.miniChainIndex, rec.miniChainSector, rec.cursorFlags, kMiniCursor);
+    return sector_offset(holder) + static_cast<int64_t>(in_mini % kSectorSize);
+}
+
+// Restores inCompound when a read ends, whichever way it ends.
+class CompoundAgain {
+public:
+    explicit CompoundAgain(QorFileRec &rec) : rec_(rec) { rec.inCompound = 0; }
+    ~CompoundAgain() { rec_.inCompound = 1; }
+    CompoundAgain(const CompoundAgain &) = delete;
+    CompoundAgain &operator=(const CompoundAgain &) = delete;
+
+private:
+    QorFileRec &rec_;
+};
+
+int32_t read_stream(QorFile inner, QorFileRec &rec, uint8_t *out, int32_t count)
+{
+    if (count < 0)
+        return -1;
+    if (static_cast<int32_t>(rec.streamSize) < 0)
+        return 0;
+    // A stream being written has no chain to read yet (its data is staged
+    // and placed as it goes): reading it back gives nothing.
+    if (is_writer(rec))
+        return 0;
+    CompoundAgain restore(rec);
+    uint32_t remaining = rec.streamPos < rec.streamSize ? rec.streamSize - rec.streamPos : 0;
+    remaining = std::min(remaining, static_cast<uint32_t>(count));
+
+    const bool regular = rec.streamSize >= kMiniStreamCutoff;
+    const uint32_t size = regular ? kSectorSize : kMiniSectorSize;
+    const uint32_t *table = regular ? fat_of(rec) : minifat_of(rec);
+    const uint32_t limit = regular ? fat_count(rec) : minifat_count(rec);
+    uint32_t index = rec.streamPos / size;
+    uint32_t sector = chain_sector(rec.startSector, index, table, limit, rec.chainIndex, rec.chainSector,
+                                   rec.cursorFlags, kStreamCursor);
+    if (sector >= limit || remaining == 0)
+        return 0;
+
+    int32_t result = 0;
+    while (remaining > 0) {
+        const uint32_t offset = rec.streamPos % size;
+        const uint32_t chunk = std::min(remaining, size - offset);
+        // A position the source refuses counts as a short read: the chunk is
+        // counted and the read ends, as it does when fewer bytes arrive.
+        const bool complete = seek_to(inner, chunk_offset(rec, regular, sector, offset)) &&
+                              qorRead(inner, out + result, static_cast<int32_t>(chunk)) == static_cast<int32_t>(chunk);
+        rec.streamPos += chunk;
+        result += static_cast<int32_t>(chunk);
+        remaining -= chunk;
+        if (!complete)
+            break;
+        if (remaining > 0) {
+            sector = table[sector];
+            ++index;
+            rec.chainIndex = index;
+            rec.chainSector = sector;
+            if (sector >= limit)
+                return -1;
+        }
+    }
+    return result;
+}
+
+int32_t seek_stream(QorFileRec &rec, int32_t offset, int32_t whence)
+{
+    int64_t position;
+    switch (whence) {
+    case SEEK_SET:
+        position = offset;
+        break;
+    case SEEK_CUR:
+        position = std::max<int64_t>(int64_t{rec.streamPos} + offset, 0);
+        break;
+    case SEEK_END:
+        // The offset counts backwards from the end.
+        position = int64_t{rec.streamSize} - offset;
+        break;
+    default:
+        return -1;
+    }
+    position = std::clamp<int64_t>(position, 0, rec.streamSize);
+    rec.streamPos = static_cast<uint32_t>(position);
+    return static_cast<int32_t>(position);
+}
+
+} // namespace
+
+int64_t stream_callback(void *context, int32_t operation, void *data, int64_t count)
+{
+    auto *slot = static_cast<QorFile *>(GlobalLock(context));
+    if (!slot)
+        return -1;
+    const int32_t amount = static_cast<int32_t>(std::clamp<int64_t>(count, INT32_MIN, INT32_MAX));
+    switch (operation) {
+    case QOR_IO_OPEN:
+        return static_cast<int64_t>(reinterpret_cast<intptr_t>(context));
+    case QOR_IO_READ:
+        return docRead(*slot, data, amount);
+    case QOR_IO_WRITE:
+        return docWrite(*slot, data, amount);
+    case QOR_IO_SEEK:
+        return data ? docSeek(*slot, *static_cast<int32_t *>(data), amount) : -1;
+    case QOR_IO_CLOSE: {
+        const int32_t result = docClose(*slot);
+        GlobalFree(context);
+        return result;
+    }
+    default:
+        return -1;
+    }
+}
+
+QorFile open_outer(QorFile inner, QorFileRec &rec, uint32_t mode)
+{
+    HGLOBAL context = GlobalAlloc(kBlockFlags, kHolderSize);
+    auto *slot = static_cast<QorFile *>(GlobalLock(context));
+    if (!slot)
+        return nullptr;
+    *slot = inner;
+    rec.streamCtx = context;
+    QorOpenDesc desc{};
+    desc.blockPtr = context;
+    desc.ioCallback = stream_callback;
+    QorFile outer = qorOpen("", &desc, mode);
+    if (!outer) {
+        rec.streamCtx = nullptr;
+        GlobalFree(context);
+    }
+    return outer;
+}
+
+} // namespace kxcfb
+
+using namespace kxcfb;
+
+extern "C" {
+
+KX_API int32_t docRead(QorFile inner, void *buffer, int32_t count)
+{
+    kxio::RecordLock rec(inner);
+    if (!rec || (count > 0 && !buffer))
+        return rec ? -1 : 0;
+    return read_stream(inner, *rec.get(), static_cast<uint8_t *>(buffer), count);
+}
+
+KX_API int32_t docSeek(QorFile inner, int32_t offset, int32_t whence)
+{
+    kxio::RecordLock rec(inner);
+    if (!rec)
+        return -1;
+    return seek_stream(*rec.get(), offset, whence);
+}
+
+// Reading side: frees the inner record and its own buffer; 0. A stream
+// being written places its remaining data first (1, or -1 when that failed).
+KX_API int32_t docClose(QorFile inner)
+{
+    {
+        kxio::RecordLock rec(inner);
+        if (!rec)
+            return -1;
+        if (is_writer(*rec.get()))
+            return close_writer_stream(inner, *rec.get());
+    }
+    free_copied_record(inner);
+    return 0;
+}
+
+} // extern "C"

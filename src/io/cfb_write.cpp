@@ -1,0 +1,660 @@
+// Building a Compound File: the root, sub-storages and streams with their
+// directory entries and sibling trees, and stream data placed front to back
+// as it arrives: 4096 bytes staged at a time and placed as 8 regular
+// sectors, or, for a stream under 4096 bytes, placed in 64-byte mini sectors
+// inside the mini stream when it closes. The last sector of each chain is
+// kept (in the stream's record, and for the mini stream in the shared
+// state), so appending a sector never walks a chain.
+#include "io/cfb_internal.h"
+
+#include <kxfpx/storage.h>
+#include <kxfpx/strings.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <vector>
+
+namespace kxcfb {
+
+namespace {
+
+// Grows a writer table (FAT or MiniFAT) so that it has an entry `index`,
+// one sector of free entries at a time as the header counts it. The block
+// beneath grows geometrically, so a long file does not copy its table once
+// per sector.
+bool ensure_table(uint32_t **holder, uint32_t &sectors, uint32_t index)
+{
+    if (!holder || !*holder)
+        return false;
+    while (uint64_t{index} >= uint64_t{sectors} * kEntriesPerSector) {
+        const uint64_t need = (uint64_t{sectors} + 1) * kSectorSize;
+        const uint32_t have = GlobalSize(qorPtrGlobalHandle(*holder));
+        if (need > have) {
+            const uint64_t grown = std::max<uint64_t>(need, uint64_t{have} * 2);
+            if (grown > UINT32_MAX - 64)
+                return false;
+            auto *table = static_cast<uint32_t *>(qorPtrGlobalAlloc(static_cast<uint32_t>(grown)));
+            if (!table)
+                return false;
+            std::memcpy(table, *holder, have);
+            std::memset(reinterpret_cast<uint8_t *>(table) + have, 0xFF, static_cast<size_t>(grown - have));
+            qorPtrGlobalFree(*holder);
+            *holder = table;
+        }
+        ++sectors;
+    }
+    return true;
+}
+
+uint8_t *staging_of(const QorFileRec &rec)
+{
+    auto **holder = static_cast<uint8_t **>(GlobalLock(rec.stagingHandle));
+    return holder ? *holder : nullptr;
+}
+
+// Names are kept narrow and widened to UTF-16LE when written: at most 31
+// characters fit the 64-byte field. Longer names are refused rather than
+// shortened (a shortened name could collide with a sibling), and so are
+// empty ones, which no look-up can ask for.
+bool name_acceptable(const char *name)
+{
+    return name && name[0] != '\0' && std::strlen(name) <= kMaxNameChars;
+}
+
+uint16_t name_length_of(const char *name) { return static_cast<uint16_t>((std::strlen(name) + 1) * 2); }
+
+// Where a new entry hangs in its parent's tree: the entry whose link is
+// empty, and which link.
+struct Slot {
+    uint32_t entry;
+    uint32_t EntryImage::*link;
+};
+
+// Order of the insertion rule: longer names go right, shorter left; equal
+// lengths compare the stored bytes one by one, first byte first.
+int compare_names(const EntryImage &a, const EntryImage &b)
+{
+    if (a.nameLength != b.nameLength)
+        return a.nameLength < b.nameLength ? -1 : 1;
+    for (uint32_t i = 0; i < a.nameLength && i < kNameField; ++i) {
+        if (a.name[i] != b.name[i])
+            return a.name[i] < b.name[i] ? -1 : 1;
+    }
+    return 0;
+}
+
+// Two siblings whose names differ only in letter case could not be told
+// apart by the reader's case-insensitive look-up, so a name equal to any
+// existing sibling's, letter case aside, is refused. The sibling tree is the
+// writer's own (acyclic); the walk is still bounded by the entry count.
+bool name_taken(const EntryImage *dir, uint32_t count, uint32_t first, const char *name)
+{
+    std::vector<uint32_t> pending;
+    uint32_t seen = 0;
+    if (first < count)
+        pending.push_back(first);
+    while (!pending.empty() && seen++ <= count) {
+        const EntryImage &entry = dir[pending.back()];
+        pending.pop_back();
+        if (stricmp(reinterpret_cast<const char *>(entry.name), name) == 0)
+            return true;
+        for (uint32_t next : {entry.left, entry.right})
+            if (next < count)
+                pending.push_back(next);
+    }
+    return false;
+}
+
+Slot find_slot(const EntryImage *dir, uint32_t count, uint32_t parent, const EntryImage &fresh)
+{
+    if (dir[parent].child >= count)
+        return {parent, &EntryImage::child};
+    uint32_t at = dir[parent].child;
+    for (uint32_t steps = 0; steps <= count; ++steps) {
+        const auto link = compare_names(fresh, dir[at]) < 0 ? &EntryImage::left : &EntryImage::right;
+        if (dir[at].*link >= count)
+            return {at, link};
+        at = dir[at].*link;
+    }
+    return {parent, nullptr};
+}
+
+EntryImage make_entry(const char *name, uint8_t type)
+{
+    EntryImage entry{};
+    std::memcpy(entry.name, name, std::strlen(name));
+    entry.nameLength = name_length_of(name);
+    entry.type = type;
+    entry.colour = type == kTypeStorage ? kColourBlack : kColourRed;
+    entry.left = entry.right = entry.child = kNoEntry;
+    if (type == kTypeRoot)
+        std::memcpy(entry.clsid, ROOT_CLASSID, sizeof entry.clsid);
+    else if (type == kTypeStorage)
+        std::memcpy(entry.clsid, STORAGE_CLASSID, sizeof entry.clsid);
+    entry.startSector = kNoEntry;
+    if (type != kTypeStream)
+        entry.tail[2] = entry.tail[3] = kStorageTailMark;
+    return entry;
+}
+
+// Makes room for one more directory entry (grown by 4 entries), so that the
+// append that follows cannot fail.
+bool reserve_entry(QorFileRec &rec)
+{
+    const uint32_t count = *rec.dirCountPtr;
+    const uint32_t capacity = GlobalSize(qorPtrGlobalHandle(*rec.dirHolder)) / sizeof(EntryImage);
+    if (count < capacity)
+        return true;
+    const uint64_t bytes = (uint64_t{capacity} + kEntriesPerDirSector) * sizeof(EntryImage);
+    if (bytes > UINT32_MAX - 64)
+        return false;
+    auto *grown = static_cast<uint8_t *>(qorPtrGlobalAlloc(static_cast<uint32_t>(bytes)));
+    if (!grown)
+        return false;
+    std::memcpy(grown, *rec.dirHolder, uint64_t{capacity} * sizeof(EntryImage));
+    qorPtrGlobalFree(*rec.dirHolder);
+    *rec.dirHolder = grown;
+    return true;
+}
+
+// Appends the entry (room reserved) and hangs it in its parent's tree.
+uint32_t append_entry(QorFileRec &rec, const EntryImage &entry, const Slot *slot)
+{
+    EntryImage *dir = directory_of(rec);
+    const uint32_t index = (*rec.dirCountPtr)++;
+    dir[index] = entry;
+    if (slot)
+        dir[slot->entry].*(slot->link) = index;
+    return index;
+}
+
+// Checks a new child's name against its parent's children and finds its
+// slot; false when the name is refused.
+bool prepare_child(const QorFileRec &parent, const char *name, uint8_t type, EntryImage &entry, Slot &slot)
+{
+    if (!name_acceptable(name))
+        return false;
+    const EntryImage *dir = directory_of(parent);
+    const uint32_t count = *parent.dirCountPtr;
+    if (parent.entryIndex >= count || name_taken(dir, count, dir[parent.entryIndex].child, name))
+        return false;
+    entry = make_entry(name, type);
+    slot = find_slot(dir, count, parent.entryIndex, entry);
+    return slot.link != nullptr;
+}
+
+// The writer's shared state while it is being made: hung on the output
+// file's record, freed unless the root is made.
+class WriterState {
+public:
+    explicit WriterState(QorFileRec &file) : file_(file) {}
+    ~WriterState()
+    {
+        if (!kept_)
+            free_writer_state(file_);
+    }
+    WriterState(const WriterState &) = delete;
+    WriterState &operator=(const WriterState &) = delete;
+
+    bool make()
+    {
+        auto *header = static_cast<HeaderImage *>(qorPtrGlobalAlloc(kHeaderImageSize));
+        file_.cfHeader = reinterpret_cast<uint8_t *>(header);
+        auto *fat = static_cast<uint32_t *>(qorPtrGlobalAlloc(kSectorSize));
+        auto *mini = static_cast<uint32_t *>(qorPtrGlobalAlloc(kSectorSize));
+        if (fat)
+            std::memset(fat, 0xFF, kSectorSize);
+        if (mini)
+            std::memset(mini, 0xFF, kSectorSize);
+        file_.fatHolder = make_holder(fat);
+        if (!file_.fatHolder)
+            qorPtrGlobalFree(fat);
+        file_.miniFatHolder = make_holder(mini);
+        if (!file_.miniFatHolder)
+            qorPtrGlobalFree(mini);
+        auto *dir = static_cast<uint8_t *>(qorPtrGlobalAlloc(kEntriesPerDirSector * sizeof(EntryImage)));
+        file_.dirHolder = make_holder(dir);
+        if (!file_.dirHolder)
+            qorPtrGlobalFree(dir);
+        file_.dirCountPtr = static_cast<uint32_t *>(qorPtrGlobalAlloc(sizeof(uint32_t)));
+        file_.cfbShared = new (std::nothrow) SharedState();
+        if (!header || !fat || !mini || !dir || !file_.fatHolder || !file_.miniFatHolder || !file_.dirHolder ||
+            !file_.dirCountPtr || !file_.cfbShared)
+            return false;
+        std::memcpy(header->signature, SIGNATURE, sizeof header->signature);
+        header->minorVersion = kMinorVersion;
+        header->majorVersion = kMajorVersion;
+        header->byteOrder = kByteOrderMark;
+        header->sectorShift = kSectorShift;
+        header->miniSectorShift = kMiniSectorShift;
+        header->numFatSectors = 1;
+        header->firstDirSector = kNoEntry;
+        header->miniStreamCutoff = kMiniStreamCutoff;
+        header->firstMiniFatSector = kNoEntry;
+        header->numMiniFatSectors = 1;
+        header->firstDifatSector = kEndOfChain;
+        header->numDifatSectors = 0;
+        *file_.dirCountPtr = 0;
+        return true;
+    }
+    void keep() { kept_ = true; }
+
+private:
+    QorFileRec &file_;
+    bool kept_ = false;
+};
+
+QorFile create_root(QorFile out_file, const char *name)
+{
+    kxio::RecordLock file(out_file);
+    // The mini-stream writer finds the root by its name, so the root must
+    // carry it; a file already being written cannot get a second root.
+    if (!file || is_writer(*file.get()) || file->fatHolder || !name || std::strcmp(name, kRootName) != 0)
+        return nullptr;
+    WriterState state(*file.get());
+    if (!state.make())
+        return nullptr;
+    QorFile handle = copy_record(*file.get(), false);
+    auto *rec = static_cast<QorFileRec *>(GlobalLock(handle));
+    if (!rec)
+        return nullptr;
+    // Writer records never read through a buffer of their own: all their
+    // bytes go through the output file.
+    rec->openedByName = 0;
+    rec->ownsTables = 1;
+    rec->inCompound = 1;
+    rec->isStream = 0;
+    rec->outFile = out_file;
+    static const uint8_t placeholder[kSectorSize] = {};
+    if (qorWrite(out_file, placeholder, kSectorSize) != static_cast<int32_t>(kSectorSize)) {
+        GlobalFree(handle);
+        return nullptr;
+    }
+    rec->entryIndex = append_entry(*rec, make_entry(name, kTypeRoot), nullptr);
+    state.keep();
+    return handle;
+}
+
+// A copy of a writer storage for a new child entry.
+QorFile copy_writer_record(const QorFileRec &parent)
+{
+    QorFile handle = copy_record(parent, false);
+    if (auto *rec = static_cast<QorFileRec *>(GlobalLock(handle))) {
+        rec->openedByName = 0;
+        rec->inCompound = 1;
+    }
+    return handle;
+}
+
+// Writes 512 zero bytes at the output file's end and returns that sector's
+// number (the FAT grown to hold it), or kNoEntry on failure.
+uint32_t append_zero_sector(QorFileRec &rec)
+{
+    static const uint8_t zeros[kSectorSize] = {};
+    const int32_t end = tell(rec.outFile);
+    if (end < static_cast<int32_t>(kSectorSize))
+        return kNoEntry;
+    const uint32_t sector = static_cast<uint32_t>(end) / kSectorSize - 1;
+    if (!ensure_fat(rec, sector) ||
+        qorWrite(rec.outFile, zeros, kSectorSize) != static_cast<int32_t>(kSectorSize))
+        return kNoEntry;
+    return sector;
+}
+
+// Links `sector` after the mini stream's last sector.
+void link_mini_stream(QorFileRec &rec, SharedState &shared, uint32_t sector)
+{
+    uint32_t *fat = fat_of(rec);
+    if (shared.miniLength > 0)
+        fat[shared.miniTail] = sector;
+    fat[sector] = kEndOfChain;
+    shared.miniTail = sector;
+    ++shared.miniLength;
+}
+
+int32_t place_regular(QorFileRec &rec)
+{
+    uint8_t *staging = staging_of(rec);
+    EntryImage *dir = directory_of(rec);
+    if (!staging || !dir)
+        return -1;
+    const uint32_t staged = static_cast<uint32_t>(std::max(rec.bufIndex, 0));
+    const uint32_t sectors = (staged + kSectorSize - 1) / kSectorSize;
+    int32_t written = 0;
+    for (uint32_t i = 0; i < sectors; ++i) {
+        const int32_t end = tell(rec.outFile);
+        if (end < static_cast<int32_t>(kSectorSize))
+            return written;
+        const uint32_t sector = static_cast<uint32_t>(end) / kSectorSize - 1;
+        if (!ensure_fat(rec, sector))
+            return written;
+        const int32_t put = qorWrite(rec.outFile, staging + i * kSectorSize, kSectorSize);
+        if (put != static_cast<int32_t>(kSectorSize))
+            return written + std::max(put, 0);
+        written += put;
+        uint32_t *fat = fat_of(rec);
+        if (rec.startSector == kNoEntry) {
+            rec.startSector = sector;
+            dir[rec.entryIndex].startSector = sector;
+            rec.chainIndex = 0;
+        } else {
+            fat[rec.chainSector] = sector;
+            ++rec.chainIndex;
+        }
+        rec.chainSector = sector;
+        fat[sector] = kEndOfChain;
+    }
+    std::memset(staging, 0, kStagingSize);
+    rec.bufIndex = 0;
+    rec.bufLast = 0;
+    rec.bufBase = rec.startSector == kNoEntry ? 0 : static_cast<int32_t>((rec.chainIndex + 1) * kSectorSize);
+    return written;
+}
+
+// The first mini sector to place, and the mini stream's sector holding it.
+bool first_mini_sector(QorFileRec &rec, SharedState &shared, EntryImage &root, uint32_t &mini, uint32_t &current)
+{
+    if (root.startSector == kNoEntry) {
+        current = append_zero_sector(rec);
+        if (current == kNoEntry)
+            return false;
+        link_mini_stream(rec, shared, current);
+        root.startSector = current;
+        mini = 0;
+        return true;
+    }
+    // Mini sectors are taken in order and never released, so the first free
+    // entry is never below the last one taken.
+    const uint32_t *table = minifat_of(rec);
+    mini = shared.miniFreeHint;
+    while (mini < minifat_count(rec) && table[mini] != kFreeSect)
+        ++mini;
+    if (!ensure_minifat(rec, mini))
+        return false;
+    const uint32_t index = mini / kMiniPerSector;
+    if (shared.miniLength <= index) {
+        current = append_zero_sector(rec);
+        if (current == kNoEntry)
+            return false;
+        link_mini_stream(rec, shared, current);
+    } else if (index + 1 == shared.miniLength) {
+        current = shared.miniTail;
+    } else {
+        current = follow_links(root.startSector, index, fat_of(rec), fat_count(rec));
+    }
+    return current < fat_count(rec);
+}
+
+int32_t place_mini(QorFileRec &rec)
+{
+    uint8_t *staging = staging_of(rec);
+    EntryImage *dir = directory_of(rec);
+    SharedState *shared = shared_of(rec);
+    if (!staging || !dir || !shared || *rec.dirCountPtr == 0)
+        return -1;
+    // Entry 0 is the root, which is always named "Root Entry".
+    EntryImage &root = dir[0];
+    const uint32_t staged = static_cast<uint32_t>(std::max(rec.bufIndex, 0));
+    const uint32_t pieces = (staged + kMiniSectorSize - 1) / kMiniSectorSize;
+    uint32_t mini = 0;
+    uint32_t current = 0;
+    if (!first_mini_sector(rec, *shared, root, mini, current) ||
+        !seek_to(rec.outFile, sector_offset(current) + int64_t{mini % kMiniPerSector} * kMiniSectorSize))
+        return -1;
+
+    uint32_t previous = kNoEntry;
+    for (uint32_t i = 0; i < pieces; ++i) {
+        const int32_t at = tell(rec.outFile);
+        if (at < static_cast<int32_t>(kSectorSize))
+            return -1;
+        uint32_t sector = static_cast<uint32_t>(at) / kSectorSize - 1;
+        if (sector != current) {
+            if (!ensure_fat(rec, sector))
+                return -1;
+            if (fat_of(rec)[sector] != kFreeSect) {
+                // Taken by other data: the mini stream goes on at the end.
+                const int32_t end = qorSeek(rec.outFile, 0, SEEK_END);
+                if (end < static_cast<int32_t>(kSectorSize))
+                    return -1;
+                sector = static_cast<uint32_t>(end) / kSectorSize - 1;
+                if (!ensure_fat(rec, sector))
+                    return -1;
+            }
+            link_mini_stream(rec, *shared, sector);
+            current = sector;
+        }
+        if (qorWrite(rec.outFile, staging + i * kMiniSectorSize, kMiniSectorSize) !=
+            static_cast<int32_t>(kMiniSectorSize))
+            return -1;
+        if (!ensure_minifat(rec, mini))
+            return -1;
+        uint32_t *table = minifat_of(rec);
+        if (previous == kNoEntry) {
+            rec.startSector = mini;
+            dir[rec.entryIndex].startSector = mini;
+        } else {
+            table[previous] = mini;
+        }
+        table[mini] = kEndOfChain;
+        previous = mini;
+        root.size += kMiniSectorSize;
+        shared->miniFreeHint = ++mini;
+    }
+
+    std::memset(staging, 0, kStagingSize);
+    const int32_t at = tell(rec.outFile);
+    if (at < 0)
+        return -1;
+    const uint32_t rest = static_cast<uint32_t>(at) % kSectorSize;
+    if (rest != 0) {
+        static const uint8_t zeros[kSectorSize] = {};
+        if (qorWrite(rec.outFile, zeros, static_cast<int32_t>(kSectorSize - rest)) !=
+            static_cast<int32_t>(kSectorSize - rest))
+            return -1;
+    }
+    FlushQorIO(rec.outFile);
+    if (qorSeek(rec.outFile, 0, SEEK_END) < 0)
+        return -1;
+    return static_cast<int32_t>(pieces * kMiniSectorSize);
+}
+
+// Writes into data already placed in sectors: at most the rest of one
+// sector, straight into the output file, which returns to where it was.
+int32_t rewrite_placed(QorFileRec &rec, const uint8_t *data, uint32_t count)
+{
+    const uint32_t sector =
+        follow_links(rec.startSector, rec.streamPos / kSectorSize, fat_of(rec), fat_count(rec));
+    if (sector >= fat_count(rec))
+        return -1;
+    const uint32_t offset = rec.streamPos % kSectorSize;
+    const uint32_t piece = std::min(count, kSectorSize - offset);
+    FlushQorIO(rec.outFile);
+    const int32_t here = tell(rec.outFile);
+    if (here < 0 || !seek_to(rec.outFile, sector_offset(sector) + offset))
+        return -1;
+    const int32_t put = qorWrite(rec.outFile, data, static_cast<int32_t>(piece));
+    FlushQorIO(rec.outFile);
+    if (!seek_to(rec.outFile, here) || put != static_cast<int32_t>(piece))
+        return -1;
+    return put;
+}
+
+int32_t write_stream(QorFile inner, QorFileRec &rec, const uint8_t *data, int32_t count)
+{
+    uint8_t *staging = staging_of(rec);
+    EntryImage *dir = directory_of(rec);
+    if (!staging || !dir || count < 0)
+        return -1;
+    int32_t done = 0;
+    while (done < count) {
+        const uint32_t left = static_cast<uint32_t>(count - done);
+        int32_t piece;
+        if (rec.streamPos < static_cast<uint32_t>(rec.bufBase)) {
+            piece = rewrite_placed(rec, data + done, left);
+            if (piece <= 0) {
+                shared_of(rec)->failed = true;
+                return done;
+            }
+        } else {
+            const uint32_t at = rec.streamPos - static_cast<uint32_t>(rec.bufBase);
+            const uint32_t room = std::min(left, kStagingSize - at);
+            std::memcpy(staging + at, data + done, room);
+            rec.bufIndex = static_cast<int32_t>(at + room);
+            rec.bufLast = std::max(rec.bufLast, rec.bufIndex - 1);
+            piece = static_cast<int32_t>(room);
+            if (rec.bufIndex == static_cast<int32_t>(kStagingSize)) {
+                rec.streamPos += room;
+                rec.streamSize = std::max(rec.streamSize, rec.streamPos);
+                dir[rec.entryIndex].size = rec.streamSize;
+                rec.dirty = 1;
+                if (qorDocWriteToFAT(inner) != static_cast<int32_t>(kStagingSize)) {
+                    shared_of(rec)->failed = true;
+                    return 0;
+                }
+                done += piece;
+                continue;
+            }
+        }
+        rec.streamPos += static_cast<uint32_t>(piece);
+        rec.streamSize = std::max(rec.streamSize, rec.streamPos);
+        dir[rec.entryIndex].size = rec.streamSize;
+        rec.dirty = 1;
+        done += piece;
+    }
+    return done;
+}
+
+} // namespace
+
+bool ensure_fat(QorFileRec &rec, uint32_t index)
+{
+    HeaderImage *header = header_of(rec);
+    return header && ensure_table(rec.fatHolder, header->numFatSectors, index);
+}
+
+bool ensure_minifat(QorFileRec &rec, uint32_t index)
+{
+    HeaderImage *header = header_of(rec);
+    return header && ensure_table(rec.miniFatHolder, header->numMiniFatSectors, index);
+}
+
+int32_t close_writer_stream(QorFile inner, QorFileRec &rec)
+{
+    uint8_t *staging = staging_of(rec);
+    bool placed = staging != nullptr;
+    if (staging) {
+        // What is staged runs from bufBase to the size written (a seek back
+        // may have left the write index below it).
+        const uint32_t base = static_cast<uint32_t>(rec.bufBase);
+        const uint32_t staged = rec.streamSize > base ? std::min(rec.streamSize - base, kStagingSize) : 0;
+        rec.bufIndex = static_cast<int32_t>(staged);
+        std::memset(staging + staged, 0, kStagingSize - staged);
+        if (rec.streamSize >= kMiniStreamCutoff)
+            placed = qorDocWriteToFAT(inner) ==
+                     static_cast<int32_t>((staged + kSectorSize - 1) / kSectorSize * kSectorSize);
+        else if (rec.streamSize > 0)
+            placed = qorDocWriteToMiniFAT(inner) >= 0;
+        // An empty stream takes no sector: its entry keeps no start sector.
+        qorPtrGlobalFree(staging);
+    }
+    GlobalFree(rec.stagingHandle);
+    rec.stagingHandle = nullptr;
+    if (!placed && shared_of(rec))
+        shared_of(rec)->failed = true;
+    GlobalFree(inner);
+    return placed ? 1 : -1;
+}
+
+} // namespace kxcfb
+
+using namespace kxcfb;
+
+extern "C" {
+
+KX_API QorFile qorCreateStorage(QorFile outFile, QorFile parent, const char *name)
+{
+    if (!parent)
+        return create_root(outFile, name);
+    kxio::RecordLock owner(parent);
+    if (!owner || !is_writer(*owner.get()) || owner->isStream)
+        return nullptr;
+    EntryImage entry{};
+    Slot slot{};
+    if (!prepare_child(*owner.get(), name, kTypeStorage, entry, slot) || !reserve_entry(*owner.get()))
+        return nullptr;
+    QorFile handle = copy_writer_record(*owner.get());
+    auto *rec = static_cast<QorFileRec *>(GlobalLock(handle));
+    if (!rec)
+        return nullptr;
+    rec->isStream = 0;
+    rec->entryIndex = append_entry(*rec, entry, &slot);
+    return handle;
+}
+
+KX_API QorFile qorCreateStream(QorFile storage, const char *name)
+{
+    kxio::RecordLock owner(storage);
+    if (!owner || !is_writer(*owner.get()) || owner->isStream)
+        return nullptr;
+    EntryImage entry{};
+    Slot slot{};
+    if (!prepare_child(*owner.get(), name, kTypeStream, entry, slot) || !reserve_entry(*owner.get()))
+        return nullptr;
+    QorFile inner = copy_writer_record(*owner.get());
+    auto *rec = static_cast<QorFileRec *>(GlobalLock(inner));
+    if (!rec)
+        return nullptr;
+    auto *staging = static_cast<uint8_t *>(qorPtrGlobalAlloc(kStagingSize));
+    rec->stagingHandle = GlobalAlloc(kBlockFlags, kHolderSize);
+    auto **holder = static_cast<uint8_t **>(GlobalLock(rec->stagingHandle));
+    if (!staging || !holder) {
+        qorPtrGlobalFree(staging);
+        GlobalFree(rec->stagingHandle);
+        GlobalFree(inner);
+        return nullptr;
+    }
+    *holder = staging;
+    rec->bufIndex = 0;
+    rec->bufLast = -1;
+    rec->bufLimit = static_cast<int32_t>(kStagingSize);
+    rec->bufBase = 0;
+    rec->isStream = 1;
+    rec->startSector = kNoEntry;
+    rec->streamSize = 0;
+    QorFile outer = open_outer(inner, *rec, QOR_WRITE);
+    if (!outer) {
+        qorPtrGlobalFree(staging);
+        GlobalFree(rec->stagingHandle);
+        GlobalFree(inner);
+        return nullptr;
+    }
+    rec->entryIndex = append_entry(*rec, entry, &slot);
+    return outer;
+}
+
+KX_API int32_t docWrite(QorFile inner, const void *data, int32_t count)
+{
+    kxio::RecordLock rec(inner);
+    if (!rec || !is_writer(*rec.get()) || !rec->stagingHandle || (count > 0 && !data))
+        return rec ? -1 : 0;
+    return write_stream(inner, *rec.get(), static_cast<const uint8_t *>(data), count);
+}
+
+KX_API int32_t qorDocWriteToFAT(QorFile inner)
+{
+    kxio::RecordLock rec(inner);
+    if (!rec || !is_writer(*rec.get()))
+        return -1;
+    return place_regular(*rec.get());
+}
+
+KX_API int32_t qorDocWriteToMiniFAT(QorFile inner)
+{
+    kxio::RecordLock rec(inner);
+    if (!rec || !is_writer(*rec.get()))
+        return -1;
+    return place_mini(*rec.get());
+}
+
+} // extern "C"
