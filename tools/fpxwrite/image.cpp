@@ -209,9 +209,10 @@ Image make_synthetic(int width, int height)
             const int64_t horizon = h * 11 / 20 - (tri * h / 5) / std::max<int64_t>(1, period / 2) + h / 10;
             if (y < horizon) {
                 // Sky gradient, then the sun with a soft rim.
-                r = lerp(60, 200, y, std::max<int64_t>(1, horizon));
-                g = lerp(110, 220, y, std::max<int64_t>(1, horizon));
-                b = lerp(200, 245, y, std::max<int64_t>(1, horizon));
+                const int64_t sky = std::max<int64_t>(1, h * 7 / 10);
+                r = lerp(60, 200, y, sky);
+                g = lerp(110, 220, y, sky);
+                b = lerp(200, 245, y, sky);
                 const int64_t dx = x - sun_x, dy = y - sun_y;
                 const int64_t d2 = dx * dx + dy * dy;
                 const int64_t inner = (sun_r - rim) * (sun_r - rim), outer = sun_r * sun_r;
