@@ -46,7 +46,6 @@ constexpr int32_t kOptionsSize = 56;          // GetOptionsSize
 constexpr int16_t kDefaultResolution = 2;     // highest stored resolution
 constexpr const char *kDefaultDriverSuffix = ".0";
 constexpr const char *kDefaultFileSpec = "*.*";
-constexpr const char *kProfileExtension = ".ini";
 constexpr const char *kResolutionWrittenValue = "0";
 constexpr int32_t kProgressFirst = 0;
 constexpr int32_t kProgressLast = 100;

@@ -23,25 +23,6 @@ using namespace kxfpx::filter;
 static_assert(offsetof(FilterSetup, options) + kOptionsSize == sizeof(FilterSetup),
               "the setup block is the record followed by its options");
 
-// The profile name to look for: the host's name when it gives one, else the
-// library's file name without directory and last extension, plus ".ini".
-void choose_profile_name(FilterSetup &setup, const char *profileName)
-{
-    if (profileName && *profileName) {
-        kxfpx::copy_field(setup.profileName, profileName);
-        return;
-    }
-    // s_getname writes at most the whole library path, so a buffer the size
-    // of import_szDLLName always holds it (plus the terminator).
-    char stem[sizeof import_szDLLName + 1];
-    char libraryPath[sizeof import_szDLLName + 1];
-    kxfpx::copy_field(libraryPath, import_szDLLName);
-    s_getname(stem, libraryPath);
-    kxfpx::copy_field(setup.profileName, stem);
-    const size_t used = std::strlen(setup.profileName);
-    kxfpx::copy_text(setup.profileName + used, sizeof setup.profileName - used, kProfileExtension);
-}
-
 // Fills the setup from the profile found at setup.profileName. Returns false
 // when the chosen mode section has no "Driver", which fails the setup.
 bool load_found_profile(FilterSetup &setup, const char *modeName)
@@ -77,7 +58,11 @@ KX_API HGLOBAL xCreateSetup(uint64_t module, const char *profileName, const char
         kxfpx::LockedHandle lock(handle);
         FilterSetup &setup = *lock.as<FilterSetup>();
         setup.magic = KX_SETUP_MAGIC;
-        choose_profile_name(setup, profileName);
+        // The profile is the host's when it names one. Otherwise the name
+        // stays empty and GetProfileDirectory derives it from the library's
+        // file name: no directory, no last extension, plus ".ini".
+        if (profileName && *profileName)
+            kxfpx::copy_field(setup.profileName, profileName);
         if (GetProfileDirectory(setup.profileName, import_szDLLName) != 0) {
             setup.profileName[0] = '\0';
             xUseDefaultSettings(&setup);
