@@ -279,6 +279,20 @@ TEST(QorFileOpen, ModesAndFailures)
     EXPECT_EQ(read_file(path).size(), 0u);
 }
 
+TEST(QorFileOpen, PathWinsOverTheDescriptorsBlock)
+{
+    TempDir dir;
+    const std::string path = dir.file("p");
+    write_file(path, {'f', 'i', 'l', 'e'});
+    MemoryBlock block({'m', 'e', 'm', 0xFF});
+    Handle f(qorOpen(path.c_str(), &block.desc, QOR_READ));
+    ASSERT_NE(f.file, nullptr);
+    char buf[8] = {};
+    EXPECT_EQ(qorRead(f.file, buf, 8), 4);
+    EXPECT_STREQ(buf, "file");
+    EXPECT_EQ(block.desc.blockSize, 4); // the block was not looked at
+}
+
 TEST(QorFileOpen, ExistAndDeleteByPath)
 {
     TempDir dir;
@@ -305,6 +319,7 @@ TEST(QorFileOpen, HandedInStreamIsFlushedNotClosed)
     QorFile f = qorOpen(nullptr, &desc, QOR_HANDED);
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(record(f).borrowedStream, 1u);
+    EXPECT_EQ(record(f).openedByName, 1u); // its storages get buffers of their own
     EXPECT_EQ(qorWrite(f, "hello", 5), 5);
     EXPECT_EQ(qorClose(f), 0);
     // The stream is still open and holds what was written.
