@@ -41,13 +41,18 @@ private:
     uint32_t *data_;
 };
 
-// Reads `count` 32-bit entries at a sector's start (or at the current
-// position when `sector` is kNoEntry); false on a failed seek or short read.
+// Reads `count` 32-bit entries at the current position; false on a short
+// read.
+bool read_here(QorFile file, uint32_t *dest, uint32_t count)
+{
+    return count == 0 || qorReadLong(file, dest, static_cast<int32_t>(count)) == static_cast<int32_t>(count);
+}
+
+// The same at a sector's start; false also when the sector cannot be
+// reached.
 bool read_entries(QorFile file, uint32_t sector, uint32_t *dest, uint32_t count)
 {
-    if (sector != kNoEntry && !seek_to(file, sector_offset(sector)))
-        return false;
-    return count == 0 || qorReadLong(file, dest, static_cast<int32_t>(count)) == static_cast<int32_t>(count);
+    return seek_to(file, sector_offset(sector)) && read_here(file, dest, count);
 }
 
 // DIFAT: the header's entries, then the DIFAT chain, one sector per claimed
@@ -57,7 +62,7 @@ bool load_difat(QorFile file, const HeaderImage &header, uint32_t *difat)
 {
     const uint32_t total = header.numFatSectors;
     const uint32_t first = std::min(total, kHeaderDifatEntries);
-    if (!seek_to(file, kHeaderDifatOffset) || !read_entries(file, kNoEntry, difat, first))
+    if (!seek_to(file, kHeaderDifatOffset) || !read_here(file, difat, first))
         return false;
     uint32_t filled = first;
     uint32_t next = header.firstDifatSector;
@@ -66,7 +71,7 @@ bool load_difat(QorFile file, const HeaderImage &header, uint32_t *difat)
         if (!read_entries(file, next, difat + filled, take))
             return false;
         filled += take;
-        if (qorReadLong(file, &next, 1) != 1)
+        if (!read_here(file, &next, 1))
             return false;
     }
     return true;
