@@ -246,4 +246,27 @@ TEST(LibraryFile, NeedsOnlyTheSystemAndFamilyLibraries)
     EXPECT_GT(needed, 0);
 }
 
+TEST(HostProgram, ListsTheRowsAndMakesASetup)
+{
+    const std::string host = kxtest::bin_dir() + "/fpxconv";
+    if (!kxtest::path_exists(host))
+        GTEST_SKIP() << "fpxconv is not built";
+    kxtest::TempDir ini_dir, work_dir;
+    kxtest::ScopedEnv env("INIDIR", ini_dir.path().c_str());
+    kxtest::ScopedCwd cwd(work_dir.path());
+    const std::vector<std::string> lines = run_lines("'" + host + "'; echo exit=$?");
+    ASSERT_EQ(lines.size(), 10u);
+    EXPECT_EQ(lines[0], "filter version 0x08000004");
+    EXPECT_EQ(lines[1].rfind("row 0: ImportFile", 0), 0u);
+    EXPECT_EQ(lines[8].rfind("row 7: szDLLName", 0), 0u);
+    EXPECT_EQ(lines[9], "exit=0");
+
+    // An input that does not exist fails the import, cleanly.
+    const std::vector<std::string> failed =
+        run_lines("'" + host + "' missing.fpx out.png 2>/dev/null; echo exit=$?");
+    ASSERT_FALSE(failed.empty());
+    EXPECT_EQ(failed.back(), "exit=1");
+    EXPECT_FALSE(kxtest::path_exists(work_dir.file("out.png")));
+}
+
 } // namespace
