@@ -1,6 +1,7 @@
 // libjpeg-turbo as the independent decoder of the writer's JPEG tiles, and a
 // marker walker over JPEG streams.
 #include "fpx_inspect.h"
+#include "jpeg_errors.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,28 +10,16 @@
 
 #include <jpeglib.h>
 
+using fpxw::install_jpeg_errors;
+using fpxw::JpegErrorManager;
+
 namespace fpxtest {
 
 namespace {
 
-struct ErrorManager {
-    jpeg_error_mgr pub;
-    jmp_buf jump;
-    char message[JMSG_LENGTH_MAX];
-};
-
-void error_exit(j_common_ptr cinfo)
-{
-    auto *err = reinterpret_cast<ErrorManager *>(cinfo->err);
-    (*cinfo->err->format_message)(cinfo, err->message);
-    longjmp(err->jump, 1);
-}
-
-void silent(j_common_ptr) {}
-
 struct Decompressor {
     jpeg_decompress_struct cinfo;
-    ErrorManager err;
+    JpegErrorManager err;
     bool created = false;
     ~Decompressor()
     {
@@ -45,9 +34,7 @@ Decoded decode_jpeg(const std::vector<uint8_t> &tables, const std::vector<uint8_
 {
     Decoded out;
     Decompressor d;
-    d.cinfo.err = jpeg_std_error(&d.err.pub);
-    d.err.pub.error_exit = error_exit;
-    d.err.pub.output_message = silent;
+    d.cinfo.err = install_jpeg_errors(d.err);
     if (setjmp(d.err.jump)) {
         out.error = d.err.message;
         return out;
@@ -90,12 +77,10 @@ std::vector<uint8_t> reference_roundtrip(const std::vector<uint8_t> &tile, int c
 {
     std::vector<uint8_t> result;
     jpeg_compress_struct c;
-    ErrorManager err;
+    JpegErrorManager err;
     unsigned char *buffer = nullptr;
     unsigned long size = 0;
-    c.err = jpeg_std_error(&err.pub);
-    err.pub.error_exit = error_exit;
-    err.pub.output_message = silent;
+    c.err = install_jpeg_errors(err);
     if (setjmp(err.jump)) {
         jpeg_destroy_compress(&c);
         free(buffer);

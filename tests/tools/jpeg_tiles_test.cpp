@@ -141,6 +141,28 @@ Result decode_full(const WriteOptions &o, const Image &img)
     return r;
 }
 
+// "\005Image Contents" of the file the options make of a picture.
+PropSet contents_of(const WriteOptions &o, const Image &img)
+{
+    Document doc;
+    EXPECT_EQ(build_document(o, img, doc), "");
+    PropSet ic;
+    EXPECT_TRUE(parse_propset(entry(doc, kContents), ic));
+    return ic;
+}
+
+// The bytes of the first tile of resolution 0.
+std::vector<uint8_t> first_tile(const WriteOptions &o, const Image &img)
+{
+    Document doc;
+    EXPECT_EQ(build_document(o, img, doc), "");
+    Subimage sub;
+    EXPECT_TRUE(parse_subimage(entry(doc, res_path(0, "Subimage 0000 Header")), sub));
+    if (sub.tiles.empty())
+        return {};
+    return tile_bytes(entry(doc, res_path(0, "Subimage 0000 Data")), sub.tiles[0]);
+}
+
 // The writer's tiles lose no more than libjpeg-turbo's own coding of the
 // same samples at the same quality and sampling (YCbCr rounding aside).
 void expect_jpeg_error(const Result &r)
@@ -195,10 +217,7 @@ TEST(FpxJpegTiles, AbbreviatedTilesCarryNoTablesAndTheSetHasThemAll)
     WriteOptions o;
     o.flat_tiles = FlatTiles::never;
     o.resolutions = 1;
-    Document doc;
-    ASSERT_EQ(build_document(o, opaque(make_synthetic(64, 64)), doc), "");
-    PropSet ic;
-    ASSERT_TRUE(parse_propset(entry(doc, kContents), ic));
+    const PropSet ic = contents_of(o, opaque(make_synthetic(64, 64)));
     ASSERT_NE(ic.find(0x03000002), nullptr);
     EXPECT_EQ(ic.find(0x03000002)->type, 0x13u);
     EXPECT_EQ(ic.find(0x03000002)->u32(), 1u);
@@ -212,9 +231,7 @@ TEST(FpxJpegTiles, AbbreviatedTilesCarryNoTablesAndTheSetHasThemAll)
     EXPECT_EQ(count_marker(tables, 0xDB), 2);  // luminance and chrominance
     EXPECT_EQ(count_marker(tables, 0xC4), 4);  // DC and AC of each
     EXPECT_EQ(count_marker(tables, 0xDA), 0);
-    Subimage sub;
-    ASSERT_TRUE(parse_subimage(entry(doc, res_path(0, "Subimage 0000 Header")), sub));
-    const std::vector<uint8_t> tile = tile_bytes(entry(doc, res_path(0, "Subimage 0000 Data")), sub.tiles[0]);
+    const std::vector<uint8_t> tile = first_tile(o, opaque(make_synthetic(64, 64)));
     EXPECT_EQ(count_marker(tile, 0xDB), 0);
     EXPECT_EQ(count_marker(tile, 0xC4), 0);
     EXPECT_EQ(count_marker(tile, 0xC0), 1);
@@ -235,10 +252,7 @@ TEST(FpxJpegTiles, TablesInsideEachTile)
     for (const TileEntry &t : r.sub.tiles)
         EXPECT_EQ(t.subtype[3], 0);
     expect_jpeg_error(r);
-    Document doc;
-    ASSERT_EQ(build_document(o, opaque(make_synthetic(130, 64)), doc), "");
-    PropSet ic;
-    ASSERT_TRUE(parse_propset(entry(doc, kContents), ic));
+    const PropSet ic = contents_of(o, opaque(make_synthetic(130, 64)));
     EXPECT_EQ(ic.find(0x03000002), nullptr);
     EXPECT_EQ(ic.find(0x03010001), nullptr);
 }
@@ -255,10 +269,7 @@ TEST(FpxJpegTiles, SeveralTableSetsWithTheirIndices)
     for (size_t k = 0; k < r.sub.tiles.size(); ++k)
         EXPECT_EQ(r.sub.tiles[k].subtype[3], 1 + k % 3) << k;
     expect_jpeg_error(r);
-    Document doc;
-    ASSERT_EQ(build_document(o, opaque(make_synthetic(256, 128)), doc), "");
-    PropSet ic;
-    ASSERT_TRUE(parse_propset(entry(doc, kContents), ic));
+    const PropSet ic = contents_of(o, opaque(make_synthetic(256, 128)));
     EXPECT_EQ(ic.find(0x03000002)->u32(), 3u);
     // Each set holds other quantization tables (quality 80, 70, 60).
     EXPECT_NE(table_set(ic, 1), table_set(ic, 2));
@@ -314,11 +325,7 @@ TEST(FpxJpegTiles, ProgressiveTilesCarryTheirHuffmanTables)
     for (const Decoded &d : r.tiles)
         EXPECT_TRUE(d.progressive);
     expect_jpeg_error(r);
-    Document doc;
-    ASSERT_EQ(build_document(o, opaque(make_synthetic(128, 64)), doc), "");
-    Subimage sub;
-    ASSERT_TRUE(parse_subimage(entry(doc, res_path(0, "Subimage 0000 Header")), sub));
-    const std::vector<uint8_t> tile = tile_bytes(entry(doc, res_path(0, "Subimage 0000 Data")), sub.tiles[0]);
+    const std::vector<uint8_t> tile = first_tile(o, opaque(make_synthetic(128, 64)));
     EXPECT_EQ(count_marker(tile, 0xC2), 1);
     EXPECT_EQ(count_marker(tile, 0xDB), 0);  // quantization tables from the set
     EXPECT_GT(count_marker(tile, 0xC4), 0);
@@ -335,11 +342,7 @@ TEST(FpxJpegTiles, RestartIntervalAndMarkers)
     ASSERT_EQ(r.tiles.size(), 1u);
     EXPECT_EQ(r.tiles[0].restart_interval, 4u);
     expect_jpeg_error(r);
-    Document doc;
-    ASSERT_EQ(build_document(o, opaque(make_synthetic(64, 64)), doc), "");
-    Subimage sub;
-    ASSERT_TRUE(parse_subimage(entry(doc, res_path(0, "Subimage 0000 Header")), sub));
-    const std::vector<uint8_t> tile = tile_bytes(entry(doc, res_path(0, "Subimage 0000 Data")), sub.tiles[0]);
+    const std::vector<uint8_t> tile = first_tile(o, opaque(make_synthetic(64, 64)));
     EXPECT_EQ(count_marker(tile, 0xDD), 1);
     // 16 MCUs of 16 x 16 pixels, a restart every 4: three RST markers.
     EXPECT_EQ(count_marker(tile, 0xD0), 3);

@@ -117,10 +117,20 @@ std::string load_pnm(const std::string &path, Image &out)
     std::string err = check_size(int(std::min(w, 100000L)), int(std::min(h, 100000L)));
     if (!err.empty())
         return err;
+    // The raster must be in the file before any memory is taken for it.
+    const int channels = magic[1] == '6' ? 3 : 1;
+    const long raster_start = std::ftell(f.get());
+    if (raster_start < 0 || std::fseek(f.get(), 0, SEEK_END) != 0)
+        return path + ": cannot size the file";
+    const long file_end = std::ftell(f.get());
+    if (file_end < raster_start ||
+        uint64_t(file_end - raster_start) < uint64_t(w) * uint64_t(h) * uint64_t(channels) ||
+        std::fseek(f.get(), raster_start, SEEK_SET) != 0)
+        return path + ": the raster is truncated";
     Image img;
     img.width = int(w);
     img.height = int(h);
-    img.channels = magic[1] == '6' ? 3 : 1;
+    img.channels = channels;
     img.samples.resize(size_t(w) * size_t(h) * size_t(img.channels));
     if (std::fread(img.samples.data(), 1, img.samples.size(), f.get()) != img.samples.size())
         return path + ": the raster is truncated";

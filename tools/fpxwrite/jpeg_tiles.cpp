@@ -4,35 +4,18 @@
 // set by hand. libjpeg's errors are turned into messages with setjmp.
 #include "jpeg_tiles.h"
 
-#include <csetjmp>
-#include <cstdio>
-#include <cstdlib>
+#include "jpeg_errors.h"
 
-#include <jpeglib.h>
+#include <cstdlib>
 
 namespace fpxw {
 
 namespace {
 
-struct ErrorManager {
-    jpeg_error_mgr pub;
-    jmp_buf jump;
-    char message[JMSG_LENGTH_MAX];
-};
-
-void error_exit(j_common_ptr cinfo)
-{
-    auto *err = reinterpret_cast<ErrorManager *>(cinfo->err);
-    (*cinfo->err->format_message)(cinfo, err->message);
-    longjmp(err->jump, 1);
-}
-
-void output_message(j_common_ptr) {}
-
 // Owns a compress object and the memory destination's buffer.
 struct Compressor {
     jpeg_compress_struct cinfo;
-    ErrorManager err;
+    JpegErrorManager err;
     unsigned char *buffer = nullptr;
     unsigned long size = 0;
     bool created = false;
@@ -88,57 +71,56 @@ void configure(Compressor &c, const JpegParams &p, int width, int height)
         jpeg_simple_progression(&ci);
 }
 
-} // namespace
-
-std::string encode_tables(const JpegParams &params, std::vector<uint8_t> &out)
+// One compression: the tables alone (samples null) or one picture, written
+// whole or abbreviated. setjmp stays in this frame, which outlives every
+// libjpeg call that may jump back to it.
+std::string encode(const JpegParams &params, const uint8_t *samples, int width, int height, bool abbreviated,
+                   std::vector<uint8_t> &out)
 {
     std::string bad = check_params(params);
     if (!bad.empty())
         return bad;
     Compressor c;
-    c.cinfo.err = jpeg_std_error(&c.err.pub);
-    c.err.pub.error_exit = error_exit;
-    c.err.pub.output_message = output_message;
-    if (setjmp(c.err.jump))
-        return std::string("libjpeg: ") + c.err.message;
-    jpeg_create_compress(&c.cinfo);
-    c.created = true;
-    jpeg_mem_dest(&c.cinfo, &c.buffer, &c.size);
-    configure(c, params, 64, 64);
-    jpeg_write_tables(&c.cinfo);
-    out.assign(c.buffer, c.buffer + c.size);
-    return {};
-}
-
-std::string encode_tile(const JpegParams &params, const uint8_t *samples, int width, int height,
-                        bool abbreviated, std::vector<uint8_t> &out)
-{
-    std::string bad = check_params(params);
-    if (!bad.empty())
-        return bad;
-    Compressor c;
-    c.cinfo.err = jpeg_std_error(&c.err.pub);
-    c.err.pub.error_exit = error_exit;
-    c.err.pub.output_message = output_message;
+    c.cinfo.err = install_jpeg_errors(c.err);
     if (setjmp(c.err.jump))
         return std::string("libjpeg: ") + c.err.message;
     jpeg_create_compress(&c.cinfo);
     c.created = true;
     jpeg_mem_dest(&c.cinfo, &c.buffer, &c.size);
     configure(c, params, width, height);
-    // Marking the tables as sent leaves them out of the stream; tables that
-    // progressive coding optimizes are made afresh and always written.
-    if (abbreviated)
-        jpeg_suppress_tables(&c.cinfo, TRUE);
-    jpeg_start_compress(&c.cinfo, abbreviated ? FALSE : TRUE);
-    const size_t stride = size_t(width) * size_t(params.components);
-    while (c.cinfo.next_scanline < c.cinfo.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(samples + c.cinfo.next_scanline * stride);
-        jpeg_write_scanlines(&c.cinfo, &row, 1);
+    if (!samples) {
+        jpeg_write_tables(&c.cinfo);
+    } else {
+        // Marking the tables as sent leaves them out of the stream; tables
+        // that progressive coding optimizes are made afresh and always
+        // written.
+        if (abbreviated)
+            jpeg_suppress_tables(&c.cinfo, TRUE);
+        jpeg_start_compress(&c.cinfo, abbreviated ? FALSE : TRUE);
+        const size_t stride = size_t(width) * size_t(params.components);
+        while (c.cinfo.next_scanline < c.cinfo.image_height) {
+            JSAMPROW row = const_cast<JSAMPROW>(samples + c.cinfo.next_scanline * stride);
+            jpeg_write_scanlines(&c.cinfo, &row, 1);
+        }
+        jpeg_finish_compress(&c.cinfo);
     }
-    jpeg_finish_compress(&c.cinfo);
     out.assign(c.buffer, c.buffer + c.size);
     return {};
+}
+
+} // namespace
+
+std::string encode_tables(const JpegParams &params, std::vector<uint8_t> &out)
+{
+    return encode(params, nullptr, 64, 64, false, out);
+}
+
+std::string encode_tile(const JpegParams &params, const uint8_t *samples, int width, int height,
+                        bool abbreviated, std::vector<uint8_t> &out)
+{
+    if (!samples || width < 1 || height < 1 || width > 65535 || height > 65535)
+        return "no tile samples";
+    return encode(params, samples, width, height, abbreviated, out);
 }
 
 } // namespace fpxw

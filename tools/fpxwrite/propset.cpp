@@ -102,22 +102,29 @@ void PropertySet::add_blob(uint32_t id, const std::vector<uint8_t> &bytes)
     add(id, kVtBlob, v);
 }
 
-void PropertySet::add_vector_ui4(uint32_t id, const std::vector<uint32_t> &values)
+namespace {
+
+// A counted vector: the element count, then the elements.
+template <typename T>
+std::vector<uint8_t> counted(const std::vector<T> &values, void (*put)(std::vector<uint8_t> &, T))
 {
     std::vector<uint8_t> v;
     put_u32(v, uint32_t(values.size()));
-    for (uint32_t x : values)
-        put_u32(v, x);
-    add(id, kVtVector | kVtUi4, v);
+    for (T x : values)
+        put(v, x);
+    return v;
+}
+
+} // namespace
+
+void PropertySet::add_vector_ui4(uint32_t id, const std::vector<uint32_t> &values)
+{
+    add(id, kVtVector | kVtUi4, counted(values, put_u32));
 }
 
 void PropertySet::add_vector_r4(uint32_t id, const std::vector<float> &values)
 {
-    std::vector<uint8_t> v;
-    put_u32(v, uint32_t(values.size()));
-    for (float x : values)
-        put_f32(v, x);
-    add(id, kVtVector | kVtR4, v);
+    add(id, kVtVector | kVtR4, counted(values, put_f32));
 }
 
 std::vector<uint8_t> PropertySet::serialize(const Guid &fmtid) const
