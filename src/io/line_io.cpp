@@ -64,6 +64,9 @@ KX_API int32_t qorReadLine(QorFile file, char *buffer, int32_t size)
             return stored;
         }
         if (c == kCr) {
+            // Only a byte that was actually read is stepped back over: at the
+            // end of the file there is nothing to give back, and stepping
+            // onto the CR again would return the same empty line forever.
             char next = 0;
             if (read_byte(file, &next) && next != kLf)
                 qorSeek(file, -1, SEEK_CUR);

@@ -125,6 +125,25 @@ TEST(QorFileRead, RandomReadsAndSeeksMatchTheFile)
     }
 }
 
+TEST(QorFileRead, FillReadsTheNextWindow)
+{
+    TempDir dir;
+    const std::string path = dir.file("fill");
+    write_file(path, pattern(kQorBufferSize + 100));
+    Handle f(qorOpen(path.c_str(), nullptr, QOR_READ));
+    ASSERT_NE(f.file, nullptr);
+    QorFileRec &rec = record(f.file);
+    EXPECT_EQ(rec.bufLast, -1); // nothing is read at open
+    EXPECT_EQ(FillQorIOBuf(f.file), kQorBufferSize);
+    EXPECT_EQ(FillQorIOBuf(f.file), 100);
+    EXPECT_EQ(rec.bufBase, kQorBufferSize);
+    EXPECT_EQ(rec.bufLast, 99);
+    EXPECT_EQ(rec.nextOffset, kQorBufferSize + 100);
+    EXPECT_EQ(FillQorIOBuf(f.file), 0);
+    EXPECT_EQ(rec.bufLast, -1);
+    EXPECT_EQ(rec.bufBase, kQorBufferSize + 100);
+}
+
 TEST(QorFileSeek, BoundsDependOnAccess)
 {
     TempDir dir;

@@ -6,6 +6,8 @@
 
 #include "options/yt_ut.h"
 
+#include <algorithm>
+#include <random>
 #include <string>
 
 using namespace iotest;
@@ -154,6 +156,50 @@ TEST(QorMemory, WriteFarPastTheEndGrowsInWholeIncrements)
     EXPECT_EQ(static_cast<uint8_t *>(block.data)[100], 'x');
     ASSERT_EQ(qorClose(f), 0);
     EXPECT_EQ(static_cast<uint8_t *>(block.data)[101], 0xFF);
+}
+
+// Random writes, seeks and reads on a growing block against a model: the
+// block's bytes, its logical length and the caller's pointer stay right.
+TEST(QorMemory, RandomWritesMatchAModel)
+{
+    MemoryBlock block(Bytes(), 8);
+    block.desc.growBy = 7;
+    QorFile f = qorOpen(nullptr, &block.desc, QOR_CREATE | QOR_READWRITE);
+    ASSERT_NE(f, nullptr);
+    Bytes model;
+    int64_t pos = 0;
+    std::mt19937 rng(7);
+    for (int step = 0; step < 3000; step++) {
+        const unsigned what = rng() % 3;
+        if (what == 0) {
+            const int32_t target = static_cast<int32_t>(rng() % (model.size() + 40));
+            ASSERT_EQ(qorSeek(f, target, SEEK_SET), target);
+            pos = target;
+        } else if (what == 1) {
+            const int32_t want = static_cast<int32_t>(rng() % 50);
+            Bytes got(static_cast<size_t>(want) + 1, 0xEE);
+            const int32_t expect = static_cast<int32_t>(
+                std::max<int64_t>(0, std::min<int64_t>(want, static_cast<int64_t>(model.size()) - pos)));
+            ASSERT_EQ(qorRead(f, got.data(), want), expect);
+            ASSERT_TRUE(std::equal(got.begin(), got.begin() + expect, model.begin() + pos));
+            ASSERT_EQ(got[static_cast<size_t>(expect)], 0xEE);
+            pos += expect;
+        } else {
+            const Bytes chunk = pattern(rng() % 30 + 1);
+            ASSERT_EQ(qorWrite(f, chunk.data(), static_cast<int32_t>(chunk.size())),
+                      static_cast<int32_t>(chunk.size()));
+            if (model.size() < pos + chunk.size())
+                model.resize(static_cast<size_t>(pos) + chunk.size());
+            std::copy(chunk.begin(), chunk.end(), model.begin() + pos);
+            pos += static_cast<int64_t>(chunk.size());
+        }
+        ASSERT_EQ(record(f).bufLast + 1, static_cast<int32_t>(model.size()));
+        ASSERT_EQ(GlobalHandle(block.data), record(f).bufHandle);
+        ASSERT_EQ(static_cast<int64_t>(block.size()), record(f).bufLimit + 1);
+    }
+    EXPECT_EQ(block.bytes(model.size()), model);
+    ASSERT_EQ(qorClose(f), 0);
+    EXPECT_EQ(static_cast<uint8_t *>(block.data)[model.size()], 0xFF);
 }
 
 TEST(QorMemory, BadDescriptors)
