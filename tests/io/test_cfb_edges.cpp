@@ -364,3 +364,34 @@ TEST(CfbEdges, WrittenIntoAMemoryBlockAndReadBack)
 }
 
 } // namespace
+
+namespace {
+
+// A block that cannot grow: the writer's failures free what they made and
+// the root's close reports them.
+TEST(CfbEdges, WriterFailuresAreReportedAndFreeWhatTheyMade)
+{
+    {
+        iotest::MemoryBlock block(Bytes{}, 16);
+        QorFile out = qorOpen("", &block.desc, QOR_CREATE | QOR_WRITE);
+        ASSERT_NE(out, nullptr);
+        EXPECT_EQ(qorCreateStorage(out, nullptr, "Root Entry"), nullptr); // no room for the header
+        EXPECT_EQ(iotest::record(out).dirHolder, nullptr);
+        qorClose(out);
+    }
+    iotest::MemoryBlock block(Bytes{}, 2048);
+    QorFile out = qorOpen("", &block.desc, QOR_CREATE | QOR_WRITE);
+    ASSERT_NE(out, nullptr);
+    QorFile root = qorCreateStorage(out, nullptr, "Root Entry");
+    ASSERT_NE(root, nullptr);
+    QorFile s = qorCreateStream(root, "big");
+    ASSERT_NE(s, nullptr);
+    const Bytes data = iotest::pattern(5000);
+    EXPECT_EQ(qorWrite(s, data.data(), 5000), 0); // the full staging buffer could not be placed
+    qorCloseStream(s);
+    EXPECT_EQ(qorCloseStorage(root), -1);
+    EXPECT_EQ(iotest::record(out).dirHolder, nullptr);
+    qorClose(out);
+}
+
+} // namespace
