@@ -147,6 +147,14 @@ Decoded decode_jpeg(const std::vector<uint8_t> &tables, const std::vector<uint8_
 std::vector<uint8_t> reference_roundtrip(const std::vector<uint8_t> &tile, int channels, int quality,
                                          int subsampling, bool keep_rgb);
 
+// The bytes of a stream of a Compound File read through the project's own
+// reader; path like "Data Object Store 000001/\005Image Contents". Sets ok
+// to false when a storage or stream is missing.
+std::vector<uint8_t> read_stream(const std::string &file, const std::string &path, bool &ok);
+
+// The markers of a JPEG stream in order (RST markers included).
+std::vector<uint8_t> list_markers(const std::vector<uint8_t> &jpeg);
+
 // How often a marker (e.g. 0xC4, 0xDD, 0xD0 for any RST) occurs in a JPEG
 // stream, walking its segments and its entropy-coded data.
 int count_marker(const std::vector<uint8_t> &jpeg, uint8_t marker);

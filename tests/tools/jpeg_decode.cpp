@@ -122,11 +122,11 @@ std::vector<uint8_t> reference_roundtrip(const std::vector<uint8_t> &tile, int c
     return d.samples;
 }
 
-int count_marker(const std::vector<uint8_t> &jpeg, uint8_t marker)
+std::vector<uint8_t> list_markers(const std::vector<uint8_t> &jpeg)
 {
     // Entropy-coded bytes after an SOS header are passed over one by one:
     // inside them 0xFF is always followed by 0 (stuffing) or an RST marker.
-    int count = 0;
+    std::vector<uint8_t> markers;
     size_t i = 0;
     while (i + 1 < jpeg.size()) {
         if (jpeg[i] != 0xFF) {
@@ -138,18 +138,24 @@ int count_marker(const std::vector<uint8_t> &jpeg, uint8_t marker)
             i += m == 0x00 ? 2 : 1;
             continue;
         }
-        const bool rst = m >= 0xD0 && m <= 0xD7;
-        if ((rst && marker == 0xD0) || m == marker)
-            ++count;
-        if (rst || m == 0xD8 || m == 0xD9) {
+        markers.push_back(m);
+        if ((m >= 0xD0 && m <= 0xD7) || m == 0xD8 || m == 0xD9) {
             i += 2;
             continue;
         }
         if (i + 3 >= jpeg.size())
             break;
-        const size_t length = size_t(jpeg[i + 2]) << 8 | jpeg[i + 3];
-        i += 2 + length;
+        i += 2 + (size_t(jpeg[i + 2]) << 8 | jpeg[i + 3]);
     }
+    return markers;
+}
+
+int count_marker(const std::vector<uint8_t> &jpeg, uint8_t marker)
+{
+    int count = 0;
+    for (uint8_t m : list_markers(jpeg))
+        if (m == marker || (marker == 0xD0 && m >= 0xD0 && m <= 0xD7))
+            ++count;
     return count;
 }
 
