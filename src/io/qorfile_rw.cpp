@@ -20,6 +20,15 @@ int32_t fail(QorFileRec &rec)
     return -1;
 }
 
+// The answer of qorRead and qorWrite to a call they refuse: 0 for a null
+// handle, -1 for a negative count.
+int32_t refused(QorFile file) { return file ? -1 : 0; }
+
+int32_t call_host(const QorFileRec &rec, int32_t operation, void *buffer, int32_t count)
+{
+    return static_cast<int32_t>(rec.hostIo(rec.hostHandle, operation, buffer, count));
+}
+
 uint8_t *buffer_data(const QorFileRec &rec) { return static_cast<uint8_t *>(GlobalLock(rec.bufHandle)); }
 
 // Makes room for the next byte when bufIndex has passed bufLimit: flushes a
@@ -112,15 +121,13 @@ extern "C" {
 
 KX_API int32_t qorRead(QorFile file, void *buffer, int32_t count)
 {
-    if (!file)
-        return 0;
-    if (count < 0)
-        return -1;
+    if (!file || count < 0)
+        return refused(file);
     RecordLock rec(file);
     if (!rec)
         return 0;
     if (is_callback(*rec))
-        return static_cast<int32_t>(rec->hostIo(rec->hostHandle, QOR_IO_READ, buffer, count));
+        return call_host(*rec, QOR_IO_READ, buffer, count);
     if (is_object(*rec)) {
         QorHostStream *object = host_object(*rec);
         int32_t done = 0;
@@ -155,19 +162,16 @@ KX_API int32_t qorRead(QorFile file, void *buffer, int32_t count)
     return done;
 }
 
-// A negative count is refused with -1, as qorRead does.
+// A negative count is refused with -1, as qorRead refuses it.
 KX_API int32_t qorWrite(QorFile file, const void *buffer, int32_t count)
 {
-    if (!file)
-        return 0;
-    if (count < 0)
-        return -1;
+    if (!file || count < 0)
+        return refused(file);
     RecordLock rec(file);
     if (!rec)
         return 0;
     if (is_callback(*rec))
-        return static_cast<int32_t>(
-            rec->hostIo(rec->hostHandle, QOR_IO_WRITE, const_cast<void *>(buffer), count));
+        return call_host(*rec, QOR_IO_WRITE, const_cast<void *>(buffer), count);
     if (is_object(*rec)) {
         QorHostStream *object = host_object(*rec);
         int32_t done = 0;
