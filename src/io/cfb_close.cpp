@@ -185,6 +185,20 @@ int32_t close_writer_root(QorFileRec &rec)
     return ok ? 0 : -1;
 }
 
+namespace {
+
+void unhang(QorFileRec &rec)
+{
+    rec.fatHolder = nullptr;
+    rec.miniFatHolder = nullptr;
+    rec.dirHolder = nullptr;
+    rec.cfHeader = nullptr;
+    rec.dirCountPtr = nullptr;
+    rec.cfbShared = nullptr;
+}
+
+} // namespace
+
 void free_writer_state(QorFileRec &rec)
 {
     uint8_t **const directory = rec.dirHolder;
@@ -196,21 +210,10 @@ void free_writer_state(QorFileRec &rec)
     delete shared_of(rec);
     // The same state hangs on the output file's record: unhang it there.
     if (auto *file = static_cast<QorFileRec *>(GlobalLock(rec.outFile))) {
-        if (file != &rec && file->dirHolder == directory) {
-            file->fatHolder = nullptr;
-            file->miniFatHolder = nullptr;
-            file->dirHolder = nullptr;
-            file->cfHeader = nullptr;
-            file->dirCountPtr = nullptr;
-            file->cfbShared = nullptr;
-        }
+        if (file != &rec && file->dirHolder == directory)
+            unhang(*file);
     }
-    rec.fatHolder = nullptr;
-    rec.miniFatHolder = nullptr;
-    rec.dirHolder = nullptr;
-    rec.cfHeader = nullptr;
-    rec.dirCountPtr = nullptr;
-    rec.cfbShared = nullptr;
+    unhang(rec);
 }
 
 } // namespace kxcfb

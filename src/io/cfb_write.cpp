@@ -184,6 +184,27 @@ bool prepare_child(const QorFileRec &parent, const char *name, uint8_t type, Ent
     return slot.link != nullptr;
 }
 
+// A copy of a writer storage for a new child entry (storage or stream),
+// once its name is accepted and room for its entry is made; the entry and
+// its slot in the parent's tree are returned for the append.
+QorFile new_child(QorFile parent, const char *name, uint8_t type, EntryImage &entry, Slot &slot)
+{
+    kxio::RecordLock owner(parent);
+    if (!owner || !is_writer(*owner.get()) || owner->isStream)
+        return nullptr;
+    if (!prepare_child(*owner.get(), name, type, entry, slot) || !reserve_entry(*owner.get()))
+        return nullptr;
+    QorFile handle = copy_record(*owner.get(), false);
+    if (auto *rec = static_cast<QorFileRec *>(GlobalLock(handle))) {
+        // Writer records never read through a buffer of their own: all
+        // their bytes go through the output file.
+        rec->openedByName = 0;
+        rec->inCompound = 1;
+        rec->isStream = type == kTypeStream ? 1 : 0;
+    }
+    return handle;
+}
+
 // The writer's shared state while it is being made: hung on the output
 // file's record, freed unless the root is made.
 class WriterState {
@@ -273,17 +294,6 @@ QorFile create_root(QorFile out_file, const char *name)
     }
     rec->entryIndex = append_entry(*rec, make_entry(name, kTypeRoot), nullptr);
     state.keep();
-    return handle;
-}
-
-// A copy of a writer storage for a new child entry.
-QorFile copy_writer_record(const QorFileRec &parent)
-{
-    QorFile handle = copy_record(parent, false);
-    if (auto *rec = static_cast<QorFileRec *>(GlobalLock(handle))) {
-        rec->openedByName = 0;
-        rec->inCompound = 1;
-    }
     return handle;
 }
 
@@ -576,61 +586,42 @@ KX_API QorFile qorCreateStorage(QorFile outFile, QorFile parent, const char *nam
 {
     if (!parent)
         return create_root(outFile, name);
-    kxio::RecordLock owner(parent);
-    if (!owner || !is_writer(*owner.get()) || owner->isStream)
-        return nullptr;
     EntryImage entry{};
     Slot slot{};
-    if (!prepare_child(*owner.get(), name, kTypeStorage, entry, slot) || !reserve_entry(*owner.get()))
-        return nullptr;
-    QorFile handle = copy_writer_record(*owner.get());
-    auto *rec = static_cast<QorFileRec *>(GlobalLock(handle));
-    if (!rec)
-        return nullptr;
-    rec->isStream = 0;
-    rec->entryIndex = append_entry(*rec, entry, &slot);
+    QorFile handle = new_child(parent, name, kTypeStorage, entry, slot);
+    if (auto *rec = static_cast<QorFileRec *>(GlobalLock(handle)))
+        rec->entryIndex = append_entry(*rec, entry, &slot);
     return handle;
 }
 
 KX_API QorFile qorCreateStream(QorFile storage, const char *name)
 {
-    kxio::RecordLock owner(storage);
-    if (!owner || !is_writer(*owner.get()) || owner->isStream)
-        return nullptr;
     EntryImage entry{};
     Slot slot{};
-    if (!prepare_child(*owner.get(), name, kTypeStream, entry, slot) || !reserve_entry(*owner.get()))
-        return nullptr;
-    QorFile inner = copy_writer_record(*owner.get());
+    QorFile inner = new_child(storage, name, kTypeStream, entry, slot);
     auto *rec = static_cast<QorFileRec *>(GlobalLock(inner));
     if (!rec)
         return nullptr;
     auto *staging = static_cast<uint8_t *>(qorPtrGlobalAlloc(kStagingSize));
     rec->stagingHandle = GlobalAlloc(kBlockFlags, kHolderSize);
     auto **holder = static_cast<uint8_t **>(GlobalLock(rec->stagingHandle));
-    if (!staging || !holder) {
-        qorPtrGlobalFree(staging);
-        GlobalFree(rec->stagingHandle);
-        GlobalFree(inner);
-        return nullptr;
+    if (holder && staging) {
+        *holder = staging;
+        rec->bufIndex = 0;
+        rec->bufLast = -1;
+        rec->bufLimit = static_cast<int32_t>(kStagingSize);
+        rec->bufBase = 0;
+        rec->startSector = kNoEntry;
+        rec->streamSize = 0;
+        if (QorFile outer = open_outer(inner, *rec, QOR_WRITE)) {
+            rec->entryIndex = append_entry(*rec, entry, &slot);
+            return outer;
+        }
     }
-    *holder = staging;
-    rec->bufIndex = 0;
-    rec->bufLast = -1;
-    rec->bufLimit = static_cast<int32_t>(kStagingSize);
-    rec->bufBase = 0;
-    rec->isStream = 1;
-    rec->startSector = kNoEntry;
-    rec->streamSize = 0;
-    QorFile outer = open_outer(inner, *rec, QOR_WRITE);
-    if (!outer) {
-        qorPtrGlobalFree(staging);
-        GlobalFree(rec->stagingHandle);
-        GlobalFree(inner);
-        return nullptr;
-    }
-    rec->entryIndex = append_entry(*rec, entry, &slot);
-    return outer;
+    qorPtrGlobalFree(staging);
+    GlobalFree(rec->stagingHandle);
+    GlobalFree(inner);
+    return nullptr;
 }
 
 KX_API int32_t docWrite(QorFile inner, const void *data, int32_t count)
