@@ -492,3 +492,24 @@ TEST(FpxDocument, OptionCombinationsThatCannotBeStoredAreRefused)
         EXPECT_NE(build_document(o, img, doc), "") << b.what;
     }
 }
+
+TEST(FpxDocument, TinyAndOddSizes)
+{
+    const struct {
+        int w, h, levels;
+    } cases[] = {{1, 1, 1}, {1, 200, 3}, {65, 1, 2}, {64, 64, 1}, {128, 65, 2}, {129, 129, 2}};
+    for (const auto &c : cases) {
+        WriteOptions o;
+        o.compression = Compression::raw;
+        o.flat_tiles = FlatTiles::never;
+        const Image img = rgb_picture(c.w, c.h);
+        const Document doc = build(o, img);
+        const PropSet ic = props(doc, kStore + "/\005Image Contents");
+        ASSERT_NE(ic.find(0x01000000), nullptr);
+        EXPECT_EQ(ic.find(0x01000000)->u32(), uint32_t(c.levels)) << c.w << "x" << c.h;
+        expect_raw_tiles_equal(doc, c.levels - 1, img);
+        // The smallest resolution is 64 pixels or less on both sides.
+        EXPECT_LE(ic.find(0x02000000)->u32(), 64u);
+        EXPECT_LE(ic.find(0x02000001)->u32(), 64u);
+    }
+}
