@@ -395,3 +395,54 @@ TEST(CfbEdges, WriterFailuresAreReportedAndFreeWhatTheyMade)
 }
 
 } // namespace
+
+namespace {
+
+// File offset of directory entry n of a small written file (one FAT sector).
+size_t entry_offset(const Bytes &image, uint32_t n)
+{
+    const uint32_t fat_sector = get32(image, 76);
+    uint32_t sector = get32(image, 48);
+    for (uint32_t i = 0; i < n / 4; ++i)
+        sector = get32(image, (size_t{fat_sector} + 1) * 512 + 4 * size_t{sector});
+    return (size_t{sector} + 1) * 512 + 128 * (n % 4);
+}
+
+TEST(CfbEdges, SiblingTreeFollowsTheInsertionRule)
+{
+    // Entries 1..5: equal lengths compare bytes (case-sensitive), longer
+    // names go right; nothing is rebalanced.
+    const Bytes image = written_image({stream_node("b", {}), stream_node("a", {}), stream_node("c", {}),
+                                       stream_node("bb", {}), storage_node("D", {})});
+    struct Link {
+        uint32_t entry;
+        size_t field;
+        uint32_t expected;
+    };
+    for (const Link &l : {Link{0, 76, 1}, Link{1, 68, 2}, Link{1, 72, 3}, Link{2, 68, 5}, Link{2, 72, Image::kFree},
+                          Link{3, 72, 4}, Link{3, 68, Image::kFree}, Link{4, 68, Image::kFree}}) {
+        EXPECT_EQ(get32(image, entry_offset(image, l.entry) + l.field), l.expected) << l.entry << "@" << l.field;
+    }
+    EXPECT_EQ(image[entry_offset(image, 5) + 66], 1);   // storage
+    EXPECT_EQ(image[entry_offset(image, 5) + 67], 1);   // black
+    EXPECT_EQ(image[entry_offset(image, 4) + 67], 0);   // streams are red
+    EXPECT_EQ(image[entry_offset(image, 5) + 126], 0x92);
+    EXPECT_EQ(image[entry_offset(image, 4) + 126], 0);
+}
+
+// A Compound File kept as a stream of another one opens through the stream
+// handle (a callback record over the compound-stream callback).
+TEST(CfbEdges, CompoundFileInsideAStream)
+{
+    const Bytes inner_file = written_image({stream_node("deep", iotest::pattern(6000))});
+    Opened outer(written_image({stream_node("embedded", inner_file)}), SourceKind::Path);
+    ASSERT_NE(outer.root, nullptr);
+    QorFile stream = qorOpenStream(outer.root, "embedded");
+    ASSERT_NE(stream, nullptr);
+    bool ok = false;
+    EXPECT_EQ(read_stream(stream, "deep", 999, ok), iotest::pattern(6000));
+    EXPECT_TRUE(ok);
+    qorCloseStream(stream);
+}
+
+} // namespace
