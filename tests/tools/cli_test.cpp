@@ -45,6 +45,8 @@ TEST(FpxCli, EveryListedOptionIsParsedIntoItsField)
         {{"--progressive", "in.png"}, [](const CommandLine &c) { return c.options.progressive; }},
         {{"--progressive", "--baseline", "in.png"}, [](const CommandLine &c) { return !c.options.progressive; }},
         {{"--restart", "7", "in.png"}, [](const CommandLine &c) { return c.options.restart_interval == 7; }},
+        {{"--optimize-huffman", "in.png"}, [](const CommandLine &c) { return c.options.optimize_huffman; }},
+        {{"--jfif", "in.png"}, [](const CommandLine &c) { return c.options.jfif; }},
         {{"--tables-in-tiles", "in.png"}, [](const CommandLine &c) { return c.options.tables_in_tiles; }},
         {{"--table-sets", "5", "in.png"}, [](const CommandLine &c) { return c.options.table_sets == 5; }},
         {{"--resolutions", "3", "in.png"}, [](const CommandLine &c) { return c.options.resolutions == 3; }},

@@ -379,3 +379,22 @@ TEST(FpxJpegTiles, OpacityAndMonochromeComponents)
     EXPECT_EQ(r.tiles[0].components, 2);
     EXPECT_EQ(r.sub.tiles[0].subtype[1], 0x11);
 }
+
+TEST(FpxJpegTiles, OptimizedHuffmanTablesAndJfifSegmentsInTiles)
+{
+    WriteOptions o;
+    o.flat_tiles = FlatTiles::never;
+    o.optimize_huffman = true;
+    o.jfif = true;
+    o.resolutions = 1;
+    const Result r = decode_full(o, opaque(make_synthetic(128, 64)));
+    ASSERT_EQ(r.tiles.size(), 2u);
+    expect_jpeg_error(r);
+    const std::vector<uint8_t> tile = first_tile(o, opaque(make_synthetic(128, 64)));
+    const std::vector<uint8_t> markers = list_markers(tile);
+    ASSERT_GE(markers.size(), 3u);
+    EXPECT_EQ(markers[1], 0xE0);  // APP0 right after SOI
+    EXPECT_EQ(tile[4] << 8 | tile[5], 16);  // its length
+    EXPECT_EQ(count_marker(tile, 0xC4), 4);  // DC and AC of luminance and chrominance
+    EXPECT_EQ(count_marker(tile, 0xDB), 0);  // quantization tables still from the set
+}

@@ -90,6 +90,8 @@ std::string usage_text()
         "  --progressive          progressive JPEG tiles\n"
         "  --baseline             baseline JPEG tiles (the default)\n"
         "  --restart N            restart interval in MCUs (default 0, none)\n"
+        "  --optimize-huffman     optimized Huffman tables, carried in every tile\n"
+        "  --jfif                 a JFIF APP0 segment at the start of every tile\n"
         "  --tables-in-tiles      every JPEG tile carries its own tables (table index 0)\n"
         "  --table-sets N         N JPEG table sets in \"\\005Image Contents\" (default 1); set k\n"
         "                         has quality Q - 10 (k - 1), tile t uses set 1 + t mod N\n"
@@ -237,6 +239,10 @@ std::string parse_command_line(const std::vector<std::string> &args, CommandLine
         } else if (arg == "--restart") {
             if (!need(v) || !parse_int(v, 0, 65535, o.restart_interval))
                 return "--restart needs 0 to 65535";
+        } else if (arg == "--optimize-huffman") {
+            o.optimize_huffman = true;
+        } else if (arg == "--jfif") {
+            o.jfif = true;
         } else if (arg == "--tables-in-tiles") {
             o.tables_in_tiles = true;
         } else if (arg == "--table-sets") {

@@ -150,6 +150,8 @@ JpegParams jpeg_params(const WriteOptions &o, const std::vector<ChannelSpec> &la
         p.chroma.push_back(c.chroma);
     p.progressive = o.progressive;
     p.restart_interval = o.restart_interval;
+    p.optimize_huffman = o.optimize_huffman;
+    p.jfif = o.jfif;
     return p;
 }
 

@@ -54,6 +54,8 @@ struct WriteOptions {
     int subsampling = -1;         // 0x11, 0x21, 0x22; -1: 0x22 for YCbCr and PhotoYCC, else 0x11
     bool progressive = false;
     int restart_interval = 0;
+    bool optimize_huffman = false;  // each tile carries its own optimized DHT segments
+    bool jfif = false;              // each tile starts with a JFIF APP0 segment
     bool tables_in_tiles = false; // else in "\005Image Contents", tiles abbreviated
     int table_sets = 1;           // 1 to 255; set k has quality - 10 (k - 1), tile t uses set 1 + t mod n
     int resolutions = 0;          // 0: halve until both sides are 64 or less

@@ -52,9 +52,9 @@ void configure(Compressor &c, const JpegParams &p, int width, int height)
     jpeg_set_defaults(&ci);
     jpeg_set_colorspace(&ci, JCS_UNKNOWN);
     jpeg_set_quality(&ci, p.quality, TRUE);
-    ci.write_JFIF_header = FALSE;
+    ci.write_JFIF_header = p.jfif ? TRUE : FALSE;
     ci.write_Adobe_marker = FALSE;
-    ci.optimize_coding = FALSE;
+    ci.optimize_coding = p.optimize_huffman ? TRUE : FALSE;
     ci.restart_interval = unsigned(p.restart_interval);
     const int h = p.subsampling >> 4, v = p.subsampling & 0x0F;
     for (int i = 0; i < p.components; ++i) {
@@ -91,9 +91,9 @@ std::string encode(const JpegParams &params, const uint8_t *samples, int width, 
     if (!samples) {
         jpeg_write_tables(&c.cinfo);
     } else {
-        // Marking the tables as sent leaves them out of the stream; tables
-        // that progressive coding optimizes are made afresh and always
-        // written.
+        // Marking the tables as sent leaves them out of the stream; optimized
+        // Huffman tables (and those of progressive coding, which are always
+        // optimized) are made afresh and always written.
         if (abbreviated)
             jpeg_suppress_tables(&c.cinfo, TRUE);
         jpeg_start_compress(&c.cinfo, abbreviated ? FALSE : TRUE);

@@ -19,6 +19,8 @@ struct JpegParams {
     std::vector<bool> chroma;
     bool progressive = false;
     int restart_interval = 0;  // in MCUs; 0 for none
+    bool optimize_huffman = false;  // per-tile Huffman tables, always written in the tile
+    bool jfif = false;              // a JFIF APP0 segment after SOI
 };
 
 // SOI, the DQT and DHT segments of every table the parameters define, EOI.
