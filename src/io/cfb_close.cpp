@@ -174,13 +174,15 @@ int32_t close_writer_root(QorFileRec &rec)
 {
     HeaderImage *header = header_of(rec);
     const SharedState *shared = shared_of(rec);
-    bool ok = header && fat_of(rec) && minifat_of(rec) && directory_of(rec) && rec.dirCountPtr && shared &&
-              !shared->failed;
+    bool ok = header && fat_of(rec) && minifat_of(rec) && directory_of(rec) && rec.dirCountPtr && shared;
     try {
         ok = ok && write_directory(rec, *header) && write_minifat(rec, *header) && write_tables(rec, *header);
     } catch (const std::bad_alloc &) {
         ok = false;
     }
+    // A stream whose data could not all be placed leaves the file
+    // incomplete: the tables are still written, and the close says so.
+    ok = ok && !shared->failed;
     free_writer_state(rec);
     return ok ? 0 : -1;
 }
