@@ -6,7 +6,6 @@
 
 #include <kxfpx/strings.h>
 
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -159,8 +158,9 @@ KX_API int32_t GetPrivateProfileInt(const char *section, const char *key, int32_
     // Without a key there is no number to read (a key list is not one).
     if (!key)
         return defaultValue;
-    // One byte beyond the 32 read keeps the text terminated when the value
-    // is 32 characters or longer: such a value is read from its first 32.
+    // A value of 32 characters or longer is read from its first 32, by the
+    // same rules as a shorter one (a choice made here); the byte beyond the
+    // 32 read keeps the text terminated.
     char text[kIntTextSize + 1] = {};
     if (GetPrivateProfileString(section, key, "", text, kIntTextSize, fileName) == 0)
         return defaultValue;
@@ -182,12 +182,14 @@ KX_API int32_t GetPrivateProfileInt(const char *section, const char *key, int32_
         }
         return static_cast<int32_t>(number);
     }
-    // Leading decimal digits; a sign or a space first gives 0. A number too
-    // large for 32 bits reads as the largest one, 2147483647.
+    // Leading decimal digits converted with strtol, of whose result the low
+    // 32 bits are returned (4294967296 gives 0, 2147483648 gives INT32_MIN;
+    // a number beyond strtol's range gives LONG_MAX's low bits). A sign or a
+    // space first gives 0.
     if (text[0] < '0' || text[0] > '9')
         return 0;
     const long number = std::strtol(text, nullptr, kDecimalBase);
-    return number > INT32_MAX ? INT32_MAX : static_cast<int32_t>(number);
+    return static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long>(number)));
 }
 
 KX_API int32_t GetProfileString(const char *section, const char *key, const char *defaultValue,

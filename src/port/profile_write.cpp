@@ -12,22 +12,20 @@
 #include <climits>
 #include <cstring>
 #include <new>
-#include <vector>
 
 namespace kxfpx::profile {
 namespace {
 
 enum class Change { RemoveSection, RemoveKey, SetKey };
 
-// Bytes each line end takes in a file written with a line format.
+// Bytes each line end takes in a file written with a line format: qorWriteLine
+// ends a line with CR LF for any format other than CR and LF (-1 included).
 std::size_t line_end_size(int32_t format) { return format == kLineCr || format == kLineLf ? 1 : 2; }
 
-// A comment for the writer: a line that holds nothing once cleaned as a key
-// line (blank, or a semicolon before any text).
-bool is_comment(const std::string &line) { return cleaned(line, kCleanKeyLine).empty(); }
-
 // The key of a line as the writer compares it: the text before the first
-// equals sign, cut at a semicolon, spaces trimmed at both ends.
+// equals sign, cut at a semicolon, spaces trimmed at both ends. Every line of
+// the section is compared this way; a blank or comment line has the empty
+// key, so it matches only an empty key.
 std::string line_key(const std::string &line)
 {
     std::string key(line.c_str());
@@ -79,7 +77,6 @@ public:
         return !failed_;
     }
 
-    bool wrote_anything() const { return expected_ > 0 || has_last_; }
     std::size_t expected_size() const { return expected_; }
 
 private:
@@ -146,25 +143,16 @@ public:
         }
         if (change_ == Change::RemoveSection)
             return;
-        if (is_comment(raw.text)) {
-            // Held back until the section's next key line (or its end), so
-            // that a new key goes after the last key rather than after the
-            // blank lines that separate sections.
-            held_.push_back(raw);
-            return;
-        }
         const bool match = stricmp(line_key(raw.text).c_str(), key_.c_str()) == 0;
         if (change_ == Change::RemoveKey) {
-            if (match) {
-                removed_any_ = true;
+            if (match)
                 return;
-            }
+            // The first line of the section that stays, whatever it is
+            // (blank and comment lines too), brings the header back.
             write_pending_header();
-            release_held();
             out_.copy(raw);
             return;
         }
-        release_held();
         if (match) {
             out_.put(key_line_);
             key_written_ = true;
@@ -189,13 +177,12 @@ private:
     void begin_section(const RawLine &header)
     {
         found_ = in_section_ = true;
-        removed_any_ = key_written_ = false;
-        held_.clear();
+        key_written_ = false;
         header_pending_ = false;
         if (change_ == Change::SetKey) {
             out_.copy(header);
         } else if (change_ == Change::RemoveKey) {
-            // Written before the first key line that stays.
+            // Written before the first line of the section that stays.
             header_ = header;
             header_pending_ = true;
         }
@@ -204,14 +191,14 @@ private:
     void end_section()
     {
         in_section_ = false;
+        // A key that was not there goes at the end of the section: after its
+        // last line, blank and comment lines included, just before the next
+        // header or at the end of the file.
         if (change_ == Change::SetKey && !key_written_)
             out_.put(key_line_);
-        // A section whose keys were all removed goes with its header; one
-        // from which nothing was removed keeps it even when it has no keys.
-        if (change_ == Change::RemoveKey && !removed_any_)
-            write_pending_header();
+        // A section none of whose lines stayed (or that had none) goes with
+        // its header.
         header_pending_ = false;
-        release_held();
     }
 
     void write_pending_header()
@@ -222,13 +209,6 @@ private:
         }
     }
 
-    void release_held()
-    {
-        for (const RawLine &line : held_)
-            out_.copy(line);
-        held_.clear();
-    }
-
     LineWriter &out_;
     const std::string section_;
     const std::string key_;
@@ -236,11 +216,9 @@ private:
     std::string key_line_;
     bool found_ = false;
     bool in_section_ = false;
-    bool removed_any_ = false;
     bool key_written_ = false;
     bool header_pending_ = false;
     RawLine header_;
-    std::vector<RawLine> held_;
 };
 
 // Deletes a file through the I/O layer (which honours the host's file hook).
@@ -270,15 +248,15 @@ void rewrite_profile(const char *fileName, const std::string &section, const cha
     if (!temp)
         return;   // the profile stays as it is
 
-    // The new file keeps the profile's line ends; a profile without any
-    // (empty, missing, or one unended line) is written with LF.
+    // The new file takes the profile's line format as qorGetLineFormat finds
+    // it; for a file without any line end that is -1, which qorWriteLine
+    // writes as CR LF. A missing profile leaves the temporary file's own
+    // format, LF.
     int32_t format = kLineLf;
     if (profile) {
-        const int32_t found = qorGetLineFormat(profile.get());
-        if (found == kLineCrLf || found == kLineCr || found == kLineLf)
-            format = found;
+        format = qorGetLineFormat(profile.get());
+        qorSetLineFormat(temp.get(), static_cast<int16_t>(format));
     }
-    qorSetLineFormat(temp.get(), static_cast<int16_t>(format));
 
     LineWriter out(temp.get(), format);
     bool complete = true;
@@ -292,13 +270,13 @@ void rewrite_profile(const char *fileName, const std::string &section, const cha
         complete = false;
     }
     complete = out.finish() && complete;
-    const bool existed = static_cast<bool>(profile);
     profile.close();
     complete = temp.close() == 0 && complete && size_is(temp_path, out.expected_size());
 
-    // Nothing replaces the profile unless the new copy was written whole.
-    // A removal from a missing profile creates no file.
-    if (!complete || (!existed && !out.wrote_anything())) {
+    // Nothing replaces the profile unless the new copy was written whole. A
+    // missing profile is written all the same: a removal from it leaves an
+    // empty file.
+    if (!complete) {
         delete_file(temp_path);
         return;
     }

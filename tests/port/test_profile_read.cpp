@@ -256,17 +256,25 @@ TEST_F(ProfileRead, Integers)
 {
     const std::string file = profile(
         "[N]\nhex=0x1f\nHEX=0X1F\nbig=0xFFFFFFFF\nnohex=0x\nbad=0xzz\nlead=12abc\n"
-        "neg=-5\nspace=\" 5\"\nempty=\nhuge=99999999999\n"
-        "long32=0x" + std::string(29, '0') + "1f\n");
+        "neg=-5\nspace=\" 5\"\nempty=\n"
+        "max=2147483647\nmin=2147483648\nall=4294967295\nwrap=4294967296\nwrap1=4294967297\n"
+        "huge=99999999999\nrange=99999999999999999999\n"
+        "long32=0x" + std::string(29, '0') + "1f\n"
+        "dec32=" + std::string(30, '0') + "42999\n");
     const struct {
         const char *key;
         int32_t expected;
     } cases[] = {
         {"hex", 31},   {"HEX", 31},      {"big", -1},     {"nohex", 0},  {"bad", 0},
         {"lead", 12},  {"neg", 0},       {"space", 0},    {"empty", 77}, {"missing", 77},
-        {"huge", INT32_MAX},
-        // Only the first 32 characters are read: "0x" and 30 digits.
-        {"long32", 1},
+        // Decimal: the low 32 bits of strtol's result, which is LONG_MAX
+        // for a number beyond its range.
+        {"max", INT32_MAX}, {"min", INT32_MIN}, {"all", -1}, {"wrap", 0}, {"wrap1", 1},
+        {"huge", 1215752191},   // 99999999999 - 23 * 2^32
+        {"range", -1},
+        // Only the first 32 characters are read: "0x" and 30 digits; 30
+        // zeros and "42".
+        {"long32", 1}, {"dec32", 42},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.key);

@@ -1,7 +1,8 @@
 // The profile writer: setting, replacing and removing keys, removing
-// sections, appending a section or creating the file, keeping the file's
-// line ends and its unended last line, and changing nothing else (byte
-// compared on a profile with many sections).
+// sections, appending a section or creating the file (by any change),
+// taking the line format the file's first line end gives, keeping its
+// unended last line, and changing nothing else (byte compared on a profile
+// with many sections).
 #include <kxfpx/profile.h>
 
 #include <gtest/gtest.h>
@@ -51,24 +52,48 @@ TEST_F(ProfileWrite, Changes)
         {"replace", "[S]\na=1\nb=2\n", "S", "a", "9", "[S]\na=9\nb=2\n"},
         {"replace ignoring case and spaces", "[ s ] ; c\n  A  = 1 ; old\n", "S", "a", "2",
          "[ s ] ; c\na=2\n"},
+        {"replace a line without equals sign", "[S]\na ; note\n", "S", "a", "2", "[S]\na=2\n"},
         {"replace every match", "[S]\na=1\na=2\n", "S", "a", "3", "[S]\na=3\na=3\n"},
-        {"add after the last key", "[S]\na=1\n\n; next\n[T]\nx=1\n", "S", "b", "2",
-         "[S]\na=1\nb=2\n\n; next\n[T]\nx=1\n"},
+        // A new key goes where the section ends: after its trailing blank
+        // and comment lines, right before the next header.
+        {"add at the end of the section", "[S]\na=1\n\n; next\n[T]\nx=1\n", "S", "b", "2",
+         "[S]\na=1\n\n; next\nb=2\n[T]\nx=1\n"},
         {"add to a section at the end", "[T]\nx=1\n[S]\na=1\n", "S", "b", "2",
          "[T]\nx=1\n[S]\na=1\nb=2\n"},
+        {"add after a trailing blank line at the end", "[S]\na=1\n\n", "S", "b", "2",
+         "[S]\na=1\n\nb=2\n"},
+        {"add to a section with no lines", "[S]\n[T]\n", "S", "b", "2", "[S]\nb=2\n[T]\n"},
+        {"add to each section of the name", "[S]\na=1\n[S]\nb=1\n", "S", "c", "2",
+         "[S]\na=1\nc=2\n[S]\nb=1\nc=2\n"},
+        {"add after an unended comment", "[S]\na=1\n; end", "S", "b", "2",
+         "[S]\na=1\n; end\nb=2\n"},
         {"append a missing section", "[S]\na=1\n", "T", "x", "5", "[S]\na=1\n\n[T]\nx=5\n"},
-        {"append to an empty file", "", "T", "x", "5", "\n[T]\nx=5\n"},
         {"bare name is no header for the writer", "[A]\nx=1\nB\ny=2\n", "B", "z", "3",
          "[A]\nx=1\nB\ny=2\n\n[B]\nz=3\n"},
         {"header name is cleaned", "[S]\n", "\"T\" ; c", "k", "v", "[S]\n\n[T]\nk=v\n"},
+        // Removing a key: the header comes back before the first line of
+        // the section that stays, whatever that line is.
         {"remove a key", "[S]\na=1\nb=2\n", "S", "A", nullptr, "[S]\nb=2\n"},
-        {"remove the last key: header goes", "[S]\na=1\n\n[T]\nx=1\n", "S", "a", nullptr,
-         "\n[T]\nx=1\n"},
-        {"remove the last key at the end", "[T]\nx=1\n[S]\n; c\na=1\n", "S", "a", nullptr,
-         "[T]\nx=1\n; c\n"},
+        {"remove every match", "[S]\na=1\nb=2\n A =3\n", "S", "a", nullptr, "[S]\nb=2\n"},
+        {"remove the only key: header goes", "[S]\na=1\n[T]\nx=1\n", "S", "a", nullptr,
+         "[T]\nx=1\n"},
+        {"remove the last key: a blank line keeps the header", "[S]\na=1\n\n[T]\nx=1\n", "S",
+         "a", nullptr, "[S]\n\n[T]\nx=1\n"},
+        {"remove the last key: a comment keeps the header", "[T]\nx=1\n[S]\n; c\na=1\n", "S",
+         "a", nullptr, "[T]\nx=1\n[S]\n; c\n"},
+        {"header moves down to the first line kept", "[S]\na=1\n; c\na=2\n", "S", "a",
+         nullptr, "[S]\n; c\n"},
         {"remove a key, comment kept in place", "[S]\na=1\n; c\nb=2\n", "S", "a", nullptr,
          "[S]\n; c\nb=2\n"},
+        {"remove from each section of the name", "[S]\na=1\n[T]\nx=1\n[S]\nb=2\na=3\n", "S",
+         "a", nullptr, "[T]\nx=1\n[S]\nb=2\n"},
         {"remove an absent key", "[S]\n\n[T]\nx=1\n", "S", "a", nullptr, "[S]\n\n[T]\nx=1\n"},
+        {"a section with no lines loses its header", "[S]\n[T]\nx=1\n", "S", "a", nullptr,
+         "[T]\nx=1\n"},
+        {"a last section with no lines loses its header", "[T]\nx=1\n[S]\n", "S", "a",
+         nullptr, "[T]\nx=1\n"},
+        {"the empty key is the key of blank and comment lines", "[S]\n\n; c\n=x\na=1\n", "S",
+         "", nullptr, "[S]\na=1\n"},
         {"remove a section", "[S]\na=1\n\n[T]\nx=1\n", "s", nullptr, nullptr, "[T]\nx=1\n"},
         {"remove a repeated section", "[S]\na=1\n[T]\nx=1\n[S]\nb=2\n", "S", nullptr, "v",
          "[T]\nx=1\n"},
@@ -77,6 +102,7 @@ TEST_F(ProfileWrite, Changes)
         {"unended last line ended before more", "[S]\na=1", "T", "x", "1",
          "[S]\na=1\n\n[T]\nx=1\n"},
         {"unended last line replaced", "[S]\na=1", "S", "a", "2", "[S]\na=2\n"},
+        {"unended last line removed", "[S]\na=1\nb=2", "S", "b", nullptr, "[S]\na=1\n"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -99,7 +125,7 @@ TEST_F(ProfileWrite, ReaderMissesWhatTheWriterReplaces)
 TEST_F(ProfileWrite, KeepsTheLineEndsOfTheFile)
 {
     const std::string before = "; top\n[S]\na=1\n\n[T]\nx=1\n";
-    const std::string after = "; top\n[S]\na=1\nb=2\n\n[T]\nx=1\n\n[U]\nu=3\n";
+    const std::string after = "; top\n[S]\na=1\n\nb=2\n[T]\nx=1\n\n[U]\nu=3\n";
     for (const char *eol : {"\r\n", "\r", "\n"}) {
         SCOPED_TRACE(testing::PrintToString(eol));
         const std::string file = dir.file("p.ini");
@@ -110,14 +136,61 @@ TEST_F(ProfileWrite, KeepsTheLineEndsOfTheFile)
     }
 }
 
-TEST_F(ProfileWrite, MissingFileIsCreatedOnlyBySettingAKey)
+TEST_F(ProfileWrite, LineFormatIsTheOneTheFirstLineEndGives)
 {
-    const std::string file = dir.file("new.ini");
-    WritePrivateProfileString("S", "k", nullptr, file.c_str());
-    WritePrivateProfileString("S", nullptr, nullptr, file.c_str());
-    EXPECT_EQ(kxtest::read_bytes(file), "<missing>");
-    WritePrivateProfileString("S", "k", "v", file.c_str());
-    EXPECT_EQ(kxtest::read_bytes(file), "\n[S]\nk=v\n");
+    // The first line end decides for every line written; a file with none
+    // (-1) is written with CR LF, and a CR at the very end means CR.
+    const struct {
+        const char *name;
+        const char *before;
+        const char *section;
+        const char *key;
+        const char *value;
+        const char *after;
+    } cases[] = {
+        {"first line end wins", "[S]\r\na=1\nb=2\r", "S", "a", "9", "[S]\r\na=9\r\nb=2\r\n"},
+        {"CR at the end of the file", "[S]\r", "S", "a", "1", "[S]\ra=1\r"},
+        {"no line end: header", "[S]", "S", "a", "1", "[S]\r\na=1\r\n"},
+        {"no line end: key line", "a=1", "T", "x", "5", "a=1\r\n\r\n[T]\r\nx=5\r\n"},
+        {"no line end: empty file", "", "T", "x", "5", "\r\n[T]\r\nx=5\r\n"},
+        {"no line end: nothing added", "[S]", "T", "x", nullptr, "[S]"},
+        {"no line end: removed", "[S]", "S", "a", nullptr, ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(rewrite(c.before, c.section, c.key, c.value), c.after);
+    }
+}
+
+TEST_F(ProfileWrite, MissingFileIsCreatedByEveryChange)
+{
+    // Setting a key creates the file with LF line ends.
+    const std::string set = dir.file("set.ini");
+    WritePrivateProfileString("S", "k", "v", set.c_str());
+    EXPECT_EQ(kxtest::read_bytes(set), "\n[S]\nk=v\n");
+
+    // A removal copies nothing into the new file, which still replaces the
+    // missing profile: an empty file is left.
+    const std::string key = dir.file("key.ini");
+    WritePrivateProfileString("S", "k", nullptr, key.c_str());
+    EXPECT_EQ(kxtest::read_bytes(key), "");
+    const std::string section = dir.file("section.ini");
+    WritePrivateProfileString("S", nullptr, nullptr, section.c_str());
+    EXPECT_EQ(kxtest::read_bytes(section), "");
+
+    // That empty file has no line end: a key set in it comes with CR LF.
+    WritePrivateProfileString("S", "k", "v", key.c_str());
+    EXPECT_EQ(kxtest::read_bytes(key), "\r\n[S]\r\nk=v\r\n");
+}
+
+TEST_F(ProfileWrite, MissingFileIsCreatedUnderTheNameGiven)
+{
+    // Found neither here nor in INIDIR: the file is made at the name itself.
+    kxtest::TempDir ini_dir;
+    kxtest::ScopedEnv env("INIDIR", ini_dir.path().c_str());
+    WritePrivateProfileString("S", "k", nullptr, "gone.ini");
+    EXPECT_EQ(kxtest::read_bytes(dir.file("gone.ini")), "");
+    EXPECT_TRUE(kxtest::list_dir(ini_dir.path()).empty());
 }
 
 TEST_F(ProfileWrite, LongLinesAreCopiedWhole)
