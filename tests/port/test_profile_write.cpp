@@ -15,6 +15,16 @@
 
 namespace {
 
+// One change and the bytes of the profile before and after it.
+struct Case {
+    const char *name;
+    const char *before;
+    const char *section;
+    const char *key;
+    const char *value;
+    const char *after;
+};
+
 class ProfileWrite : public ::testing::Test {
 protected:
     kxtest::TempDir dir;
@@ -33,6 +43,14 @@ protected:
         return kxtest::read_bytes(file);
     }
 
+    template <std::size_t N> void check(const Case (&cases)[N])
+    {
+        for (const Case &c : cases) {
+            SCOPED_TRACE(c.name);
+            EXPECT_EQ(rewrite(c.before, c.section, c.key, c.value), c.after);
+        }
+    }
+
     void TearDown() override
     {
         EXPECT_TRUE(kxtest::list_dir(temp_dir.path()).empty()) << "temporary file left";
@@ -41,14 +59,7 @@ protected:
 
 TEST_F(ProfileWrite, Changes)
 {
-    const struct {
-        const char *name;
-        const char *before;
-        const char *section;
-        const char *key;
-        const char *value;
-        const char *after;
-    } cases[] = {
+    const Case cases[] = {
         {"replace", "[S]\na=1\nb=2\n", "S", "a", "9", "[S]\na=9\nb=2\n"},
         {"replace ignoring case and spaces", "[ s ] ; c\n  A  = 1 ; old\n", "S", "a", "2",
          "[ s ] ; c\na=2\n"},
@@ -104,10 +115,7 @@ TEST_F(ProfileWrite, Changes)
         {"unended last line replaced", "[S]\na=1", "S", "a", "2", "[S]\na=2\n"},
         {"unended last line removed", "[S]\na=1\nb=2", "S", "b", nullptr, "[S]\na=1\n"},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(rewrite(c.before, c.section, c.key, c.value), c.after);
-    }
+    check(cases);
 }
 
 TEST_F(ProfileWrite, ReaderMissesWhatTheWriterReplaces)
@@ -140,14 +148,7 @@ TEST_F(ProfileWrite, LineFormatIsTheOneTheFirstLineEndGives)
 {
     // The first line end decides for every line written; a file with none
     // (-1) is written with CR LF, and a CR at the very end means CR.
-    const struct {
-        const char *name;
-        const char *before;
-        const char *section;
-        const char *key;
-        const char *value;
-        const char *after;
-    } cases[] = {
+    const Case cases[] = {
         {"first line end wins", "[S]\r\na=1\nb=2\r", "S", "a", "9", "[S]\r\na=9\r\nb=2\r\n"},
         {"CR at the end of the file", "[S]\r", "S", "a", "1", "[S]\ra=1\r"},
         {"no line end: header", "[S]", "S", "a", "1", "[S]\r\na=1\r\n"},
@@ -156,10 +157,7 @@ TEST_F(ProfileWrite, LineFormatIsTheOneTheFirstLineEndGives)
         {"no line end: nothing added", "[S]", "T", "x", nullptr, "[S]"},
         {"no line end: removed", "[S]", "S", "a", nullptr, ""},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(rewrite(c.before, c.section, c.key, c.value), c.after);
-    }
+    check(cases);
 }
 
 TEST_F(ProfileWrite, MissingFileIsCreatedByEveryChange)
