@@ -4,10 +4,29 @@
 #include <kxfpx/strings.h>
 
 #include <cmath>
+#include <cstdint>
 
 namespace {
 
 inline unsigned fold_upper(unsigned char c) { return (c >= 'a' && c <= 'z') ? c - 32u : c; }
+
+// Compares at most `limit` bytes after folding a-z to A-Z: the first
+// difference decides (fold(a) - fold(b), the end of a string counting as 0);
+// 0 when both strings end together or the limit is reached.
+int32_t compare_folded(const char *a, const char *b, uint64_t limit)
+{
+    const unsigned char *pa = reinterpret_cast<const unsigned char *>(a);
+    const unsigned char *pb = reinterpret_cast<const unsigned char *>(b);
+    for (uint64_t n = 0; n < limit; ++n) {
+        const int ca = static_cast<int>(fold_upper(pa[n]));
+        const int cb = static_cast<int>(fold_upper(pb[n]));
+        if (ca != cb)
+            return ca - cb;
+        if (ca == 0)
+            return 0;
+    }
+    return 0;
+}
 
 } // namespace
 
@@ -29,34 +48,12 @@ KX_API void strlwr(char *text)
 
 KX_API void strlower(char *text) { strlwr(text); }
 
-KX_API int32_t stricmp(const char *a, const char *b)
-{
-    const unsigned char *pa = reinterpret_cast<const unsigned char *>(a);
-    const unsigned char *pb = reinterpret_cast<const unsigned char *>(b);
-    for (;; ++pa, ++pb) {
-        const int ca = static_cast<int>(fold_upper(*pa));
-        const int cb = static_cast<int>(fold_upper(*pb));
-        if (ca != cb)
-            return ca - cb;
-        if (ca == 0)
-            return 0;
-    }
-}
+KX_API int32_t stricmp(const char *a, const char *b) { return compare_folded(a, b, UINT64_MAX); }
 
 KX_API int32_t strnicmp(const char *a, const char *b, int32_t count)
 {
-    const unsigned char *pa = reinterpret_cast<const unsigned char *>(a);
-    const unsigned char *pb = reinterpret_cast<const unsigned char *>(b);
     // The count is an unsigned byte budget; 0 compares nothing.
-    for (uint32_t n = static_cast<uint32_t>(count); n > 0; --n, ++pa, ++pb) {
-        const int ca = static_cast<int>(fold_upper(*pa));
-        const int cb = static_cast<int>(fold_upper(*pb));
-        if (ca != cb)
-            return ca - cb;
-        if (ca == 0)
-            return 0;
-    }
-    return 0;
+    return compare_folded(a, b, static_cast<uint32_t>(count));
 }
 
 KX_API double dabs(double x) { return x > 0 ? x : -x; }
