@@ -241,6 +241,39 @@ TEST_F(ExampleProfile, DefaultModeComesFromTildeMode)
     xDestroySetup(handle);
 }
 
+TEST_F(ExampleProfile, NameDerivedFromTheLibraryPath)
+{
+    // No name from the host: the library's file name without its directory
+    // and last extension, plus ".ini", looked for in INIDIR.
+    char saved[sizeof import_szDLLName];
+    std::memcpy(saved, import_szDLLName, sizeof saved);
+    std::strcpy(import_szDLLName, "/opt/x.y/lib/libkx_fpx2.so");
+    HGLOBAL handle = xCreateSetup(0, "", "");
+    std::memcpy(import_szDLLName, saved, sizeof saved);
+    ASSERT_NE(handle, nullptr);
+    const auto *setup = static_cast<FilterSetup *>(GlobalLock(handle));
+    EXPECT_EQ(std::string(setup->profileName), dir.file("libkx_fpx2.ini"));
+    EXPECT_STREQ(setup->modeName, "Photo");   // an empty mode name reads "~Mode"
+    EXPECT_STREQ(setup->driverName, "KR_FPX.1");
+    GlobalUnlock(handle);
+    xDestroySetup(handle);
+}
+
+TEST_F(ExampleProfile, NamedProfileThatIsMissingGivesDefaults)
+{
+    HGLOBAL handle = xCreateSetup(0, "other.ini", "Draft");
+    ASSERT_NE(handle, nullptr);
+    const auto *setup = static_cast<FilterSetup *>(GlobalLock(handle));
+    EXPECT_STREQ(setup->profileName, "");
+    EXPECT_STREQ(setup->modeName, "");
+    EXPECT_STREQ(setup->driverName, "KR_FPX.0");
+    EXPECT_STREQ(setup->colourTableSource, "FILE");
+    EXPECT_EQ(setup->colourEntryCount, 0);
+    EXPECT_EQ(setup->options.resolutionChoice, 2);
+    GlobalUnlock(handle);
+    xDestroySetup(handle);
+}
+
 TEST_F(ExampleProfile, NamedModeAndDriverSwitch)
 {
     HGLOBAL handle = xCreateSetup(0, "libkx_fpx2.ini", "Draft");

@@ -103,11 +103,4 @@ private:
     bool ok_ = false;
 };
 
-// Whether the profile reader and writer are the real ones: the real
-// GetPrivateProfileInt answers the default for an empty section.
-inline bool profile_calls_available()
-{
-    return GetPrivateProfileInt("", "Not Defined", 2, "") == 2;
-}
-
 } // namespace kxtest
