@@ -57,6 +57,8 @@ Picture::Picture()
 void Picture::begin()
 {
     pixels_.reset();
+    extent_set_ = false;
+    extent_error_ = KX_GDSF_ERR_NONE;
     drawn_ = drew_rgb_ = drew_indexed_ = false;
     regions_.clear();
     region_open_ = false;
@@ -70,12 +72,16 @@ int32_t Picture::set_extent(const CoordRect &rect)
     const int32_t x1 = low32(rect.x1), y1 = low32(rect.y1);
     const int32_t x2 = low32(rect.x2), y2 = low32(rect.y2);
     const int64_t w = std::llabs(int64_t{x2} - x1), h = std::llabs(int64_t{y2} - y1);
-    if (w == 0 || h == 0)
-        return KX_GDSF_ERR_PARAMETER;
-    if (w > kMaxCanvasPixels / h)
-        return KX_GDSF_ERR_MEMORY;
     pixels_.reset();
     mask_valid_ = false;
+    extent_set_ = false;
+    // No canvas is drawn on after a refusal, neither a new one nor that of
+    // an earlier extent: the refusal stands for the rest of the picture.
+    if (w == 0 || h == 0)
+        return extent_error_ = KX_GDSF_ERR_PARAMETER;
+    if (w > kMaxCanvasPixels / h)
+        return extent_error_ = KX_GDSF_ERR_MEMORY;
+    extent_error_ = KX_GDSF_ERR_NONE;
     extent_set_ = true;
     x1_ = x1;
     y1_ = y1;
@@ -146,7 +152,7 @@ int32_t Picture::ensure_canvas()
     if (pixels_)
         return KX_GDSF_ERR_NONE;
     if (!extent_set_)
-        return KX_GDSF_ERR_STATE;
+        return extent_error_ != KX_GDSF_ERR_NONE ? extent_error_ : KX_GDSF_ERR_STATE;
     const size_t count = static_cast<size_t>(width_) * static_cast<size_t>(height_);
     const bool black = !background_[0] && !background_[1] && !background_[2];
     auto *p = static_cast<uint8_t *>(black ? std::calloc(count, 3) : std::malloc(count * 3));

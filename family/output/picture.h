@@ -28,9 +28,10 @@ class Picture {
 public:
     Picture();
 
-    // Forgets the canvas, the regions and the clip: a new picture.
+    // Forgets the canvas, the extent, the regions and the clip: a new picture.
     void begin();
-    // Returns an output error code (0 when accepted).
+    // Returns an output error code (0 when accepted). A refused extent leaves
+    // the picture without one: drawing then answers with the same code.
     int32_t set_extent(const CoordRect &rect);
     void set_background(const ColourRec &colour);
     void set_colours(uint16_t first, int32_t count, const ColourRec *colours);
@@ -70,6 +71,7 @@ private:
     bool clipped_out(int64_t cx, int64_t cy) const;
 
     bool extent_set_ = false;
+    int32_t extent_error_ = 0; // why the last extent was refused
     int32_t x1_ = 0, y1_ = 0, x2_ = 0, y2_ = 0;
     int32_t width_ = 0, height_ = 0;
     uint8_t background_[3] = {0, 0, 0};

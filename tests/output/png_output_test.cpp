@@ -411,6 +411,25 @@ TEST_F(PngOutput, AbsurdExtentsAreRefusedAndNothingIsWritten)
     }
 }
 
+TEST_F(PngOutput, RefusedExtentAfterAPictureDrawsNothingAndEndsTheImportWithIt)
+{
+    const Image src = pattern(3);
+    ASSERT_EQ(draw(src, upright_drawing(src)), 0);
+    std::remove(setup_->outputName);
+    // Same library, next picture: the earlier 70 x 46 canvas must not come
+    // back. The import does not look at BeginPicBody's result; it learns of
+    // the refusal again when the device closes.
+    HostSide::calls.clear();
+    Drawing d = upright_drawing(src);
+    d.extent = {0, 0, 70000, 70000};
+    EXPECT_EQ(draw(src, d), KX_NO_MEMORY);
+    const auto errors = errors_reported();
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[0].code, KX_NO_MEMORY); // BeginPicBody
+    EXPECT_EQ(errors[1].code, KX_NO_MEMORY); // CloseDevice, from the drawing
+    EXPECT_FALSE(path_exists(setup_->outputName));
+}
+
 TEST_F(PngOutput, MalformedImageCallsAreRefusedWithoutDrawing)
 {
     ASSERT_EQ(OpenDevice(setup_.get()), 0);
