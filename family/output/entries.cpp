@@ -11,6 +11,7 @@
 #include <new>
 #include <mutex>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -30,7 +31,8 @@ struct Context {
     Context *next = nullptr;
 
     std::string output_name;
-    FILE *output = nullptr;
+    FILE *output = nullptr;      // opened for appending: see open_workstation
+    bool existed = false;        // the output file was there before the open
     bool written = false;        // a PNG went to the output file
     bool picture_open = false;   // begun and not yet ended
     Picture picture;
@@ -81,8 +83,12 @@ int32_t write_picture(Context *ctx)
 {
     if (!ctx->output || !ctx->picture.has_canvas())
         return KX_GDSF_ERR_NONE;
-    std::rewind(ctx->output);
-    if (ftruncate(fileno(ctx->output), 0) != 0 ||
+    // Appending writes go to the end of the file, which is its start once
+    // it is truncated. A pipe or a device is written as it is.
+    struct stat info;
+    const int fd = fileno(ctx->output);
+    const bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    if (std::fflush(ctx->output) != 0 || (regular && ftruncate(fd, 0) != 0) ||
         zo_write_png(ctx->output, static_cast<uint32_t>(ctx->picture.width()),
                      static_cast<uint32_t>(ctx->picture.height()), ctx->picture.pixels(),
                      ctx->picture.is_grey()) != 0)
@@ -91,15 +97,16 @@ int32_t write_picture(Context *ctx)
     return KX_GDSF_ERR_NONE;
 }
 
-// Closes the output file; one that never received a picture is removed so
-// that a failed run leaves no empty file behind.
+// Closes the output file. One that this run created and never wrote a
+// picture into is removed, so that a failed run leaves no empty file behind;
+// one that was there before keeps its old contents.
 void close_output(Context *ctx)
 {
     if (!ctx->output)
         return;
     std::fclose(ctx->output);
     ctx->output = nullptr;
-    if (!ctx->written)
+    if (!ctx->written && !ctx->existed)
         unlink(ctx->output_name.c_str());
 }
 
@@ -387,7 +394,9 @@ int64_t clear_error(void *c)
 // An output file that cannot be created leaves error 302 with second code
 // 269 pending (read back by the filter as host code 9); the status stays 0
 // so that the pair, not just the first code, reaches the filter. An empty
-// or null output name renders without writing a file.
+// or null output name renders without writing a file. The file is opened
+// for appending, which proves it writable without truncating it: an
+// existing file is only replaced when a picture is written into it.
 int64_t open_workstation(void *c, const char *output_name, const char *device_name,
                          int32_t flags, uint64_t host_value, HostRecord *host)
 {
@@ -401,7 +410,8 @@ int64_t open_workstation(void *c, const char *output_name, const char *device_na
         ctx->written = false;
         ctx->output_name = output_name ? output_name : "";
         if (!ctx->output_name.empty()) {
-            ctx->output = std::fopen(ctx->output_name.c_str(), "wb");
+            ctx->existed = access(ctx->output_name.c_str(), F_OK) == 0;
+            ctx->output = std::fopen(ctx->output_name.c_str(), "ab");
             if (!ctx->output)
                 ctx->raise(KX_GDSF_ERR_FILE, KX_GDSF_FILE_CANNOT_WRITE);
         }

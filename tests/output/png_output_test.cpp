@@ -430,6 +430,28 @@ TEST_F(PngOutput, RefusedExtentAfterAPictureDrawsNothingAndEndsTheImportWithIt)
     EXPECT_FALSE(path_exists(setup_->outputName));
 }
 
+std::string file_text(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST_F(PngOutput, ExistingOutputFileIsKeptByAFailedRunAndReplacedByAPicture)
+{
+    const std::string old_text(100000, 'x');
+    std::ofstream(setup_->outputName, std::ios::binary) << old_text;
+    const Image src = pattern(3);
+    Drawing d = upright_drawing(src);
+    d.extent = {0, 0, 0, 46};
+    EXPECT_EQ(draw(src, d), KX_OUTPUT_PARAMETER);
+    EXPECT_EQ(file_text(setup_->outputName), old_text);
+
+    // A picture replaces the whole file, longer old contents included.
+    ASSERT_EQ(draw(src, upright_drawing(src)), 0);
+    expect_pixels(output(), 70, 46, 3, [&](int32_t x, int32_t y) { return px(src, x, y); });
+    EXPECT_LT(file_text(setup_->outputName).size(), old_text.size());
+}
+
 TEST_F(PngOutput, MalformedImageCallsAreRefusedWithoutDrawing)
 {
     ASSERT_EQ(OpenDevice(setup_.get()), 0);
