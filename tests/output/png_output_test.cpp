@@ -9,6 +9,7 @@
 #include <png.h>
 #include <zlib.h>
 
+#include <cmath>
 #include <fstream>
 #include <functional>
 
@@ -197,7 +198,9 @@ TEST_F(PngOutput, CorpusPicturesComeOutUnchanged)
     std::vector<uint8_t> grey(256 * 3);
     for (int i = 0; i < 256 * 3; ++i)
         grey[i] = static_cast<uint8_t>(i / 3);
-    for (const char *name : {"rose_rgb.expected.png", "rose_grey.expected.png"}) {
+    for (const char *name : {"rose_rgb.expected.png", "rose_grey.expected.png",
+                             "rose_bw.expected.png", "bw_one_band.expected.png",
+                             "bw_fill.expected.png"}) {
         Image src;
         ASSERT_TRUE(read_png(corpus_file(name), src)) << name;
         Drawing d = upright_drawing(src);
@@ -224,6 +227,108 @@ TEST_F(PngOutput, QuarterTurnClockwise)
     ASSERT_EQ(draw(src, d), 0);
     expect_pixels(output(), 46, 70, 3,
                   [&](int32_t x, int32_t y) { return px(src, y, src.height - 1 - x); });
+}
+
+// The calls an import makes for a W x H image under an affine matrix as the
+// file holds it (16 floats, row-major, translations in units of the height):
+// the picture extent from the transformed corners, and every band's three
+// corner points P0 = (0, top), P1 = (X, top - rows), P2 = (X, top) passed
+// through the matrix with single-precision products, a double-precision
+// translation and truncation toward zero.
+CoordPoint through(const float m[16], int32_t x, int32_t y)
+{
+    const float fx = static_cast<float>(x), fy = static_cast<float>(y);
+    return {static_cast<int32_t>(static_cast<double>(fx * m[0] + fy * m[1]) + m[3]),
+            static_cast<int32_t>(static_cast<double>(fx * m[4] + fy * m[5]) + m[7])};
+}
+
+Drawing import_drawing(const Image &src, const float file_matrix[16])
+{
+    const int32_t H = src.height;
+    float m[16];
+    std::memcpy(m, file_matrix, sizeof m);
+    m[3] *= static_cast<float>(H);
+    m[7] *= static_cast<float>(H);
+    const float R = static_cast<float>(src.width) / static_cast<float>(H);
+    const int32_t X = static_cast<int32_t>(static_cast<float>(H) * R);
+    Drawing d;
+    float t = 0.0f, B = static_cast<float>(H);
+    const double L = std::sqrt(double{m[0]} * m[0] + double{m[1]} * m[1]);
+    bool corners_done = false;
+    if (std::fabs(L - 1.0) > 0.02) {
+        const CoordPoint c[4] = {through(m, 0, 0), through(m, 0, H), through(m, X, H),
+                                 through(m, X, 0)};
+        int64_t minX = c[0].x, maxX = c[0].x, minY = c[0].y, maxY = c[0].y;
+        for (const CoordPoint &p : c) {
+            minX = std::min(minX, p.x);
+            maxX = std::max(maxX, p.x);
+            minY = std::min(minY, p.y);
+            maxY = std::max(maxY, p.y);
+        }
+        if (minY <= minX) {
+            t = static_cast<float>(minY);
+            B = static_cast<float>(maxY);
+        } else {
+            const float fminX = static_cast<float>(minX), fmaxX = static_cast<float>(maxX);
+            d.extent = {minX, static_cast<int32_t>(std::fabs(fminX) * (1.0f - R) + fminX), maxX,
+                        static_cast<int32_t>(fmaxX / R)};
+            corners_done = true;
+        }
+    }
+    if (!corners_done)
+        d.extent = {static_cast<int32_t>(std::fabs(t) * (1.0f - R) + t), static_cast<int32_t>(t),
+                    static_cast<int32_t>(B * R), static_cast<int32_t>(B)};
+    std::vector<float> matrix(m, m + 16);
+    d.place = [matrix, H, X](int32_t j0, int32_t rows, CoordPoint p[3]) {
+        const int32_t top = H - j0;
+        p[0] = through(matrix.data(), 0, top);
+        p[1] = through(matrix.data(), X, top - rows);
+        p[2] = through(matrix.data(), X, top);
+    };
+    return d;
+}
+
+TEST_F(PngOutput, ImportPlacementsThroughTheAffineMatrix)
+{
+    const Image src = pattern(3);
+    const int32_t W = src.width, H = src.height;
+    const float aspect = static_cast<float>(W) / static_cast<float>(H);
+    const float identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    Drawing d = import_drawing(src, identity);
+    EXPECT_EQ(d.extent.x2, W);
+    ASSERT_EQ(draw(src, d), 0);
+    expect_pixels(output(), W, H, 3, [&](int32_t x, int32_t y) { return px(src, x, y); });
+
+    // Half a turn, translated back into place: the extent stays W x H
+    // (an unscaled matrix) and the whole picture is seen upside down.
+    const float half[16] = {-1, 0, 0, aspect, 0, -1, 0, 1, 0, 0, 1, 0, 0, 0, 0, 1};
+    d = import_drawing(src, half);
+    ASSERT_EQ(draw(src, d), 0);
+    expect_pixels(output(), W, H, 3,
+                  [&](int32_t x, int32_t y) { return px(src, W - 1 - x, H - 1 - y); });
+
+    // A quarter turn, (x, y) -> (H - y, x): unscaled too, so the canvas keeps
+    // the W x H extent; the first row runs up its left edge and what falls
+    // outside the extent is cut off.
+    const float quarter[16] = {0, -1, 0, 1, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    d = import_drawing(src, quarter);
+    const CoordRect unscaled = {0, 0, W, H};
+    EXPECT_EQ(std::memcmp(&d.extent, &unscaled, sizeof unscaled), 0);
+    ASSERT_EQ(draw(src, d), 0);
+    expect_pixels(output(), W, H, 3, [&](int32_t x, int32_t y) {
+        if (x >= H)
+            return std::vector<uint8_t>{0, 0, 0};
+        return px(src, H - 1 - y, x);
+    });
+
+    // Twice the size: the extent follows the transformed corners.
+    const float twice[16] = {2, 0, 0, 0, 0, 2, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    d = import_drawing(src, twice);
+    const CoordRect doubled = {0, 0, 2 * W, 2 * H};
+    EXPECT_EQ(std::memcmp(&d.extent, &doubled, sizeof doubled), 0);
+    ASSERT_EQ(draw(src, d), 0);
+    expect_pixels(output(), 2 * W, 2 * H, 3,
+                  [&](int32_t x, int32_t y) { return px(src, x / 2, y / 2); });
 }
 
 TEST_F(PngOutput, MirroredScaledAndShearedPlacements)
