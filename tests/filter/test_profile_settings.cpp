@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "filter/scoped_dll_name.h"
 #include "port/field_copy.h"
 #include "port/profile_files.h"
 #include "port/scoped_env.h"
@@ -245,11 +246,11 @@ TEST_F(ExampleProfile, NameDerivedFromTheLibraryPath)
 {
     // No name from the host: the library's file name without its directory
     // and last extension, plus ".ini", looked for in INIDIR.
-    char saved[sizeof import_szDLLName];
-    std::memcpy(saved, import_szDLLName, sizeof saved);
-    std::strcpy(import_szDLLName, "/opt/x.y/lib/libkx_fpx2.so");
-    HGLOBAL handle = xCreateSetup(0, "", "");
-    std::memcpy(import_szDLLName, saved, sizeof saved);
+    HGLOBAL handle = nullptr;
+    {
+        kxtest::ScopedDllName dll_name("/opt/x.y/lib/libkx_fpx2.so");
+        handle = xCreateSetup(0, "", "");
+    }
     ASSERT_NE(handle, nullptr);
     const auto *setup = static_cast<FilterSetup *>(GlobalLock(handle));
     EXPECT_EQ(std::string(setup->profileName), dir.file("libkx_fpx2.ini"));

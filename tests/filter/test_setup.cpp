@@ -14,6 +14,7 @@
 #include <sstream>
 #include <string>
 
+#include "filter/scoped_dll_name.h"
 #include "port/scoped_env.h"
 
 namespace {
@@ -71,11 +72,11 @@ TEST_F(Setup, DefaultsWhenNoProfileIsFound)
 TEST_F(Setup, EmptyNamesAndALibraryNameAlsoGiveDefaults)
 {
     // A profile name derived from the library's path, not found either.
-    char saved[sizeof import_szDLLName];
-    std::memcpy(saved, import_szDLLName, sizeof saved);
-    std::strcpy(import_szDLLName, "/opt/x/libkx_fpx2.so");
-    HGLOBAL other = xCreateSetup(0, "", "");
-    std::memcpy(import_szDLLName, saved, sizeof saved);
+    HGLOBAL other = nullptr;
+    {
+        kxtest::ScopedDllName dll_name("/opt/x/libkx_fpx2.so");
+        other = xCreateSetup(0, "", "");
+    }
     ASSERT_NE(other, nullptr);
     const FilterSetup *s = static_cast<FilterSetup *>(GlobalLock(other));
     EXPECT_STREQ(s->driverName, "KR_FPX.0");
