@@ -7,6 +7,8 @@
 #include <kxfpx/memory.h>
 #include <kxfpx/profile.h>
 
+#include <cstring>
+
 #include "filter/filter_codes.h"
 #include "port/global_lock.h"
 
@@ -31,9 +33,10 @@ int32_t apply_escape(HGLOBAL handle, FilterSetup &setup, FilterOptions &options,
             options.optionByte = *static_cast<const uint8_t *>(data);
         return KX_OK;
     case kEscResolution: {
-        // The size is not checked; a null data pointer sets nothing.
+        // The size is not checked; a null data pointer sets nothing. The
+        // host's value need not be aligned, so it is copied byte-wise.
         if (data)
-            options.resolutionChoice = *static_cast<const int16_t *>(data);
+            std::memcpy(&options.resolutionChoice, data, sizeof options.resolutionChoice);
         if (flag != 0 && own) {
             // The profile always receives "0", whatever value was set.
             char key[kStringBufferSize];

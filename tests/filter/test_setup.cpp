@@ -139,6 +139,14 @@ TEST_F(Setup, Escape84SetsTheResolutionWhateverTheSize)
     }
     EXPECT_EQ(xEscapeSetup(handle, 84, 2, nullptr, nullptr, 0), KX_OK);
     EXPECT_EQ(record().options.resolutionChoice, 0x7FFF);
+
+    // The host's value may sit at an odd address; it is read as it stands
+    // (in native byte order).
+    alignas(2) unsigned char bytes[4] = {0xEE, 0, 0, 0xEE};
+    const int16_t odd = -300;
+    std::memcpy(bytes + 1, &odd, sizeof odd);
+    EXPECT_EQ(xEscapeSetup(handle, 84, 2, bytes + 1, nullptr, 0), KX_OK);
+    EXPECT_EQ(record().options.resolutionChoice, -300);
 }
 
 std::string read_file(const std::string &path)
