@@ -557,6 +557,20 @@ TEST_F(PngOutput, ExistingOutputFileIsKeptByAFailedRunAndReplacedByAPicture)
     EXPECT_LT(file_text(setup_->outputName).size(), old_text.size());
 }
 
+TEST_F(PngOutput, PictureThatCannotBeWrittenEndsWithOutputWriteFailure)
+{
+    if (!path_exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full";
+    std::strcpy(setup_->outputName, "/dev/full");
+    const Image src = pattern(3);
+    // EndPicture's failed write is read back when the device closes.
+    EXPECT_EQ(draw(src, upright_drawing(src)), KX_OUTPUT_WRITE_FAILED);
+    const auto errors = errors_reported();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].code, KX_OUTPUT_WRITE_FAILED);
+    EXPECT_TRUE(path_exists("/dev/full")); // not removed as an unwritten file
+}
+
 TEST_F(PngOutput, MalformedImageCallsAreRefusedWithoutDrawing)
 {
     ASSERT_EQ(OpenDevice(setup_.get()), 0);
