@@ -140,6 +140,22 @@ TEST_F(Device, CloseDeviceReportsDeactivationErrorsAndWorkstationStatus)
     EXPECT_EQ(errors_reported()[0].code, KX_MISSING_STRUCTURE);
 }
 
+TEST_F(Device, CloseDeviceReportsAWorkstationStatusEvenWhenItMapsToZero)
+{
+    // Unlike the open, the close reports whatever the status maps to.
+    recorder_set_result(KX_GDSF_CLOSE_WORKSTATION, 76);
+    EXPECT_EQ(CloseDevice(setup_.get()), 0);
+    ASSERT_EQ(errors_reported().size(), 1u);
+    EXPECT_EQ(errors_reported()[0].code, 0);
+    // Only the low 16 bits count, sign-extended: 0xFFFF is -1, as unsigned
+    // far beyond 901.
+    HostSide::calls.clear();
+    recorder_set_result(KX_GDSF_CLOSE_WORKSTATION, 0x7FFF0000FFFFLL);
+    EXPECT_EQ(CloseDevice(setup_.get()), KX_OUTPUT_ERROR);
+    ASSERT_EQ(errors_reported().size(), 1u);
+    EXPECT_EQ(errors_reported()[0].code, KX_OUTPUT_ERROR);
+}
+
 TEST_F(Device, CloseDeviceWithoutLibraryIsNoDevice)
 {
     GdsfHandle *kept = setup_->gdsf;
@@ -283,6 +299,37 @@ TEST_F(Device, WrappersPassArgumentsAsTheTableDefinesThem)
         "ImageRows 0,46 70,42 70,46 70x4 -8 1 9",
         "EndImage"};
     EXPECT_EQ(calls(), expected);
+}
+
+TEST(Interpret, BindsTheHostRecordsToTheSetup)
+{
+    auto setup = static_cast<FilterSetup *>(std::calloc(1, sizeof(FilterSetup)));
+    ASSERT_NE(setup, nullptr);
+    GdsfHandle stale = {};
+    setup->gdsf = &stale;
+    setup->progressPercent = 77;
+    std::strcpy(setup->deviceString2, "kept");
+    HostRecord host = {};
+    InterpretStructure interp = {};
+    interp.hostValue = 0xFEEDFACECAFEULL;
+    interp.deviceString1 = "one";
+    interp.deviceString3 = "three";
+    interp.hostRecord = &host;
+    interp.fatSectorLimit = 0x1234567800000005ULL;
+    SetInterpretStructure(setup, &interp);
+    EXPECT_EQ(setup->gdsf, nullptr);
+    EXPECT_EQ(setup->progressPercent, 0);
+    EXPECT_EQ(setup->hostRecord, &host);
+    EXPECT_EQ(setup->hostValue, 0xFEEDFACECAFEULL);
+    EXPECT_EQ(setup->interpretStructure, &interp);
+    EXPECT_STREQ(setup->deviceString1, "one");
+    EXPECT_STREQ(setup->deviceString2, "kept"); // a null word leaves the field
+    EXPECT_STREQ(setup->deviceString3, "three");
+    EXPECT_EQ(setup->fatSectorLimit, 5);
+    interp.fatSectorLimit = 0xFFFFFFFFULL;
+    SetInterpretStructure(setup, &interp);
+    EXPECT_EQ(setup->fatSectorLimit, -1);
+    std::free(setup);
 }
 
 TEST(Binding, CallsWithoutALibraryDoNothing)
