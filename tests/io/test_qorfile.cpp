@@ -272,6 +272,55 @@ TEST(QorFileWrite, FailedFlushSticks)
     EXPECT_EQ(read_file(path), pattern(10));
 }
 
+// Each mode's stdio stream: "r" for a low byte of 0 (writes cannot reach the
+// file), "r+" with the read-write bit, "w+" with the write bit alone and
+// whenever the create bit is set, even beside the read-write bit.
+TEST(QorFileOpen, ModeStrings)
+{
+    const struct {
+        uint32_t mode;
+        int32_t endAtOpen; // 5 kept, 0 truncated
+        int32_t closeResult;
+        Bytes after;
+    } cases[] = {
+        {QOR_READ, 5, -1, pattern(5)},
+        {QOR_WRITE, 0, 0, {0xAA}},
+        {QOR_READWRITE, 5, 0, {0xAA, pattern(5)[1], pattern(5)[2], pattern(5)[3], pattern(5)[4]}},
+        {QOR_READWRITE | QOR_WRITE, 5, 0, {0xAA, pattern(5)[1], pattern(5)[2], pattern(5)[3], pattern(5)[4]}},
+        {QOR_CREATE, 0, 0, {0xAA}},
+        {QOR_CREATE | QOR_READWRITE, 0, 0, {0xAA}},
+    };
+    TempDir dir;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.mode);
+        const std::string path = dir.file("mode");
+        write_file(path, pattern(5));
+        QorFile f = qorOpen(path.c_str(), nullptr, c.mode);
+        ASSERT_NE(f, nullptr);
+        EXPECT_EQ(record(f).endOffset, c.endAtOpen);
+        EXPECT_EQ(record(f).openMode, c.mode);
+        const uint8_t byte = 0xAA;
+        EXPECT_EQ(qorWrite(f, &byte, 1), 1);
+        EXPECT_EQ(qorClose(f), c.closeResult);
+        EXPECT_EQ(read_file(path), c.after);
+    }
+}
+
+// Only the write and read-write bits allow a seek past the end: a file
+// opened with the create bit alone cannot seek beyond what it holds.
+TEST(QorFileSeek, CreateBitAloneIsNotWriteAccess)
+{
+    TempDir dir;
+    const std::string path = dir.file("c");
+    Handle f(qorOpen(path.c_str(), nullptr, QOR_CREATE));
+    ASSERT_NE(f.file, nullptr);
+    EXPECT_EQ(qorSeek(f.file, 10, SEEK_SET), -1);
+    EXPECT_EQ(record(f.file).lastError, -1);
+    Handle g(qorOpen(dir.file("cw").c_str(), nullptr, QOR_CREATE | QOR_WRITE));
+    ASSERT_NE(g.file, nullptr);
+    EXPECT_EQ(qorSeek(g.file, 10, SEEK_SET), 10);
+}
+
 TEST(QorFileOpen, ModesAndFailures)
 {
     TempDir dir;

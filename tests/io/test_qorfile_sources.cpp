@@ -202,6 +202,23 @@ TEST(QorMemory, RandomWritesMatchAModel)
     EXPECT_EQ(static_cast<uint8_t *>(block.data)[model.size()], 0xFF);
 }
 
+// The end marker goes with the write and read-write bits only: a block
+// opened with the create bit alone is written but left unmarked.
+TEST(QorMemory, EndMarkerNeedsWriteAccess)
+{
+    for (const uint32_t mode : {QOR_CREATE, QOR_CREATE | QOR_WRITE, QOR_CREATE | QOR_READWRITE}) {
+        SCOPED_TRACE(mode);
+        MemoryBlock block(Bytes(), 8);
+        block.desc.growBy = 8;
+        QorFile f = qorOpen(nullptr, &block.desc, mode);
+        ASSERT_NE(f, nullptr);
+        ASSERT_EQ(qorWrite(f, "abc", 3), 3);
+        EXPECT_EQ(qorClose(f), 0);
+        const uint8_t marker = (mode & 0x3u) ? 0xFF : 0x00;
+        EXPECT_EQ(block.bytes(5), (Bytes{'a', 'b', 'c', marker, 0}));
+    }
+}
+
 TEST(QorMemory, BadDescriptors)
 {
     MemoryBlock block({1, 2, 3});
