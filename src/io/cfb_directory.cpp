@@ -2,15 +2,18 @@
 // children, depth first through the tree of siblings (left subtree, then
 // right), reading each visited 128-byte entry from the file. The directory
 // chain is listed once per root, so reaching entry n costs nothing however
-// long or cyclic the chain is, and every entry is visited at most once per
-// look-up, so sibling links that loop end the search instead of hanging it.
+// long or cyclic the chain is, and an entry whose search failed is not
+// searched again at the same or a greater depth, so sibling links that loop
+// or join end the search instead of hanging it, with the result of a plain
+// depth-first walk.
 #include "io/cfb_internal.h"
 
 #include <kxfpx/strings.h>
 
+#include <algorithm>
 #include <cstring>
 #include <new>
-#include <unordered_set>
+#include <unordered_map>
 
 namespace kxcfb {
 
@@ -78,10 +81,27 @@ private:
         return stricmp(narrow, name_) == 0;
     }
 
+    // A search from entry n at depth d covers what a search from n at any
+    // greater depth covers (the depth limit only cuts more), so once it has
+    // failed, n is skipped at d and below. Each entry is then searched at
+    // most once per depth: at most 256 times, however the links loop or
+    // join, and a shallower meeting still searches deeper than the first.
     bool visit(uint32_t n, uint32_t depth, EntryImage &found)
     {
-        if (n == kNoEntry || !visited_.insert(n).second)
+        if (n == kNoEntry)
             return false;
+        const auto failed = failed_at_.find(n);
+        if (failed != failed_at_.end() && failed->second <= depth)
+            return false;
+        if (search(n, depth, found))
+            return true;
+        uint32_t &mark = failed_at_.emplace(n, depth).first->second;
+        mark = std::min(mark, depth);
+        return false;
+    }
+
+    bool search(uint32_t n, uint32_t depth, EntryImage &found)
+    {
         EntryImage entry{};
         if (!read_entry(n, entry))
             return false;
@@ -101,7 +121,7 @@ private:
     const uint32_t *fat_ = nullptr;
     uint32_t count_ = 0;
     const ChainMap *directory_ = nullptr;
-    std::unordered_set<uint32_t> visited_;
+    std::unordered_map<uint32_t, uint32_t> failed_at_; // entry -> least depth its search failed at
 };
 
 } // namespace

@@ -430,6 +430,34 @@ TEST(CfbEdges, SiblingTreeFollowsTheInsertionRule)
     EXPECT_EQ(image[entry_offset(image, 4) + 126], 0);
 }
 
+// A sibling link that joins the tree again: "s044" (entry 256) is first met
+// at depth 256, where the depth limit ends its branch, and then again as the
+// right sibling of "s299" (entry 1, depth 1). The second meeting searches
+// its subtree from depth 2, so names under it are found, as a plain
+// depth-first walk finds them.
+TEST(CfbEdges, LookUpSearchesAgainWhereAJoinIsShallower)
+{
+    std::vector<Node> tree;
+    for (int i = 299; i >= 0; --i) {
+        char name[8];
+        std::snprintf(name, sizeof name, "s%03d", i);
+        tree.push_back(stream_node(name, {}));
+    }
+    Bytes image = written_image(tree);
+    ASSERT_EQ(image[entry_offset(image, 256) + 2], '0');
+    ASSERT_EQ(image[entry_offset(image, 256) + 4], '4');
+    put32(image, entry_offset(image, 1) + 72, 256);
+    Opened file(image);
+    ASSERT_NE(file.root, nullptr);
+    for (const auto &[name, found] : {std::pair<const char *, bool>{"s043", true}, {"s000", true},
+                                      {"s045", true}, {"absent", false}}) {
+        QorFile s = qorOpenStream(file.root, name);
+        EXPECT_EQ(s != nullptr, found) << name;
+        if (s)
+            qorCloseStream(s);
+    }
+}
+
 // A Compound File kept as a stream of another one opens through the stream
 // handle (a callback record over the compound-stream callback).
 TEST(CfbEdges, CompoundFileInsideAStream)
