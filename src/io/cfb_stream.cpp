@@ -200,7 +200,7 @@ KX_API int32_t docSeek(QorFile inner, int32_t offset, int32_t whence)
 }
 
 // Reading side: frees the inner record and its own buffer; 0. A stream
-// being written places its remaining data first (1, or -1 when that failed).
+// being written places its remaining data first; 1.
 KX_API int32_t docClose(QorFile inner)
 {
     {

@@ -322,10 +322,12 @@ int32_t close_writer_stream(QorFile inner, QorFileRec &rec)
     }
     GlobalFree(rec.stagingHandle);
     rec.stagingHandle = nullptr;
+    // The close itself answers 1 whatever happened; a placement that
+    // failed is kept in the shared state and reported by the root's close.
     if (!placed && shared_of(rec))
         shared_of(rec)->failed = true;
     GlobalFree(inner);
-    return placed ? 1 : -1;
+    return 1;
 }
 
 } // namespace kxcfb
