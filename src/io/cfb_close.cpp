@@ -141,6 +141,10 @@ bool write_tables(QorFileRec &rec, HeaderImage &header)
             difat[i] = first + i;
     }
     // The FAT as it stands, then free sectors up to the count reserved.
+    // Past about 8190 FAT sectors (files over half a gigabyte) whose last FAT
+    // sector is nearly full, the sizing above reserves one sector fewer than
+    // the marking needs; writing the grown FAT would then run over the first
+    // DIFAT sector, so the close fails instead of writing a broken file.
     const uint32_t written = header.numFatSectors;
     if (written > total || !write_entries(rec.outFile, fat_of(rec), written * kEntriesPerSector))
         return false;

@@ -620,4 +620,29 @@ TEST(CfbReaderModel, RandomSeeksAndReadsOverRandomChains)
     }
 }
 
+// qorGetSect against a link-by-link walk, with limits below the table's
+// size too (a link at or above the limit stops the walk even when the table
+// has that entry), over tables full of cycles.
+TEST(CfbReaderModel, GetSectIsALinkByLinkWalk)
+{
+    std::mt19937 rng(5);
+    auto *table = static_cast<uint32_t *>(qorPtrGlobalAlloc(64 * 4));
+    for (int round = 0; round < 2000; ++round) {
+        for (uint32_t i = 0; i < 64; ++i)
+            table[i] = rng() % 5 == 0 ? 0xFFFFFFFEu : rng() % 70;
+        const uint32_t limit = 1 + rng() % 64;
+        const uint32_t start = rng() % 72;
+        const uint32_t size = rng() % 2 ? 512 : 64;
+        const uint32_t offset = round % 100 == 0 ? rng() : rng() % (size * 200);
+        uint32_t expected = start;
+        if (start < limit && offset >= size) {
+            for (uint32_t k = offset / size; k > 0 && expected < limit; --k)
+                expected = table[expected];
+        }
+        ASSERT_EQ(qorGetSect(start, offset, size, table, limit), expected)
+            << start << " " << offset << " " << size << " " << limit;
+    }
+    qorPtrGlobalFree(table);
+}
+
 } // namespace
