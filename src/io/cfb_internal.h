@@ -48,9 +48,13 @@ private:
 // Made with the root storage, freed by its close; every storage and stream
 // made from the root points to it (cfbShared).
 struct SharedState {
-    // Reader: the directory chain, listed at the first look-up.
+    // Reader: the directory chain, listed at the first look-up, and the
+    // mini stream's chain, listed at the first mini-stream read (a stream's
+    // mini sectors may lie in any order in the mini stream).
     ChainMap directory;
     bool directoryReady = false;
+    ChainMap miniStream;
+    bool miniStreamReady = false;
     // Writer: the mini stream's chain (last sector, length in sectors), the
     // lowest MiniFAT entry that may still be free, and whether a placement
     // failed since the root was made.

@@ -41,10 +41,18 @@ int64_t chunk_offset(QorFileRec &rec, bool regular, uint32_t sector, uint32_t of
         return sector_offset(sector) + offset;
     // Mini sector: its place in the mini stream, then the mini stream's own
     // regular sector holding it.
+    // The mini stream's chain is listed once per root, so that a stream
+    // whose mini sectors go backwards costs no walk from the start; without
+    // memory for the list the record's own cursor serves.
     const uint64_t in_mini = uint64_t{sector} * kMiniSectorSize + offset;
-    const uint32_t holder =
-        chain_sector(rec.miniStreamStart, static_cast<uint32_t>(in_mini / kSectorSize), fat_of(rec), fat_count(rec),
-                     rec.miniChainIndex, rec.miniChainSector, rec.cursorFlags, kMiniCursor);
+    const uint32_t index = static_cast<uint32_t>(in_mini / kSectorSize);
+    SharedState *shared = shared_of(rec);
+    if (shared && !shared->miniStreamReady)
+        shared->miniStreamReady = shared->miniStream.build(rec.miniStreamStart, fat_of(rec), fat_count(rec));
+    const uint32_t holder = shared && shared->miniStreamReady
+                                ? shared->miniStream.at(index)
+                                : chain_sector(rec.miniStreamStart, index, fat_of(rec), fat_count(rec),
+                                               rec.miniChainIndex, rec.miniChainSector, rec.cursorFlags, kMiniCursor);
     return sector_offset(holder) + static_cast<int64_t>(in_mini % kSectorSize);
 }
 
