@@ -166,17 +166,23 @@ TEST(CfbEdges, LookUpRules)
     qorCloseStorage(sub);
 }
 
-TEST(CfbEdges, LookUpStopsAtDepth256)
+// 300 empty streams "s299" down to "s000": names of one length inserted in
+// falling order hang as one left chain, entry sNNN (index 300 - NNN) at
+// depth 300 - NNN.
+std::vector<Node> falling_chain_tree()
 {
-    // Names of one length inserted in falling order hang as one left chain:
-    // entry sNNN sits at depth 300 - NNN.
     std::vector<Node> tree;
     for (int i = 299; i >= 0; --i) {
         char name[8];
         std::snprintf(name, sizeof name, "s%03d", i);
         tree.push_back(stream_node(name, {}));
     }
-    Opened file(written_image(tree));
+    return tree;
+}
+
+TEST(CfbEdges, LookUpStopsAtDepth256)
+{
+    Opened file(written_image(falling_chain_tree()));
     ASSERT_NE(file.root, nullptr);
     for (const auto &[name, found] : {std::pair<const char *, bool>{"s299", true}, {"s044", true}, {"s043", false},
                                       {"s000", false}}) {
@@ -444,13 +450,7 @@ TEST(CfbEdges, SiblingTreeFollowsTheInsertionRule)
 // depth-first walk finds them.
 TEST(CfbEdges, LookUpSearchesAgainWhereAJoinIsShallower)
 {
-    std::vector<Node> tree;
-    for (int i = 299; i >= 0; --i) {
-        char name[8];
-        std::snprintf(name, sizeof name, "s%03d", i);
-        tree.push_back(stream_node(name, {}));
-    }
-    Bytes image = written_image(tree);
+    Bytes image = written_image(falling_chain_tree());
     ASSERT_EQ(image[entry_offset(image, 256) + 2], '0');
     ASSERT_EQ(image[entry_offset(image, 256) + 4], '4');
     put32(image, entry_offset(image, 1) + 72, 256);
