@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 
 using namespace fpxw;
 using namespace fpxtest;
@@ -361,6 +362,8 @@ TEST(FpxDocument, ChannelCodesOrderOpacityAndInversion)
         o.invert = c.invert;
         if (*c.order && std::string(c.order) != "RGB")
             o.colour_conversion = 0;
+        if (c.opacity && *c.order && c.order[std::strlen(c.order) - 1] != 'A')
+            o.compression = Compression::raw;  // JPEG tiles need the opacity last
         const Document doc = build(o, make_synthetic(80, 40));
         const PropSet ic = props(doc, kStore + "/\005Image Contents");
         for (uint32_t rr = 0; rr < 2; ++rr) {
@@ -484,6 +487,30 @@ TEST(FpxDocument, OptionCombinationsThatCannotBeStoredAreRefused)
         {"subsampling 0x12", [](WriteOptions &o) { o.subsampling = 0x12; }},
         {"quality 0", [](WriteOptions &o) { o.quality = 0; }},
         {"256 table sets", [](WriteOptions &o) { o.table_sets = 256; }},
+        {"opacity before a colour, JPEG",
+         [](WriteOptions &o) { o.opacity = true, o.channel_order = "RAGB", o.colour_conversion = 0; }},
+        {"opacity before a colour, mixed",
+         [](WriteOptions &o) { o.opacity = true, o.channel_order = "ARGB", o.compression = Compression::mixed; }},
+        {"opacity before a colour, forced flat tile",
+         [](WriteOptions &o) {
+             o.opacity = true, o.channel_order = "BGAR", o.compression = Compression::raw;
+             o.flat_tile_list = {0};
+         }},
+        {"opacity before a colour, every tile flat",
+         [](WriteOptions &o) {
+             o.opacity = true, o.channel_order = "GRAB", o.compression = Compression::raw;
+             o.flat_tiles = FlatTiles::always;
+         }},
+        {"invert bit on the opacity channel",
+         [](WriteOptions &o) {
+             o.opacity = true, o.channel_order = "ARGB", o.compression = Compression::raw, o.invert = true;
+         }},
+        {"progressive monochrome",
+         [](WriteOptions &o) { o.colour = ColourSpace::monochrome, o.progressive = true; }},
+        {"progressive monochrome, mixed",
+         [](WriteOptions &o) {
+             o.colour = ColourSpace::monochrome, o.progressive = true, o.compression = Compression::mixed;
+         }},
     };
     for (const Bad &b : cases) {
         WriteOptions o;
@@ -512,4 +539,52 @@ TEST(FpxDocument, TinyAndOddSizes)
         EXPECT_LE(ic.find(0x02000000)->u32(), 64u);
         EXPECT_LE(ic.find(0x02000001)->u32(), 64u);
     }
+}
+
+// A flat tile becomes a single-colour tile whose first subtype bytes are the
+// colours in file order, the opacity last: the import fills the tile from
+// the first three bytes and then reorders them like raw samples. With the
+// opacity before a colour those three bytes would mix it in, so such a
+// picture keeps raw tiles.
+TEST(FpxDocument, SingleColourTilesCarryTheColoursFirst)
+{
+    Image flat;
+    flat.width = 64, flat.height = 64, flat.channels = 4;
+    for (int i = 0; i < 64 * 64; ++i)
+        flat.samples.insert(flat.samples.end(), {200, 100, 50, 255});
+    const struct {
+        const char *order;
+        uint32_t type;
+        std::array<uint8_t, 4> subtype;
+    } cases[] = {
+        {"RGBA", kTileSingleColour, {200, 100, 50, 255}},
+        {"BGRA", kTileSingleColour, {50, 100, 200, 255}},
+        {"RAGB", kTileRaw, {0, 0, 0, 0}},
+        {"ABGR", kTileRaw, {0, 0, 0, 0}},
+    };
+    for (const auto &c : cases) {
+        WriteOptions o;
+        o.opacity = true;
+        o.channel_order = c.order;
+        o.compression = Compression::raw;
+        const Document doc = build(o, flat);
+        Subimage sub;
+        ASSERT_TRUE(parse_subimage(stream(doc, res_path(0, "Subimage 0000 Header")), sub));
+        ASSERT_EQ(sub.tiles.size(), 1u);
+        EXPECT_EQ(sub.tiles[0].type, c.type) << c.order;
+        for (int k = 0; k < 4; ++k)
+            EXPECT_EQ(sub.tiles[0].subtype[k], c.subtype[size_t(k)]) << c.order << " byte " << k;
+        // The tile's own samples follow in the data stream either way.
+        EXPECT_EQ(sub.tiles[0].length, 64u * 64 * 4) << c.order;
+    }
+    // Opacity last, JPEG tiles and the inverted-output bit stay allowed.
+    WriteOptions jpeg;
+    jpeg.opacity = true;
+    jpeg.invert = true;
+    jpeg.flat_tiles = FlatTiles::never;
+    const Document doc = build(jpeg, flat);
+    Subimage sub;
+    ASSERT_TRUE(parse_subimage(stream(doc, res_path(0, "Subimage 0000 Header")), sub));
+    EXPECT_EQ(sub.tiles[0].type, kTileJpeg);
+    EXPECT_EQ(sub.tiles[0].subtype[2], kColourConversionOn);
 }

@@ -155,6 +155,17 @@ JpegParams jpeg_params(const WriteOptions &o, const std::vector<ChannelSpec> &la
     return p;
 }
 
+// An RGB file whose opacity channel comes before one of its colours. The
+// import drops the opacity channel of uncompressed tiles wherever it lies,
+// but takes the first three components of a JPEG tile and the first three
+// subtype bytes of a single-colour tile as the colours: such files can hold
+// raw tiles only. Needs resolved options.
+bool opacity_before_a_colour(const WriteOptions &o)
+{
+    return o.colour == ColourSpace::rgb && o.opacity && !o.channel_order.empty() &&
+           o.channel_order.back() != 'A';
+}
+
 int table_set_count(const WriteOptions &o)
 {
     return (o.compression == Compression::raw || o.tables_in_tiles) ? 0 : o.table_sets;
@@ -232,7 +243,8 @@ std::string build_resolution(const WriteOptions &o, const std::vector<ChannelSpe
                                             o.flat_tile_list.end());
         uint32_t kind;
         uint8_t subtype[4] = {0, 0, 0, 0};
-        if (forced || (o.flat_tiles == FlatTiles::automatic && tile_is_flat(tile, channels))) {
+        if (forced || (o.flat_tiles == FlatTiles::automatic && !opacity_before_a_colour(o) &&
+                       tile_is_flat(tile, channels))) {
             // One colour in the subtype; the tile's raw samples follow in the
             // data stream as well, as real files have them (for a forced tile
             // they are its own pixels, not the colour).
@@ -337,6 +349,22 @@ std::string resolve_options(WriteOptions &o, const Image &image)
     }
     if (o.invert && !rgb)
         return "the inverted output bit is only for RGB files";
+    // The bit goes into channel 0's code; an opacity channel there would no
+    // longer carry the code 0x7FFE.
+    if (o.invert && o.channel_order[0] == 'A')
+        return "the inverted output bit needs a colour channel first, not the opacity channel";
+    if (opacity_before_a_colour(o)) {
+        if (o.compression != Compression::raw)
+            return "JPEG tiles need the opacity channel last (the import takes a JPEG tile's first three "
+                   "components as the colours); use raw tiles for " + o.channel_order;
+        if (o.flat_tiles == FlatTiles::always || !o.flat_tile_list.empty())
+            return "single-colour tiles need the opacity channel last (the import takes the first three "
+                   "subtype bytes as the colour); not with " + o.channel_order;
+    }
+    // A progressive tile is rebuilt as three bytes per pixel, which does not
+    // fit the one byte per pixel of a monochrome tile: the import refuses it.
+    if (o.progressive && o.colour == ColourSpace::monochrome && o.compression != Compression::raw)
+        return "progressive JPEG tiles need three colour channels (RGB or PhotoYCC), not monochrome";
     const bool chroma = o.colour == ColourSpace::photoycc || o.colour_conversion == 1;
     if (o.subsampling < 0)
         o.subsampling = chroma ? 0x22 : 0x11;
