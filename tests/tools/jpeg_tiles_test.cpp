@@ -398,3 +398,74 @@ TEST(FpxJpegTiles, OptimizedHuffmanTablesAndJfifSegmentsInTiles)
     EXPECT_EQ(count_marker(tile, 0xC4), 4);  // DC and AC of luminance and chrominance
     EXPECT_EQ(count_marker(tile, 0xDB), 0);  // quantization tables still from the set
 }
+
+// PhotoYCC JPEG tiles through the import's own arithmetic: three channels
+// by the strip conversion with its five tables, four channels (opacity) by
+// the opacity-weighted mode (samples divided by the opacity, converted,
+// multiplied by it again). Either way the output is the input's colours
+// weighted by opacity, within JPEG error.
+TEST(FpxJpegTiles, PhotoYccTilesDecodeThroughTheImportsTables)
+{
+    auto table = [](int i, double offset, double scale) { return int(std::trunc((i - offset) * scale + 0.5)); };
+    auto clamp16 = [](int v) {
+        const int16_t s = int16_t(v);
+        return (s & 0xFF00) ? (s < 0 ? 0 : 255) : (s & 0xFF);
+    };
+    for (const bool opacity : {false, true}) {
+        SCOPED_TRACE(opacity ? "with opacity" : "three channels");
+        WriteOptions o;
+        o.colour = ColourSpace::photoycc;
+        o.opacity = opacity;
+        o.flat_tiles = FlatTiles::never;
+        o.resolutions = 1;
+        const Image img = make_synthetic(128, 64);  // alpha 64 .. 255
+        Document doc;
+        ASSERT_EQ(build_document(o, img, doc), "");
+        PropSet ic;
+        ASSERT_TRUE(parse_propset(entry(doc, kContents), ic));
+        Subimage sub;
+        ASSERT_TRUE(parse_subimage(entry(doc, res_path(0, "Subimage 0000 Header")), sub));
+        const std::vector<uint8_t> data = entry(doc, res_path(0, "Subimage 0000 Data"));
+        ASSERT_EQ(sub.tiles.size(), 2u);
+        ErrorStats error;
+        for (size_t k = 0; k < 2; ++k) {
+            const TileEntry &t = sub.tiles[k];
+            ASSERT_EQ(t.type, kTileJpeg);
+            EXPECT_EQ(t.subtype[1], 0x22);
+            EXPECT_EQ(t.subtype[2], 0);  // no YCbCr conversion for PhotoYCC
+            const Decoded d = decode_jpeg(table_set(ic, t.subtype[3]), tile_bytes(data, t));
+            ASSERT_EQ(d.error, "");
+            ASSERT_EQ(d.components, opacity ? 4 : 3);
+            for (int y = 0; y < 64; ++y)
+                for (int x = 0; x < 64; ++x) {
+                    const uint8_t *s = &d.samples[size_t((y * 64 + x) * d.components)];
+                    const double a = opacity ? s[3] / 255.0 : 1.0;
+                    int c[3] = {s[0], s[1], s[2]};
+                    if (opacity && a > 0)
+                        for (int &v : c)
+                            v = std::min(255, int(v / a));
+                    const int l = table(c[0], 0, 1.358);
+                    const int p[3] = {l + table(c[2], 137, 1.8215),
+                                      l + table(c[2], 137, -0.9271435) + table(c[1], 156, -0.4302726),
+                                      l + table(c[1], 156, 2.2179)};
+                    const uint8_t *in = img.pixel(int(k) * 64 + x, y);
+                    const int alpha = opacity ? in[3] : 255;
+                    for (int ch = 0; ch < 3; ++ch) {
+                        const int out = opacity ? (a > 0 ? clamp16(int(p[ch] * a)) : 0) : clamp16(p[ch]);
+                        error.add(out, (in[ch] * alpha + 127) / 255);
+                    }
+                }
+        }
+        // libjpeg-turbo's own YCbCr coding of the same picture, for scale.
+        WriteOptions ref;
+        ref.opacity = opacity;
+        ref.flat_tiles = FlatTiles::never;
+        ref.resolutions = 1;
+        const Result r = decode_full(ref, img);
+        // PhotoYCC keeps fewer luma levels (Y = luma / 1.358), so a little
+        // more is lost than with YCbCr; a wrong table, offset or weighting
+        // costs tens of dB.
+        EXPECT_GT(error.psnr(), r.error.psnr() - 1.5);
+        EXPECT_GT(error.psnr(), 27.0);
+    }
+}
