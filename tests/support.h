@@ -6,6 +6,7 @@
 
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace kxtest {
 
@@ -18,6 +19,18 @@ inline bool path_exists(const std::string &path)
 {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0;
+}
+
+// Reads a descriptor (a child's pipe) to its end and closes it.
+inline std::string read_all_and_close(int fd)
+{
+    std::string text;
+    char chunk[4096];
+    ssize_t n;
+    while ((n = ::read(fd, chunk, sizeof chunk)) > 0)
+        text.append(chunk, static_cast<size_t>(n));
+    ::close(fd);
+    return text;
 }
 
 } // namespace kxtest

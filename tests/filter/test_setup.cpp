@@ -87,15 +87,15 @@ TEST_F(Setup, EmptyNamesAndALibraryNameAlsoGiveDefaults)
 TEST_F(Setup, UseDefaultSettingsWritesTheFileSpec)
 {
     FilterSetup &s = record();
-    char spec[8];
-    std::memset(spec, 0x7F, sizeof spec);
+    char file_spec[8];
+    std::memset(file_spec, 0x7F, sizeof file_spec);
     std::strcpy(s.modeName, "SOMEMODE");
     std::strcpy(s.colourTableSource, "PROFILE");
     s.colourTableLength = 12;
-    s.fileSpecBuffer = spec;
+    s.fileSpecBuffer = file_spec;
     EXPECT_EQ(xUseDefaultSettings(&s), 1);
-    EXPECT_STREQ(spec, "*.*");
-    EXPECT_EQ(spec[4], 0x7F);
+    EXPECT_STREQ(file_spec, "*.*");
+    EXPECT_EQ(file_spec[4], 0x7F);
     EXPECT_STREQ(s.modeName, "");
     EXPECT_STREQ(s.colourTableSource, "FILE");
     EXPECT_EQ(s.colourTableLength, 0);

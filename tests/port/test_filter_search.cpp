@@ -123,12 +123,7 @@ std::string run_child(const std::string &program, const std::vector<std::string>
         _exit(127);
     }
     close(pipe_fds[1]);
-    std::string output;
-    char chunk[4096];
-    ssize_t n;
-    while ((n = read(pipe_fds[0], chunk, sizeof chunk)) > 0)
-        output.append(chunk, static_cast<size_t>(n));
-    close(pipe_fds[0]);
+    std::string output = kxtest::read_all_and_close(pipe_fds[0]);
     int status = 0;
     waitpid(pid, &status, 0);
     if (!WIFEXITED(status) || WEXITSTATUS(status) >= 126)

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support.h"
+
 #include <malloc.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -125,12 +127,7 @@ TEST(GlobalAlloc, FailurePrintsTheRoundedSize)
         _exit(h == nullptr ? 0 : 1);
     }
     close(out[1]);
-    std::string text;
-    char buffer[256];
-    ssize_t n;
-    while ((n = read(out[0], buffer, sizeof buffer)) > 0)
-        text.append(buffer, static_cast<size_t>(n));
-    close(out[0]);
+    const std::string text = kxtest::read_all_and_close(out[0]);
     int status = 0;
     waitpid(child, &status, 0);
     ASSERT_TRUE(WIFEXITED(status));

@@ -2,7 +2,7 @@
 // exactly the input pixels, the tile table, stream headers and property
 // sets have the layout real files have, and every option lands where the
 // format puts it.
-#include "fpx_inspect.h"
+#include "fpx_parse.h"
 #include "fpx_layout.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // back by Python's olefile (skipped when /usr/bin/python3 or olefile is
 // missing): every storage, stream and property is there with the bytes we
 // laid out, and the layout matches real files of the corpus field by field.
-#include "fpx_inspect.h"
+#include "fpx_parse.h"
 #include "fpx_layout.h"
 #include "support.h"
 

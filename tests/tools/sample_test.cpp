@@ -1,7 +1,7 @@
 // samples/sample.fpx is what the README says it is: made by fpxwrite with
 // the command below, JPEG tiles with their tables in "\005Image Contents",
 // three resolutions, under 200 KB, every tile decodable.
-#include "fpx_inspect.h"
+#include "fpx_parse.h"
 #include "fpx_layout.h"
 #include "support.h"
 
