@@ -1,9 +1,13 @@
 // Small helpers shared by the test suites: where the built binaries, the
-// sources and the shared corpus are, and a skip for a missing corpus.
+// sources and the shared corpus are, a skip for a missing corpus, a scratch
+// directory and a pipe reader.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <ftw.h>
+#include <stdlib.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +24,46 @@ inline bool path_exists(const std::string &path)
     struct stat st;
     return ::stat(path.c_str(), &st) == 0;
 }
+
+// A fresh empty directory for the files of one test, removed with its
+// contents at the end of the scope.
+class TempDir {
+public:
+    TempDir()
+    {
+        char pattern[] = "/tmp/kxfpx-test-XXXXXX";
+        const char *made = ::mkdtemp(pattern);
+        path_ = made ? made : "";
+    }
+    ~TempDir()
+    {
+        if (!path_.empty())
+            ::nftw(path_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+    }
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+
+    const std::string &path() const { return path_; }
+    std::string file(const std::string &name) const { return path_ + "/" + name; }
+
+    // Writes `text` into a file of this directory; returns its path.
+    std::string write(const std::string &name, const std::string &text) const
+    {
+        const std::string full = file(name);
+        if (std::FILE *f = std::fopen(full.c_str(), "w")) {
+            std::fputs(text.c_str(), f);
+            std::fclose(f);
+        }
+        return full;
+    }
+
+private:
+    static int remove_entry(const char *path, const struct stat *, int, struct FTW *)
+    {
+        return ::remove(path);
+    }
+    std::string path_;
+};
 
 // Reads a descriptor (a child's pipe) to its end and closes it.
 inline std::string read_all_and_close(int fd)

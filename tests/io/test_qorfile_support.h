@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,32 +23,7 @@
 namespace iotest {
 
 using Bytes = std::vector<uint8_t>;
-
-class TempDir {
-public:
-    TempDir()
-    {
-        char pattern[] = "/tmp/kxio_XXXXXX";
-        const char *made = ::mkdtemp(pattern);
-        path_ = made ? made : "";
-    }
-    ~TempDir()
-    {
-        if (!path_.empty())
-            ::nftw(path_.c_str(), remove_entry, 8, FTW_DEPTH | FTW_PHYS);
-    }
-    TempDir(const TempDir &) = delete;
-    TempDir &operator=(const TempDir &) = delete;
-
-    std::string file(const std::string &name) const { return path_ + "/" + name; }
-
-private:
-    static int remove_entry(const char *path, const struct stat *, int, struct FTW *)
-    {
-        return ::remove(path);
-    }
-    std::string path_;
-};
+using TempDir = kxtest::TempDir;
 
 inline void write_file(const std::string &path, const Bytes &bytes)
 {

@@ -98,26 +98,4 @@ protected:
     HostRecord host_{};
 };
 
-// A fresh empty directory for files a test writes, removed with the test.
-class TempDir {
-public:
-    TempDir()
-    {
-        std::string pattern = ::testing::TempDir() + "kxout.XXXXXX";
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back('\0');
-        if (mkdtemp(buffer.data()))
-            path_ = buffer.data();
-    }
-    ~TempDir()
-    {
-        if (!path_.empty())
-            std::system(("rm -rf '" + path_ + "'").c_str());
-    }
-    std::string file(const std::string &name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
 } // namespace kxtest

@@ -5,6 +5,8 @@
 
 #include <kxfpx/profile.h>
 
+#include "support.h"
+
 #include <ftw.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -14,44 +16,6 @@
 #include <string>
 
 namespace kxtest {
-
-class TempDir {
-public:
-    TempDir()
-    {
-        char pattern[] = "/tmp/kxfpx-test-XXXXXX";
-        const char *made = ::mkdtemp(pattern);
-        path_ = made ? made : "";
-    }
-    ~TempDir()
-    {
-        if (!path_.empty())
-            ::nftw(path_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
-    }
-    TempDir(const TempDir &) = delete;
-    TempDir &operator=(const TempDir &) = delete;
-
-    const std::string &path() const { return path_; }
-    std::string file(const std::string &name) const { return path_ + "/" + name; }
-
-    // Writes `text` into a file of this directory; returns its path.
-    std::string write(const std::string &name, const std::string &text) const
-    {
-        const std::string full = file(name);
-        if (std::FILE *f = std::fopen(full.c_str(), "w")) {
-            std::fputs(text.c_str(), f);
-            std::fclose(f);
-        }
-        return full;
-    }
-
-private:
-    static int remove_entry(const char *path, const struct stat *, int, struct FTW *)
-    {
-        return ::remove(path);
-    }
-    std::string path_;
-};
 
 class ScopedEnv {
 public:
