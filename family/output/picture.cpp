@@ -57,8 +57,7 @@ Picture::Picture()
 void Picture::begin()
 {
     pixels_.reset();
-    extent_set_ = false;
-    extent_error_ = KX_GDSF_ERR_NONE;
+    extent_error_ = KX_GDSF_ERR_STATE;
     drawn_ = drew_rgb_ = drew_indexed_ = false;
     regions_.clear();
     region_open_ = false;
@@ -74,7 +73,6 @@ int32_t Picture::set_extent(const CoordRect &rect)
     const int64_t w = std::llabs(int64_t{x2} - x1), h = std::llabs(int64_t{y2} - y1);
     pixels_.reset();
     mask_valid_ = false;
-    extent_set_ = false;
     // No canvas is drawn on after a refusal, neither a new one nor that of
     // an earlier extent: the refusal stands for the rest of the picture.
     if (w == 0 || h == 0)
@@ -82,7 +80,6 @@ int32_t Picture::set_extent(const CoordRect &rect)
     if (w > kMaxCanvasPixels / h)
         return extent_error_ = KX_GDSF_ERR_MEMORY;
     extent_error_ = KX_GDSF_ERR_NONE;
-    extent_set_ = true;
     x1_ = x1;
     y1_ = y1;
     x2_ = x2;
@@ -151,8 +148,8 @@ int32_t Picture::ensure_canvas()
 {
     if (pixels_)
         return KX_GDSF_ERR_NONE;
-    if (!extent_set_)
-        return extent_error_ != KX_GDSF_ERR_NONE ? extent_error_ : KX_GDSF_ERR_STATE;
+    if (extent_error_ != KX_GDSF_ERR_NONE)
+        return extent_error_;
     const size_t count = static_cast<size_t>(width_) * static_cast<size_t>(height_);
     const bool black = !background_[0] && !background_[1] && !background_[2];
     auto *p = static_cast<uint8_t *>(black ? std::calloc(count, 3) : std::malloc(count * 3));

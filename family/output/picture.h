@@ -70,8 +70,9 @@ private:
     void put_pixel(const Band &band, int64_t cx, int64_t cy, int32_t i, int32_t j);
     bool clipped_out(int64_t cx, int64_t cy) const;
 
-    bool extent_set_ = false;
-    int32_t extent_error_ = 0; // why the last extent was refused
+    // 0 while an accepted extent stands; else why drawing is refused: the
+    // refused extent's error, or the state error before any extent.
+    int32_t extent_error_ = KX_GDSF_ERR_STATE;
     int32_t x1_ = 0, y1_ = 0, x2_ = 0, y2_ = 0;
     int32_t width_ = 0, height_ = 0;
     uint8_t background_[3] = {0, 0, 0};
