@@ -18,15 +18,16 @@ constexpr int32_t kCloseWorkstationSecondCode = 2;
 
 GdsfHandle *gdsf_of(FilterSetup *setup) { return setup ? setup->gdsf : nullptr; }
 
-// Reads back the library's pending error; a non-zero host code is reported.
-int32_t check_and_report(FilterSetup *setup)
+// Reports a non-zero host code to the host and hands it back.
+int32_t reported(FilterSetup *setup, int32_t e)
 {
-    int16_t codes[2] = {0, 0};
-    const int32_t e = cgierror(setup, codes);
     if (e != KX_OK)
         qorgen_error(setup, e);
     return e;
 }
+
+// Reads back the library's pending error; a non-zero host code is reported.
+int32_t check_and_report(FilterSetup *setup) { return reported(setup, cgierror(setup, nullptr)); }
 
 } // namespace
 
@@ -43,23 +44,17 @@ KX_API int32_t OpenDevice(FilterSetup *setup)
                        setup->progressLast, 0, nullptr);
     const auto status = static_cast<int16_t>(OpenWorkstation(
         gdsf, setup->outputName, setup->deviceName, 0, setup->hostValue, setup->hostRecord));
-    if (status != 0) {
-        const int32_t e = maperror(status, 0);
-        if (e != KX_OK)
-            qorgen_error(setup, e);
-        return e;
-    }
+    if (status != 0)
+        return reported(setup, maperror(status, 0));
     int32_t e = check_and_report(setup);
     if (e != KX_OK)
         return e;
     ActivateOutput(gdsf, setup->outputName);
-    int16_t codes[2] = {0, 0};
-    e = cgierror(setup, codes);
+    e = cgierror(setup, nullptr);
     if (e == KX_OK)
         return KX_OK;
     CloseWorkstation(gdsf);
-    qorgen_error(setup, e);
-    return e;
+    return reported(setup, e);
 }
 
 KX_API int32_t BeginPic(FilterSetup *setup, const char *name)
@@ -137,8 +132,7 @@ KX_API int32_t CloseDevice(FilterSetup *setup)
     if (!gdsf)
         return KX_NO_DEVICE;
     DeactivateOutput(gdsf);
-    int16_t codes[2] = {0, 0};
-    const int32_t e = cgierror(setup, codes);
+    const int32_t e = cgierror(setup, nullptr);
     if (e != KX_OK && e != KX_CANCELLED)
         qorgen_error(setup, e);
     const auto status = static_cast<int16_t>(CloseWorkstation(gdsf));
@@ -167,8 +161,7 @@ KX_API int32_t chk_esc(FilterSetup *setup)
 {
     if (esc_chk(setup) == KX_CANCELLED)
         return KX_CANCELLED;
-    int16_t codes[2] = {0, 0};
-    const int32_t e = cgierror(setup, codes);
+    const int32_t e = cgierror(setup, nullptr);
     if (e != KX_OK)
         ClearError(gdsf_of(setup));
     return e;
