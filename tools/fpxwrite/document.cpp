@@ -218,8 +218,11 @@ struct ResolutionStreams {
     std::vector<uint8_t> data;
 };
 
-std::string build_resolution(const WriteOptions &o, const std::vector<ChannelSpec> &layout, const Image &level,
-                             bool is_full, ResolutionStreams &out)
+// params[k - 1] holds the JPEG parameters of table set k; params[0] also
+// serves tiles that carry their own tables.
+std::string build_resolution(const WriteOptions &o, const std::vector<ChannelSpec> &layout,
+                             const std::vector<JpegParams> &params, const Image &level, bool is_full,
+                             ResolutionStreams &out)
 {
     const int channels = int(layout.size());
     const std::vector<uint8_t> stored = stored_samples(level, o, layout);
@@ -261,8 +264,8 @@ std::string build_resolution(const WriteOptions &o, const std::vector<ChannelSpe
         } else {
             kind = kTileJpeg;
             const int set = sets > 0 ? 1 + index % sets : 0;
-            const JpegParams params = jpeg_params(o, layout, set > 0 ? set : 1);
-            std::string err = encode_tile(params, jpeg_samples(tile, o, channels).data(), t, t, set > 0, body);
+            std::string err = encode_tile(params[size_t(set > 0 ? set - 1 : 0)],
+                                          jpeg_samples(tile, o, channels).data(), t, t, set > 0, body);
             if (!err.empty())
                 return err;
             subtype[0] = kInterleaveChannels;
@@ -445,6 +448,12 @@ std::string build_document(const WriteOptions &options, const Image &image, Docu
     add_entry(doc, store, kIccProfileName, false, stream_header(kClsidIccProfile));
     add_entry(doc, store, kCompObjName, false, comp_obj(kClsidImageObject));
 
+    // The JPEG parameters of every table set, made once for all the tiles.
+    const int sets = table_set_count(o);
+    std::vector<JpegParams> params;
+    for (int k = 1; k <= std::max(sets, 1); ++k)
+        params.push_back(jpeg_params(o, layout, k));
+
     PropertySet ic;
     ic.add_i2(kPidCodePage, kCodePageUnicode);
     ic.add_ui4(kPidResolutionCount, uint32_t(levels.size()));
@@ -466,19 +475,18 @@ std::string build_document(const WriteOptions &options, const Image &image, Docu
                   rr == int(levels.size()) - 1 ? kDecimationFull : kDecimationReduced);
 
         ResolutionStreams streams;
-        err = build_resolution(o, layout, level, rr == int(levels.size()) - 1, streams);
+        err = build_resolution(o, layout, params, level, rr == int(levels.size()) - 1, streams);
         if (!err.empty())
             return err;
         const int res = add_entry(doc, store, numbered(kResolutionFormat, rr), true);
         add_entry(doc, res, kSubimageHeaderName, false, std::move(streams.header));
         add_entry(doc, res, kSubimageDataName, false, std::move(streams.data));
     }
-    const int sets = table_set_count(o);
     if (sets > 0) {
         ic.add_ui4(kPidMaxJpegTableIndex, uint32_t(sets));
         for (int k = 1; k <= sets; ++k) {
             std::vector<uint8_t> tables;
-            err = encode_tables(jpeg_params(o, layout, k), tables);
+            err = encode_tables(params[size_t(k - 1)], tables);
             if (!err.empty())
                 return err;
             ic.add_blob((uint32_t(k) << 16) | kPidJpegTablesBase, tables);
