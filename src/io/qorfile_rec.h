@@ -4,6 +4,8 @@
 // locks the handle for its own duration only.
 #pragma once
 
+#include "port/global_lock.h"
+
 #include <kxfpx/memory.h>
 #include <kxfpx/qorfile.h>
 #include <kxfpx/records.h>
@@ -82,26 +84,15 @@ constexpr int32_t kObjectFailed = -9;    // host stream object: read failed
 // Pins a QorFile record for the duration of one operation.
 class RecordLock {
 public:
-    explicit RecordLock(QorFile handle)
-        : handle_(handle), rec_(static_cast<QorFileRec *>(GlobalLock(handle)))
-    {
-    }
-    ~RecordLock()
-    {
-        if (rec_)
-            GlobalUnlock(handle_);
-    }
-    RecordLock(const RecordLock &) = delete;
-    RecordLock &operator=(const RecordLock &) = delete;
+    explicit RecordLock(QorFile handle) : lock_(handle) {}
 
-    QorFileRec *get() const { return rec_; }
-    QorFileRec *operator->() const { return rec_; }
-    QorFileRec &operator*() const { return *rec_; }
-    explicit operator bool() const { return rec_ != nullptr; }
+    QorFileRec *get() const { return lock_.as<QorFileRec>(); }
+    QorFileRec *operator->() const { return get(); }
+    QorFileRec &operator*() const { return *get(); }
+    explicit operator bool() const { return static_cast<bool>(lock_); }
 
 private:
-    QorFile handle_;
-    QorFileRec *rec_;
+    kxfpx::LockedHandle lock_;
 };
 
 // The source a record stands for. Callback mode wins over everything (a
