@@ -134,8 +134,7 @@ int64_t guarded(Context *ctx, Body body)
 uint32_t rows_checksum(const int32_t *size, int32_t format, const uint8_t *rows)
 {
     uLong crc = crc32(0L, Z_NULL, 0);
-    if (!size || !rows || size[0] <= 0 || size[1] <= 0 || size[0] > kMaxImageSide ||
-        size[1] > kMaxImageSide || (format != KX_PIXELS_RGB24 && format != KX_PIXELS_INDEX8))
+    if (!rows || check_image(size, format) != KX_GDSF_ERR_NONE)
         return static_cast<uint32_t>(crc);
     const int64_t stride = row_stride(size[0], format), bytes = row_bytes(size[0], format);
     for (int64_t j = 0; j < size[1]; ++j)
@@ -288,16 +287,6 @@ int64_t polygon(void *c, int32_t count, const CoordPoint *points)
             ctx->raise(ctx->picture.add_polygon(count, points));
         return 0;
     });
-}
-
-int32_t check_image(const int32_t *size, int32_t format)
-{
-    if (format != KX_PIXELS_RGB24 && format != KX_PIXELS_INDEX8)
-        return KX_GDSF_ERR_UNSUPPORTED;
-    if (!size || size[0] <= 0 || size[1] < 0 || size[0] > kMaxImageSide ||
-        size[1] > kMaxImageSide)
-        return KX_GDSF_ERR_PARAMETER;
-    return KX_GDSF_ERR_NONE;
 }
 
 int64_t begin_image(void *c, const CoordPoint *p0, const CoordPoint *p1, const CoordPoint *p2,

@@ -27,6 +27,16 @@ void centre_span(double a, double b, int64_t limit, int64_t &first, int64_t &end
 
 } // namespace
 
+int32_t check_image(const int32_t *size, int32_t format)
+{
+    if (format != KX_PIXELS_RGB24 && format != KX_PIXELS_INDEX8)
+        return KX_GDSF_ERR_UNSUPPORTED;
+    if (!size || size[0] <= 0 || size[1] < 0 || size[0] > kMaxImageSide ||
+        size[1] > kMaxImageSide)
+        return KX_GDSF_ERR_PARAMETER;
+    return KX_GDSF_ERR_NONE;
+}
+
 int64_t row_bytes(int64_t columns, int32_t format)
 {
     return format == KX_PIXELS_INDEX8 ? columns : 3 * columns;
@@ -227,10 +237,6 @@ void Picture::note_format(int32_t format)
 int32_t Picture::draw_rows(const CoordPoint &p0, const CoordPoint &p1, const CoordPoint &p2,
                            int32_t columns, int32_t rows, int32_t format, const uint8_t *data)
 {
-    if (format != KX_PIXELS_RGB24 && format != KX_PIXELS_INDEX8)
-        return KX_GDSF_ERR_UNSUPPORTED;
-    if (columns <= 0 || rows < 0 || columns > kMaxImageSide || rows > kMaxImageSide)
-        return KX_GDSF_ERR_PARAMETER;
     if (rows == 0)
         return KX_GDSF_ERR_NONE;
     if (!data)

@@ -43,7 +43,7 @@ public:
 
     // Allocates the canvas when the extent allows it; 0 or an error code.
     int32_t ensure_canvas();
-    // Draws one band of rows; 0 or an error code.
+    // Draws one band of rows that passed check_image; 0 or an error code.
     int32_t draw_rows(const CoordPoint &p0, const CoordPoint &p1, const CoordPoint &p2,
                       int32_t columns, int32_t rows, int32_t format, const uint8_t *data);
     // Notes the pixel format of an image about to be drawn.
@@ -90,6 +90,10 @@ private:
     bool mask_valid_ = false;
     std::vector<uint8_t> mask_;
 };
+
+// Whether a band of size {columns, rows} in `format` can be drawn: 0, or
+// the output error (an unknown format first, then a missing or bad size).
+int32_t check_image(const int32_t *size, int32_t format);
 
 // Bytes in one padded row of `columns` pixels of the format (-24 or -8):
 // rounded up to a multiple of 4.
