@@ -1,6 +1,6 @@
 // qorCopy: copies one file to another through two QorFile handles, 4096
 // bytes per step, and reports how many bytes were not written.
-#include "io/qorfile_rec.h"
+#include "io/open_file.h"
 
 #include <climits>
 #include <string>
@@ -9,23 +9,6 @@ namespace {
 
 constexpr int32_t kCopyChunk = 4096;
 constexpr uint32_t kCopyDestinationMode = QOR_CREATE | QOR_WRITE; // 0x1001
-
-// Closes a QorFile when a scope ends.
-class OpenFile {
-public:
-    explicit OpenFile(QorFile file) : file_(file) {}
-    ~OpenFile()
-    {
-        if (file_)
-            qorClose(file_);
-    }
-    OpenFile(const OpenFile &) = delete;
-    OpenFile &operator=(const OpenFile &) = delete;
-    QorFile get() const { return file_; }
-
-private:
-    QorFile file_;
-};
 
 } // namespace
 
@@ -44,12 +27,12 @@ KX_API int32_t qorCopy(const char *source, const char *destination)
     int64_t read_total = 0;
     int64_t written_total = 0;
     {
-        OpenFile in(qorOpen(source, nullptr, QOR_READ));
-        if (!in.get())
+        kxio::OpenFile in(qorOpen(source, nullptr, QOR_READ));
+        if (!in)
             return -1;
         // The destination is closed before the source, as a scope unwinds.
-        OpenFile out(qorOpen(&target[0], nullptr, kCopyDestinationMode));
-        if (!out.get())
+        kxio::OpenFile out(qorOpen(&target[0], nullptr, kCopyDestinationMode));
+        if (!out)
             return -1;
         uint8_t chunk[kCopyChunk];
         for (;;) {

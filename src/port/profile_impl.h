@@ -1,7 +1,9 @@
 // Shared pieces of the profile (INI) code: the numbers of the text format,
-// an owner that closes a QorFile, whole-line reading over qorReadLine and
+// the owner that closes a QorFile, whole-line reading over qorReadLine and
 // the open that falls back to the INIDIR directory.
 #pragma once
+
+#include "io/open_file.h"
 
 #include <kxfpx/profile.h>
 #include <kxfpx/qorfile.h>
@@ -45,28 +47,8 @@ constexpr uint32_t kOpenRead = QOR_READ;
 constexpr uint32_t kOpenCreateWrite = QOR_CREATE | QOR_WRITE;   // 0x1001
 constexpr uint32_t kOpenDelete = QOR_DELETE;                    // 0x200
 
-// Closes the QorFile it holds when it goes out of scope.
-class IniFile {
-public:
-    IniFile() = default;
-    explicit IniFile(QorFile file) : file_(file) {}
-    ~IniFile() { close(); }
-    IniFile(const IniFile &) = delete;
-    IniFile &operator=(const IniFile &) = delete;
-
-    QorFile get() const { return file_; }
-    explicit operator bool() const { return file_ != nullptr; }
-    // qorClose's result; 0 when nothing was open.
-    int32_t close()
-    {
-        const int32_t result = INIclose(file_);
-        file_ = nullptr;
-        return result;
-    }
-
-private:
-    QorFile file_ = nullptr;
-};
+// The owner of an open profile or temporary file.
+using IniFile = kxio::OpenFile;
 
 // Opens `name` with `mode`, else INIDIR + '/' + name; on success `opened`
 // receives the path that opened. Null when neither opens.
