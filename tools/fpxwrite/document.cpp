@@ -177,14 +177,18 @@ void cut_tile(const std::vector<uint8_t> &stored, int width, int height, int cha
               std::vector<uint8_t> &tile)
 {
     const int t = int(kTileSize);
-    tile.resize(size_t(t) * size_t(t) * size_t(channels));
+    const size_t pixel = size_t(channels);
+    tile.resize(size_t(t) * size_t(t) * pixel);
+    // Columns of the tile inside the picture: at least one, as the tile exists.
+    const int inside = std::min(t, width - tx * t);
     for (int y = 0; y < t; ++y) {
         const int sy = std::min(ty * t + y, height - 1);
-        for (int x = 0; x < t; ++x) {
-            const int sx = std::min(tx * t + x, width - 1);
-            const uint8_t *src = stored.data() + (size_t(sy) * size_t(width) + size_t(sx)) * size_t(channels);
-            std::copy(src, src + channels, tile.data() + (size_t(y) * size_t(t) + size_t(x)) * size_t(channels));
-        }
+        const uint8_t *src = stored.data() + (size_t(sy) * size_t(width) + size_t(tx) * size_t(t)) * pixel;
+        uint8_t *row = tile.data() + size_t(y) * size_t(t) * pixel;
+        std::copy(src, src + size_t(inside) * pixel, row);
+        const uint8_t *last = row + size_t(inside - 1) * pixel;
+        for (int x = inside; x < t; ++x)
+            std::copy(last, last + pixel, row + size_t(x) * pixel);
     }
 }
 
