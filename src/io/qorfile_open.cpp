@@ -4,7 +4,7 @@
 // qorClose flushes, marks the end of a written memory block and frees it.
 #include "io/qorfile_rec.h"
 
-#include "../../family/options/yt_ut.h"
+#include "port/family_libs.h"
 
 #include <cstring>
 #include <unistd.h>
@@ -12,9 +12,8 @@
 namespace {
 
 using namespace kxio;
+using kxfpx::host_file_hook;
 
-constexpr int32_t kFileHookOption = YT_OPTION_FILE_HOOK; // global option 67
-constexpr uint32_t kFileHookSize = 8;                    // the option holds one pointer
 constexpr int32_t kRequestPathUsed = 6;                  // host object request: path taken
 constexpr uint32_t kLowByteMask = 0xFFu;
 constexpr intptr_t kExistsFound = 1;   // exist mode: any value but 0 and -1
@@ -54,18 +53,6 @@ private:
 bool is_standard_stream(const FILE *stream)
 {
     return stream == stdin || stream == stdout || stream == stderr;
-}
-
-// The host's file hook (global option 67), or null when none is installed.
-HostFileHook host_file_hook()
-{
-    uint8_t value[kFileHookSize] = {};
-    if (HostGetGlobalOption(kFileHookOption, value, kFileHookSize) != 0)
-        return nullptr;
-    HostFileHook hook = nullptr;
-    static_assert(sizeof hook == kFileHookSize, "the file hook is one pointer");
-    std::memcpy(&hook, value, sizeof hook);
-    return hook;
 }
 
 // Object mode through the host's file hook, for creating opens without a

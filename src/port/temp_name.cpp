@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr int32_t kFileHookOption = YT_OPTION_FILE_HOOK;  // 67
-constexpr uint32_t kFileHookValueSize = 8;                // a function pointer
 constexpr uint32_t kFileHookMode = 0;                     // the hook's mode argument
 constexpr int32_t kTempDirOption = YT_OPTION_TEMP_DIR;    // 0x52A37
 constexpr uint32_t kTempDirBlockSize = 264;
@@ -25,7 +23,6 @@ constexpr const char kFallbackTempDir[] = "/tmp";
 // call has no size argument, so a name must fit in that many bytes.
 constexpr size_t kNameBufferSize = 260;
 
-static_assert(sizeof(HostFileHook) == kFileHookValueSize, "the hook is stored as 8 bytes");
 static_assert(kTempDirTextOffset < kTempDirBlockSize, "the directory text lies inside the block");
 
 struct FreeDeleter {
@@ -46,8 +43,8 @@ HeapName temp_name_in(const char *dir)
 // it is closed here, since nothing else would ever release it.
 bool host_hook_allows(char *buffer)
 {
-    HostFileHook hook = nullptr;
-    if (HostGetGlobalOption(kFileHookOption, &hook, kFileHookValueSize) != 0 || !hook)
+    const HostFileHook hook = kxfpx::host_file_hook();
+    if (!hook)
         return true;
     QorHostStream *object = nullptr;  // the zeroed 8-byte word
     if (hook(&object, buffer, kFileHookMode) != 0)
