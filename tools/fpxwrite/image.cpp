@@ -24,7 +24,7 @@ constexpr uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0
 
 } // namespace
 
-std::string check_size(int width, int height)
+std::string check_size(int64_t width, int64_t height)
 {
     if (width < 1 || height < 1)
         return "the picture is empty";
@@ -47,9 +47,7 @@ std::string load_png(const std::string &path, Image &out)
     // Palette images count as colour; 16-bit samples are reduced to 8.
     png.format = colour ? (alpha ? PNG_FORMAT_RGBA : PNG_FORMAT_RGB)
                         : (alpha ? PNG_FORMAT_GA : PNG_FORMAT_GRAY);
-    std::string err = check_size(int(png.width), int(png.height));
-    if (png.width > uint32_t(kMaxDimension) || png.height > uint32_t(kMaxDimension))
-        err = "the picture is larger than 65535 pixels in a dimension";
+    const std::string err = check_size(png.width, png.height);
     if (!err.empty()) {
         png_image_free(&png);
         return err;
@@ -114,7 +112,7 @@ std::string load_pnm(const std::string &path, Image &out)
     const long maxval = pnm_number(f.get());
     if (w < 1 || h < 1 || maxval < 1 || maxval > 255)
         return path + ": unsupported PNM header (only maxval up to 255)";
-    std::string err = check_size(int(std::min(w, 100000L)), int(std::min(h, 100000L)));
+    std::string err = check_size(w, h);
     if (!err.empty())
         return err;
     // The raster must be in the file before any memory is taken for it.

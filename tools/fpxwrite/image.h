@@ -29,8 +29,9 @@ struct Image {
 inline constexpr int kMaxDimension = 65535;
 inline constexpr uint64_t kMaxPixels = uint64_t(1) << 28;
 
-// An empty string on success, else what went wrong.
-std::string check_size(int width, int height);
+// An empty string on success, else what went wrong. The sides are taken as
+// read from a file header, so none is cut to an int before it is checked.
+std::string check_size(int64_t width, int64_t height);
 
 // Reads a PNG (any colour type or depth, reduced to 8 bits; alpha kept) or a
 // binary PPM/PGM (P6/P5, maxval up to 255), chosen by the file's signature.
