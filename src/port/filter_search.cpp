@@ -3,6 +3,8 @@
 // from LD_LIBRARY_PATH, PATH and the current directory, in that order.
 #include <kxfpx/sharedlib.h>
 
+#include "port/field_copy.h"
+
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -53,21 +55,14 @@ SearchList make_search_list()
     return {text, size};
 }
 
-// Copies a found path into the caller's buffer of `size` bytes: strncpy of
-// the smaller of the path's length plus one and the size. When the path is
-// cut short the last byte of the buffer is made a NUL, so the buffer always
-// stays a string inside its own size (a plain strncpy would leave it
-// unterminated and the "./" step would read past it). Callers of the family
-// give 260 bytes, room for any path they load.
+// Copies a found path into the caller's buffer of `size` bytes, cut so that
+// it always ends with a NUL inside the buffer (the "./" step reads it as a
+// string). Callers of the family give 260 bytes, room for any path they
+// load.
 void copy_back(char *buffer, int16_t size, const std::string &path)
 {
-    if (size <= 0)
-        return;
-    const size_t capacity = static_cast<size_t>(size);
-    const size_t count = std::min(path.size() + 1, capacity);
-    std::strncpy(buffer, path.c_str(), count);
-    if (count < path.size() + 1)
-        buffer[capacity - 1] = '\0';
+    if (size > 0)
+        kxfpx::copy_text(buffer, static_cast<size_t>(size), path.c_str());
 }
 
 bool can_open(const std::string &path)
