@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "filter/filter_codes.h"
+#include "filter/string_resource.h"
 #include "port/global_lock.h"
 
 namespace {
@@ -39,9 +40,8 @@ int32_t apply_escape(HGLOBAL handle, FilterSetup &setup, FilterOptions &options,
             std::memcpy(&options.resolutionChoice, data, sizeof options.resolutionChoice);
         if (flag != 0 && own) {
             // The profile always receives "0", whatever value was set.
-            char key[kStringBufferSize];
-            LoadString(hInst, kStrResolutionKey, key, sizeof key);
-            WritePrivateProfileString(setup.modeName, key, kResolutionWrittenValue,
+            const StringResource key(kStrResolutionKey);
+            WritePrivateProfileString(setup.modeName, key.text, kResolutionWrittenValue,
                                       setup.profileName);
         }
         return KX_OK;

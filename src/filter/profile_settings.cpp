@@ -12,6 +12,7 @@
 #include <initializer_list>
 
 #include "filter/filter_codes.h"
+#include "filter/string_resource.h"
 #include "port/field_copy.h"
 
 namespace {
@@ -50,11 +51,6 @@ constexpr const char *kFontFieldDelims = ",\"";
 
 constexpr char kModeListAsterisk = '*';
 constexpr char kModeListTilde = '~';
-
-struct StringResource {
-    explicit StringResource(int16_t id) { LoadString(hInst, id, text, sizeof text); }
-    char text[kStringBufferSize] = {};
-};
 
 // Reads key `stem`[index] of the mode section into `entry` (size + 1 bytes).
 int32_t read_indexed(const FilterSetup &setup, const char *stem, int32_t index, char *entry,

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "filter/filter_codes.h"
+#include "filter/string_resource.h"
 #include "port/field_copy.h"
 #include "port/global_lock.h"
 
@@ -30,9 +31,8 @@ bool load_found_profile(FilterSetup &setup, const char *modeName)
     if (modeName && *modeName) {
         kxfpx::copy_field(setup.modeName, modeName);
     } else {
-        char key[kStringBufferSize];
-        LoadString(hInst, kStrModeKey, key, sizeof key);
-        GetPrivateProfileString(szIM_Filter, key, "", setup.modeName, sizeof setup.modeName,
+        const StringResource key(kStrModeKey);
+        GetPrivateProfileString(szIM_Filter, key.text, "", setup.modeName, sizeof setup.modeName,
                                 setup.profileName);
         // A value as long as the buffer arrives without a terminator.
         setup.modeName[sizeof setup.modeName - 1] = '\0';
@@ -93,10 +93,9 @@ KX_API int32_t GetOptionsSize(void) { return kOptionsSize; }
 
 KX_API int32_t qorSetOptions(FilterSetup *setup)
 {
-    char key[kStringBufferSize];
-    LoadString(hInst, kStrResolutionKey, key, sizeof key);
+    const StringResource key(kStrResolutionKey);
     setup->options.resolutionChoice = static_cast<int16_t>(
-        GetPrivateProfileInt(setup->modeName, key, kDefaultResolution, setup->profileName));
+        GetPrivateProfileInt(setup->modeName, key.text, kDefaultResolution, setup->profileName));
     return 1;
 }
 
