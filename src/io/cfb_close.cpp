@@ -35,16 +35,6 @@ bool write_entries(QorFile out, const uint32_t *entries, uint32_t count)
     return true;
 }
 
-// The sector at the output file's end, the FAT grown to hold it.
-bool end_sector(QorFileRec &rec, uint32_t &sector)
-{
-    const int32_t end = tell(rec.outFile);
-    if (end < static_cast<int32_t>(kSectorSize))
-        return false;
-    sector = static_cast<uint32_t>(end) / kSectorSize - 1;
-    return ensure_fat(rec, sector);
-}
-
 // Chains sectors as they are written: the first goes to the header field,
 // later ones after the previous one; each ends the chain until the next.
 class ChainWriter {

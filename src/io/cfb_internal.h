@@ -124,6 +124,11 @@ int32_t close_writer_root(QorFileRec &rec);
 int32_t close_writer_stream(QorFile inner, QorFileRec &rec);
 void free_writer_state(QorFileRec &rec);
 [[nodiscard]] bool ensure_fat(QorFileRec &rec, uint32_t index);
+// The sector that starts at `position` of the output file, counted after the
+// header sector: false for a position inside the header (or -1, a failure).
+[[nodiscard]] bool sector_at(int32_t position, uint32_t &sector);
+// The sector at the output file's end, the FAT grown to hold it.
+[[nodiscard]] bool end_sector(QorFileRec &rec, uint32_t &sector);
 [[nodiscard]] bool ensure_minifat(QorFileRec &rec, uint32_t index);
 
 } // namespace kxcfb

@@ -54,12 +54,8 @@ uint8_t *staging_of(const QorFileRec &rec)
 uint32_t append_zero_sector(QorFileRec &rec)
 {
     static const uint8_t zeros[kSectorSize] = {};
-    const int32_t end = tell(rec.outFile);
-    if (end < static_cast<int32_t>(kSectorSize))
-        return kNoEntry;
-    const uint32_t sector = static_cast<uint32_t>(end) / kSectorSize - 1;
-    if (!ensure_fat(rec, sector) ||
-        qorWrite(rec.outFile, zeros, kSectorSize) != static_cast<int32_t>(kSectorSize))
+    uint32_t sector;
+    if (!end_sector(rec, sector) || qorWrite(rec.outFile, zeros, kSectorSize) != static_cast<int32_t>(kSectorSize))
         return kNoEntry;
     return sector;
 }
@@ -85,11 +81,8 @@ int32_t place_regular(QorFileRec &rec)
     const uint32_t sectors = (staged + kSectorSize - 1) / kSectorSize;
     int32_t written = 0;
     for (uint32_t i = 0; i < sectors; ++i) {
-        const int32_t end = tell(rec.outFile);
-        if (end < static_cast<int32_t>(kSectorSize))
-            return written;
-        const uint32_t sector = static_cast<uint32_t>(end) / kSectorSize - 1;
-        if (!ensure_fat(rec, sector))
+        uint32_t sector;
+        if (!end_sector(rec, sector))
             return written;
         const int32_t put = qorWrite(rec.outFile, staging + i * kSectorSize, kSectorSize);
         if (put != static_cast<int32_t>(kSectorSize))
@@ -167,20 +160,15 @@ int32_t place_mini(QorFileRec &rec)
 
     uint32_t previous = kNoEntry;
     for (uint32_t i = 0; i < pieces; ++i) {
-        const int32_t at = tell(rec.outFile);
-        if (at < static_cast<int32_t>(kSectorSize))
+        uint32_t sector;
+        if (!sector_at(tell(rec.outFile), sector))
             return -1;
-        uint32_t sector = static_cast<uint32_t>(at) / kSectorSize - 1;
         if (sector != current) {
             if (!ensure_fat(rec, sector))
                 return -1;
             if (fat_of(rec)[sector] != kFreeSect) {
                 // Taken by other data: the mini stream goes on at the end.
-                const int32_t end = qorSeek(rec.outFile, 0, SEEK_END);
-                if (end < static_cast<int32_t>(kSectorSize))
-                    return -1;
-                sector = static_cast<uint32_t>(end) / kSectorSize - 1;
-                if (!ensure_fat(rec, sector))
+                if (!sector_at(qorSeek(rec.outFile, 0, SEEK_END), sector) || !ensure_fat(rec, sector))
                     return -1;
             }
             link_mini_stream(rec, *shared, sector);
@@ -293,6 +281,19 @@ bool ensure_fat(QorFileRec &rec, uint32_t index)
 {
     HeaderImage *header = header_of(rec);
     return header && ensure_table(rec.fatHolder, header->numFatSectors, index);
+}
+
+bool sector_at(int32_t position, uint32_t &sector)
+{
+    if (position < static_cast<int32_t>(kSectorSize))
+        return false;
+    sector = static_cast<uint32_t>(position) / kSectorSize - 1;
+    return true;
+}
+
+bool end_sector(QorFileRec &rec, uint32_t &sector)
+{
+    return sector_at(tell(rec.outFile), sector) && ensure_fat(rec, sector);
 }
 
 bool ensure_minifat(QorFileRec &rec, uint32_t index)
