@@ -19,7 +19,6 @@
 #include <kxfpx/records.h>
 
 #define FILTER_FILE "libkx_fpx2.so"
-#define DLL_NAME_SIZE 260 /* size of the buffer behind the "szDLLName" row */
 #define OUTPUT_DEVICE "png"
 
 typedef int32_t (*ImportFileProc)(uint64_t, const char *, const char *, const char *,
@@ -80,7 +79,7 @@ static int load_filter(const char *path, Filter *filter)
     /* A path too long for the buffer is left out rather than cut. */
     char *dllName = find_entry(&filter->lib, "szDLLName");
     size_t pathLength = strlen(path);
-    if (dllName && pathLength < DLL_NAME_SIZE)
+    if (dllName && pathLength < KX_PATH_SIZE)
         memcpy(dllName, path, pathLength + 1);
     filter->importFile = (ImportFileProc)find_entry(&filter->lib, "ImportFile");
     filter->createSetup = (CreateSetupProc)find_entry(&filter->lib, "CreateSetup");

@@ -39,7 +39,7 @@ KX_API extern int16_t IM_FilterVersion;
 KX_API extern const char *version;
 KX_API extern char qorxxxx_str[32];
 KX_API extern char szIM_Filter[7];
-KX_API extern char import_szDLLName[260];
+KX_API extern char import_szDLLName[KX_PATH_SIZE];
 KX_API extern uint64_t hInst;
 KX_API extern uint64_t hDLLModule;
 KX_API extern uint64_t lpCommon;

@@ -59,6 +59,11 @@ typedef struct FilterOptions {
     uint8_t reserved2[6];
 } FilterOptions;
 
+/* Bytes of the family's path buffers: the one behind a library's
+ * "szDLLName" row, into which the loader writes the library's path, and
+ * the names handed to the library search. */
+#define KX_PATH_SIZE 260
+
 /* One row of a family library's export table. */
 typedef struct FilterExportRow {
     const char *name;

@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr int16_t kLibraryNameSize = 260;
+constexpr int16_t kLibraryNameSize = KX_PATH_SIZE;
 constexpr uint64_t kOpenOutputArgument = 0;
 
 // Calls one slot of the table with the context first; a missing handle,
