@@ -2,6 +2,7 @@
 // append mode for each line, so several contexts, or several processes, can
 // share one log without losing lines.
 #include "call_log.h"
+#include "picture.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -12,8 +13,6 @@ namespace zo {
 namespace {
 
 constexpr const char kLogVariable[] = "KXFPX_OUTPUT_LOG";
-
-int32_t low32(int64_t slot) { return static_cast<int32_t>(static_cast<uint32_t>(slot)); }
 
 } // namespace
 

@@ -16,8 +16,6 @@ namespace zo {
 
 namespace {
 
-int32_t low32(int64_t slot) { return static_cast<int32_t>(static_cast<uint32_t>(slot)); }
-
 // Canvas pixels whose centre c + 0.5 lies in [a, b): first and one-past-last.
 void centre_span(double a, double b, int64_t limit, int64_t &first, int64_t &end)
 {

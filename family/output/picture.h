@@ -24,6 +24,9 @@ struct Point {
     double x, y;
 };
 
+// A coordinate as the library reads it: the low 32 bits of its 64-bit slot.
+inline int32_t low32(int64_t slot) { return static_cast<int32_t>(static_cast<uint32_t>(slot)); }
+
 class Picture {
 public:
     Picture();
