@@ -240,6 +240,7 @@ int32_t write_stream(QorFile inner, QorFileRec &rec, const uint8_t *data, int32_
     while (done < count) {
         const uint32_t left = static_cast<uint32_t>(count - done);
         int32_t piece;
+        bool staging_full = false;
         if (rec.streamPos < static_cast<uint32_t>(rec.bufBase)) {
             piece = rewrite_placed(rec, data + done, left);
             if (piece <= 0) {
@@ -253,23 +254,18 @@ int32_t write_stream(QorFile inner, QorFileRec &rec, const uint8_t *data, int32_
             rec.bufIndex = static_cast<int32_t>(at + room);
             rec.bufLast = std::max(rec.bufLast, rec.bufIndex - 1);
             piece = static_cast<int32_t>(room);
-            if (rec.bufIndex == static_cast<int32_t>(kStagingSize)) {
-                rec.streamPos += room;
-                rec.streamSize = std::max(rec.streamSize, rec.streamPos);
-                dir[rec.entryIndex].size = rec.streamSize;
-                rec.dirty = 1;
-                if (qorDocWriteToFAT(inner) != static_cast<int32_t>(kStagingSize)) {
-                    shared_of(rec)->failed = true;
-                    return 0;
-                }
-                done += piece;
-                continue;
-            }
+            staging_full = rec.bufIndex == static_cast<int32_t>(kStagingSize);
         }
         rec.streamPos += static_cast<uint32_t>(piece);
         rec.streamSize = std::max(rec.streamSize, rec.streamPos);
         dir[rec.entryIndex].size = rec.streamSize;
         rec.dirty = 1;
+        // A full staging buffer is placed at once; a failed placement
+        // answers 0 for the whole call.
+        if (staging_full && qorDocWriteToFAT(inner) != static_cast<int32_t>(kStagingSize)) {
+            shared_of(rec)->failed = true;
+            return 0;
+        }
         done += piece;
     }
     return done;
