@@ -85,8 +85,7 @@ KX_API int32_t FillQorIOBuf(QorFile file)
         return -1;
     if (rec->dirty && FlushQorIO(file) == -1)
         rec->lastError = -1;
-    if (rec->nextOffset < 0 || std::fseek(rec->stream, rec->nextOffset, SEEK_SET) != 0 ||
-        std::ftell(rec->stream) < 0) {
+    if (rec->nextOffset < 0 || unxSeek(rec->stream, rec->nextOffset, SEEK_SET) == -1) {
         rec->lastError = -1;
         return -1;
     }

@@ -58,20 +58,18 @@ int32_t make_room(QorFile file, QorFileRec &rec)
     return 1;
 }
 
-// A file seek outside the window: flush, fseek/ftell, refill at the target.
+// A file seek outside the window: flush, unxSeek, refill at the target.
 int32_t reposition_file(QorFile file, QorFileRec &rec, int32_t offset, int32_t whence)
 {
     if (rec.dirty && FlushQorIO(file) == -1)
         rec.lastError = -1;
-    if (std::fseek(rec.stream, offset, whence) != 0)
+    const int32_t told = unxSeek(rec.stream, offset, whence);
+    if (told == -1)
         return fail(rec);
-    const long told = std::ftell(rec.stream);
-    if (told < 0 || told > INT32_MAX)
-        return fail(rec);
-    rec.nextOffset = static_cast<int32_t>(told);
+    rec.nextOffset = told;
     if (FillQorIOBuf(file) == -1)
         return fail(rec);
-    return static_cast<int32_t>(told);
+    return told;
 }
 
 int32_t seek_buffered(QorFile file, QorFileRec &rec, int32_t offset, int32_t whence)
