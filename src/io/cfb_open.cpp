@@ -30,11 +30,7 @@ QorFile copy_record(const QorFileRec &from, bool own_buffer)
         return nullptr;
     std::memcpy(rec, &from, sizeof(QorFileRec));
     if (rec->stream) {
-        rec->bufIndex = 0;
-        rec->bufLast = -1;
-        rec->bufLimit = kQorBufferSize - 1;
-        rec->bufBase = 0;
-        rec->nextOffset = 0;
+        kxio::start_window(*rec, 0);
         rec->dirty = 0;
         if (own_buffer) {
             rec->bufHandle = GlobalAlloc(kBlockFlags, kQorBufferSize);

@@ -138,11 +138,7 @@ KX_API int32_t FlushQorIO(QorFile file)
         rec->lastError = -1;
         result = -1;
     } else {
-        rec->bufIndex = 0;
-        rec->bufLast = -1;
-        rec->bufLimit = kQorBufferSize - 1;
-        rec->bufBase += static_cast<int32_t>(wrote);
-        rec->nextOffset = rec->bufBase;
+        start_window(*rec, rec->bufBase + static_cast<int32_t>(wrote));
         rec->dirty = 0;
         result = static_cast<int32_t>(wrote);
     }

@@ -107,11 +107,7 @@ bool setup_buffered_file(QorFileRec &rec, FILE *stream)
         return false;
     rec.stream = stream;
     rec.bufHandle = buffer;
-    rec.bufIndex = 0;
-    rec.bufLast = -1;
-    rec.bufLimit = kQorBufferSize - 1;
-    rec.bufBase = 0;
-    rec.nextOffset = 0;
+    start_window(rec, 0);
     rec.lastError = 0;
     rec.lineFormat = kLineLf;
     rec.endOffset = measure_end(stream);

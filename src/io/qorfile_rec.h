@@ -107,6 +107,17 @@ inline QorHostStream *host_object(const QorFileRec &r)
     return static_cast<QorHostStream *>(r.hostHandle);
 }
 
+// Empties a file's buffer window and starts it at file offset `base`, where
+// the next fill reads and the next flush writes.
+inline void start_window(QorFileRec &rec, int32_t base)
+{
+    rec.bufIndex = 0;
+    rec.bufLast = -1;
+    rec.bufLimit = kQorBufferSize - 1;
+    rec.bufBase = base;
+    rec.nextOffset = base;
+}
+
 // Size of a stdio stream: note the position, seek to the end, seek back.
 // -1 when the stream cannot seek (a pipe, a terminal).
 int32_t measure_end(FILE *stream);
