@@ -46,27 +46,25 @@ void reverse_each(uint8_t *p, int32_t count, size_t size)
 }
 
 // One qorRead of count elements; all or nothing. The byte order is applied
-// only after a complete read, so a short read leaves the raw bytes.
-int32_t read_elements(QorFile file, void *dest, int32_t count, size_t size, bool *swapped,
-                      DataFormat *format)
+// only after a complete read, so a short read leaves the raw bytes. The
+// handle's format is handed back for a conversion that follows.
+int32_t read_elements(QorFile file, void *dest, int32_t count, size_t size, DataFormat &format)
 {
     if (count <= 0 || count > INT32_MAX / static_cast<int32_t>(size))
         return 0;
     const int32_t bytes = count * static_cast<int32_t>(size);
     if (qorRead(file, dest, bytes) != bytes)
         return 0;
-    *format = data_format(file);
-    *swapped = format->byteOrder == kBigEndian;
-    if (*swapped)
+    format = data_format(file);
+    if (format.byteOrder == kBigEndian)
         reverse_each(static_cast<uint8_t *>(dest), count, size);
     return count;
 }
 
 int32_t read_plain(QorFile file, void *dest, int32_t count, size_t size)
 {
-    bool swapped = false;
     DataFormat format;
-    return read_elements(file, dest, count, size, &swapped, &format);
+    return read_elements(file, dest, count, size, format);
 }
 
 // One qorWrite per element, each already in the file's order. Stops at the
@@ -130,9 +128,8 @@ KX_API int32_t qorReadLong(QorFile file, void *dest, int32_t count)
 
 KX_API int32_t qorReadFloat(QorFile file, void *dest, int32_t count)
 {
-    bool swapped = false;
     DataFormat format;
-    const int32_t result = read_elements(file, dest, count, sizeof(float), &swapped, &format);
+    const int32_t result = read_elements(file, dest, count, sizeof(float), format);
     if (result > 0 && format.floatFormat == kFixedPoint) {
         uint8_t *p = static_cast<uint8_t *>(dest);
         for (int32_t i = 0; i < count; i++, p += sizeof(float)) {
