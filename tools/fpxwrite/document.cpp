@@ -50,13 +50,6 @@ std::vector<uint8_t> stream_header(const Guid &clsid)
     return out;
 }
 
-void put_length_prefixed(std::vector<uint8_t> &out, const std::string &text)
-{
-    put_u32(out, uint32_t(text.size() + 1));
-    out.insert(out.end(), text.begin(), text.end());
-    out.push_back(0);
-}
-
 // "\001CompObj": header, ANSI user type, no clipboard format, no program
 // identifier, then the Unicode user type (length in characters).
 std::vector<uint8_t> comp_obj(const Guid &clsid)
@@ -66,7 +59,7 @@ std::vector<uint8_t> comp_obj(const Guid &clsid)
     put_u32(out, kCompObjVersion);
     put_u32(out, kCompObjNoFormat);
     put_guid(out, clsid);
-    put_length_prefixed(out, kCompObjUserType);
+    put_lpstr(out, kCompObjUserType);
     put_u32(out, 0);  // clipboard format: none
     put_u32(out, 0);  // reserved string: empty
     put_u32(out, kCompObjUnicodeMarker);

@@ -31,6 +31,13 @@ void put_guid(std::vector<uint8_t> &out, const Guid &guid)
     out.insert(out.end(), guid.begin(), guid.end());
 }
 
+void put_lpstr(std::vector<uint8_t> &out, const std::string &text)
+{
+    put_u32(out, uint32_t(text.size() + 1));
+    out.insert(out.end(), text.begin(), text.end());
+    out.push_back(0);
+}
+
 void PropertySet::add(uint32_t id, uint32_t type, const std::vector<uint8_t> &payload)
 {
     Property prop{id, {}};
@@ -81,9 +88,7 @@ void PropertySet::add_filetime(uint32_t id, uint64_t ticks)
 void PropertySet::add_lpstr(uint32_t id, const std::string &text)
 {
     std::vector<uint8_t> v;
-    put_u32(v, uint32_t(text.size() + 1));  // the count includes the NUL
-    v.insert(v.end(), text.begin(), text.end());
-    v.push_back(0);
+    put_lpstr(v, text);
     add(id, kVtLpstr, v);
 }
 

@@ -44,5 +44,7 @@ void put_u16(std::vector<uint8_t> &out, uint16_t value);
 void put_u32(std::vector<uint8_t> &out, uint32_t value);
 void put_f32(std::vector<uint8_t> &out, float value);
 void put_guid(std::vector<uint8_t> &out, const Guid &guid);
+// An 8-bit string: its length counting the NUL, the text, the NUL.
+void put_lpstr(std::vector<uint8_t> &out, const std::string &text);
 
 } // namespace fpxw
