@@ -110,15 +110,7 @@ bool reserve_entry(QorFileRec &rec)
     if (count < capacity)
         return true;
     const uint64_t bytes = (uint64_t{capacity} + kEntriesPerDirSector) * sizeof(EntryImage);
-    if (bytes > UINT32_MAX - 64)
-        return false;
-    auto *grown = static_cast<uint8_t *>(qorPtrGlobalAlloc(static_cast<uint32_t>(bytes)));
-    if (!grown)
-        return false;
-    std::memcpy(grown, *rec.dirHolder, uint64_t{capacity} * sizeof(EntryImage));
-    qorPtrGlobalFree(*rec.dirHolder);
-    *rec.dirHolder = grown;
-    return true;
+    return grow_block(*rec.dirHolder, capacity * static_cast<uint32_t>(sizeof(EntryImage)), bytes);
 }
 
 // Appends the entry (room reserved) and hangs it in its parent's tree.

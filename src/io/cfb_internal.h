@@ -11,6 +11,7 @@
 #include <kxfpx/qorfile.h>
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace kxcfb {
@@ -108,6 +109,27 @@ template <typename T> void free_holder(T **&holder)
         qorPtrGlobalFree(holder);
     }
     holder = nullptr;
+}
+
+// The largest block the writer asks for: with its header and rounding the
+// whole block still stays within 32 bits.
+constexpr uint64_t kMaxBlockBytes = UINT32_MAX - 64;
+
+// Replaces a writer's growing block (directory, FAT, MiniFAT) by a zeroed
+// one of `bytes` bytes that starts with the old block's first `keep` bytes.
+// False, the old block kept, when the size is too large or the heap
+// refuses it.
+template <typename T> bool grow_block(T *&block, uint32_t keep, uint64_t bytes)
+{
+    if (bytes > kMaxBlockBytes)
+        return false;
+    void *grown = qorPtrGlobalAlloc(static_cast<uint32_t>(bytes));
+    if (!grown)
+        return false;
+    std::memcpy(grown, block, keep);
+    qorPtrGlobalFree(block);
+    block = static_cast<T *>(grown);
+    return true;
 }
 
 // Reader stages.

@@ -28,15 +28,9 @@ bool ensure_table(uint32_t **holder, uint32_t &sectors, uint32_t index)
         const uint32_t have = GlobalSize(qorPtrGlobalHandle(*holder));
         if (need > have) {
             const uint64_t grown = std::max<uint64_t>(need, uint64_t{have} * 2);
-            if (grown > UINT32_MAX - 64)
+            if (!grow_block(*holder, have, grown))
                 return false;
-            auto *table = static_cast<uint32_t *>(qorPtrGlobalAlloc(static_cast<uint32_t>(grown)));
-            if (!table)
-                return false;
-            std::memcpy(table, *holder, have);
-            std::memset(reinterpret_cast<uint8_t *>(table) + have, 0xFF, static_cast<size_t>(grown - have));
-            qorPtrGlobalFree(*holder);
-            *holder = table;
+            std::memset(reinterpret_cast<uint8_t *>(*holder) + have, 0xFF, static_cast<size_t>(grown - have));
         }
         ++sectors;
     }
