@@ -128,7 +128,9 @@ private:
 
 bool look_up(QorFile file, QorFileRec &rec, uint8_t type, const char *name)
 {
-    rec.inCompound = 0;
+    // The entries are read as plain file data; a record that has been
+    // looked up is a storage's or a stream's, compound from then on.
+    PlainAccess plain(rec, 1);
     EntryImage entry{};
     const bool found = LookUp(file, rec, type, name).run(rec.childEntry, entry);
     if (found) {
@@ -141,7 +143,6 @@ bool look_up(QorFile file, QorFileRec &rec, uint8_t type, const char *name)
         rec.streamSize = entry.size;
         rec.childEntry = entry.child;
     }
-    rec.inCompound = 1;
     return found;
 }
 

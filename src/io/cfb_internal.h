@@ -81,6 +81,21 @@ uint32_t minifat_count(const QorFileRec &rec);
 inline bool is_writer(const QorFileRec &rec) { return rec.dirHolder != nullptr; }
 inline bool is_storage(const QorFileRec &rec) { return rec.inCompound == 1 && rec.isStream == 0; }
 
+// Reads a record as plain file data for a scope: clears inCompound, so that
+// qorRead and qorSeek on it reach the file beneath instead of the stream
+// layer, and sets it to `after` on every path out.
+class PlainAccess {
+public:
+    PlainAccess(QorFileRec &rec, uint32_t after) : rec_(rec), after_(after) { rec.inCompound = 0; }
+    ~PlainAccess() { rec_.inCompound = after_; }
+    PlainAccess(const PlainAccess &) = delete;
+    PlainAccess &operator=(const PlainAccess &) = delete;
+
+private:
+    QorFileRec &rec_;
+    uint32_t after_;
+};
+
 // File offset of a sector, and a seek there; false when the offset is past
 // what a signed 32-bit position holds or the source refuses it.
 inline int64_t sector_offset(uint32_t sector) { return (static_cast<int64_t>(sector) + 1) * kSectorSize; }

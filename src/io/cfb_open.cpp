@@ -61,20 +61,6 @@ void free_copied_record(QorFile handle)
 
 namespace {
 
-// Clears a record's inCompound flag (its header and tables are read as
-// plain file data) and restores it on every path.
-class PlainAccess {
-public:
-    explicit PlainAccess(QorFileRec &rec) : rec_(rec), saved_(rec.inCompound) { rec.inCompound = 0; }
-    ~PlainAccess() { rec_.inCompound = saved_; }
-    PlainAccess(const PlainAccess &) = delete;
-    PlainAccess &operator=(const PlainAccess &) = delete;
-
-private:
-    QorFileRec &rec_;
-    uint32_t saved_;
-};
-
 // A storage or inner stream record under construction: freed, with the
 // root's tables when it loaded them, unless released.
 class RecordGuard {
@@ -121,7 +107,8 @@ QorFile open_storage(QorFile file, const char *name, uint32_t limit)
     kxio::RecordLock given(file);
     if (!given)
         return nullptr;
-    PlainAccess plain(*given.get());
+    // Its header and tables are read as plain file data.
+    PlainAccess plain(*given.get(), given->inCompound);
     const bool root = given->fatHolder == nullptr;
 
     // The source's size bounds what the header may claim (-1: unknown).

@@ -56,18 +56,6 @@ int64_t chunk_offset(QorFileRec &rec, bool regular, uint32_t sector, uint32_t of
     return sector_offset(holder) + static_cast<int64_t>(in_mini % kSectorSize);
 }
 
-// Restores inCompound when a read ends, whichever way it ends.
-class CompoundAgain {
-public:
-    explicit CompoundAgain(QorFileRec &rec) : rec_(rec) { rec.inCompound = 0; }
-    ~CompoundAgain() { rec_.inCompound = 1; }
-    CompoundAgain(const CompoundAgain &) = delete;
-    CompoundAgain &operator=(const CompoundAgain &) = delete;
-
-private:
-    QorFileRec &rec_;
-};
-
 int32_t read_stream(QorFile inner, QorFileRec &rec, uint8_t *out, int32_t count)
 {
     if (count < 0)
@@ -78,7 +66,9 @@ int32_t read_stream(QorFile inner, QorFileRec &rec, uint8_t *out, int32_t count)
     // and placed as it goes): reading it back gives nothing.
     if (is_writer(rec))
         return 0;
-    CompoundAgain restore(rec);
+    // The sectors are read from the file beneath; the record is a stream
+    // again when the read ends, whichever way it ends.
+    PlainAccess plain(rec, 1);
     uint32_t remaining = rec.streamPos < rec.streamSize ? rec.streamSize - rec.streamPos : 0;
     remaining = std::min(remaining, static_cast<uint32_t>(count));
 
