@@ -23,7 +23,7 @@ constexpr std::size_t kIniDirLimit = 256;
 // The default profile of GetProfileString, GetProfileInt, WriteProfileString.
 constexpr const char *kDefaultProfile = "QOR.INI";
 // Size of a temporary file name buffer (QORGetTempFileName's callers).
-constexpr std::size_t kTempNameSize = 260;
+constexpr std::size_t kTempNameSize = KX_PATH_SIZE;
 
 // CleanIniLine flags: keep the brackets, keep the double quotes.
 constexpr int32_t kCleanKeepBrackets = 1;

@@ -2,6 +2,7 @@
 // a path (no directory, no last extension), and GetProfileDirectory looks
 // for a profile first in the directory named by INIDIR, then by its name.
 #include <kxfpx/profile.h>
+#include <kxfpx/setup.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,7 +12,7 @@ namespace {
 
 // Every caller hands a profile name buffer of this size (FilterSetup's
 // profileName), and an INIDIR of this length or longer is not used.
-constexpr size_t kProfileNameSize = 144;
+constexpr size_t kProfileNameSize = sizeof(FilterSetup::profileName);
 constexpr const char *kProfileExtension = ".ini";
 constexpr const char *kIniDirVariable = "INIDIR";
 

@@ -14,8 +14,9 @@ namespace {
 constexpr const char kLoadPointersSymbol[] = "fltLoadPointers";
 constexpr const char kDllNameRow[] = "szDLLName";
 constexpr const char kUnloadRow[] = "UnLoadOutput";
-// Every library of the family gives its "szDLLName" row a 260-byte buffer.
-constexpr size_t kDllNameSize = 260;
+// Every library of the family gives its "szDLLName" row a buffer of the
+// family's path size.
+constexpr size_t kDllNameSize = KX_PATH_SIZE;
 
 // "UnLoadOutput" answers in its low 16 bits; reading only those keeps the
 // rule right whether the library declares a 16- or a 32-bit result.

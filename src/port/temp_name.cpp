@@ -19,9 +19,9 @@ constexpr int32_t kTempDirOption = YT_OPTION_TEMP_DIR;    // 0x52A37
 constexpr uint32_t kTempDirBlockSize = 264;
 constexpr size_t kTempDirTextOffset = YT_TEMP_DIR_TEXT_OFFSET;  // 8
 constexpr const char kFallbackTempDir[] = "/tmp";
-// The callers' name buffers are 260 bytes (the family's path size): the
+// The callers' name buffers are the family's path size (260 bytes): the
 // call has no size argument, so a name must fit in that many bytes.
-constexpr size_t kNameBufferSize = 260;
+constexpr size_t kNameBufferSize = KX_PATH_SIZE;
 
 static_assert(kTempDirTextOffset < kTempDirBlockSize, "the directory text lies inside the block");
 
