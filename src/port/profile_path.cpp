@@ -1,7 +1,8 @@
 // Where the filter's profile file is: s_getname takes the bare file name of
 // a path (no directory, no last extension), and GetProfileDirectory looks
 // for a profile first in the directory named by INIDIR, then by its name.
-#include <kxfpx/profile.h>
+#include "port/profile_impl.h"
+
 #include <kxfpx/setup.h>
 
 #include <cstdio>
@@ -14,7 +15,7 @@ namespace {
 // profileName), and an INIDIR of this length or longer is not used.
 constexpr size_t kProfileNameSize = sizeof(FilterSetup::profileName);
 constexpr const char *kProfileExtension = ".ini";
-constexpr const char *kIniDirVariable = "INIDIR";
+using kxfpx::profile::kIniDirVariable;
 
 // The part of `path` after its last backslash, else after its last '/',
 // else after its last ':', else the whole path. A backslash anywhere wins
