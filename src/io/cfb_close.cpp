@@ -62,14 +62,13 @@ bool write_directory(QorFileRec &rec, HeaderImage &header)
     const EntryImage *dir = directory_of(rec);
     const uint32_t count = *rec.dirCountPtr;
     ChainWriter chain(rec, header.firstDirSector);
-    static const uint8_t empty[kEntrySize] = {};
     for (uint32_t first = 0; first < count; first += kEntriesPerDirSector) {
         uint32_t sector;
         if (!end_sector(rec, sector))
             return false;
         for (uint32_t i = first; i < first + kEntriesPerDirSector; ++i) {
             if (i >= count) {
-                if (qorWrite(rec.outFile, empty, kEntrySize) != static_cast<int32_t>(kEntrySize))
+                if (qorWrite(rec.outFile, kZeroSector, kEntrySize) != static_cast<int32_t>(kEntrySize))
                     return false;
                 continue;
             }

@@ -242,8 +242,7 @@ QorFile create_root(QorFile out_file, const char *name)
     rec->inCompound = 1;
     rec->isStream = 0;
     rec->outFile = out_file;
-    static const uint8_t placeholder[kSectorSize] = {};
-    if (qorWrite(out_file, placeholder, kSectorSize) != static_cast<int32_t>(kSectorSize)) {
+    if (qorWrite(out_file, kZeroSector, kSectorSize) != static_cast<int32_t>(kSectorSize)) {
         GlobalFree(handle);
         return nullptr;
     }

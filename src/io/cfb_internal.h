@@ -96,6 +96,10 @@ private:
     uint32_t after_;
 };
 
+// 512 zero bytes: the header's placeholder, new mini stream sectors, the
+// padding after mini sectors and unused directory entries.
+inline constexpr uint8_t kZeroSector[kSectorSize] = {};
+
 // File offset of a sector, and a seek there; false when the offset is past
 // what a signed 32-bit position holds or the source refuses it.
 inline int64_t sector_offset(uint32_t sector) { return (static_cast<int64_t>(sector) + 1) * kSectorSize; }

@@ -47,9 +47,8 @@ uint8_t *staging_of(const QorFileRec &rec)
 // number (the FAT grown to hold it), or kNoEntry on failure.
 uint32_t append_zero_sector(QorFileRec &rec)
 {
-    static const uint8_t zeros[kSectorSize] = {};
     uint32_t sector;
-    if (!end_sector(rec, sector) || qorWrite(rec.outFile, zeros, kSectorSize) != static_cast<int32_t>(kSectorSize))
+    if (!end_sector(rec, sector) || qorWrite(rec.outFile, kZeroSector, kSectorSize) != static_cast<int32_t>(kSectorSize))
         return kNoEntry;
     return sector;
 }
@@ -192,8 +191,7 @@ int32_t place_mini(QorFileRec &rec)
         return -1;
     const uint32_t rest = static_cast<uint32_t>(at) % kSectorSize;
     if (rest != 0) {
-        static const uint8_t zeros[kSectorSize] = {};
-        if (qorWrite(rec.outFile, zeros, static_cast<int32_t>(kSectorSize - rest)) !=
+        if (qorWrite(rec.outFile, kZeroSector, static_cast<int32_t>(kSectorSize - rest)) !=
             static_cast<int32_t>(kSectorSize - rest))
             return -1;
     }
