@@ -139,6 +139,20 @@ bool prepare_child(const QorFileRec &parent, const char *name, uint8_t type, Ent
     return slot.link != nullptr;
 }
 
+// A writer record copied from `from`: a storage's, or a stream's when
+// `stream`. Writer records never read through a buffer of their own: all
+// their bytes go through the output file.
+QorFile copy_writer_record(const QorFileRec &from, bool stream)
+{
+    QorFile handle = copy_record(from, false);
+    if (auto *rec = static_cast<QorFileRec *>(GlobalLock(handle))) {
+        rec->openedByName = 0;
+        rec->inCompound = 1;
+        rec->isStream = stream ? 1 : 0;
+    }
+    return handle;
+}
+
 // A copy of a writer storage for a new child entry (storage or stream),
 // once its name is accepted and room for its entry is made; the entry and
 // its slot in the parent's tree are returned for the append.
@@ -149,15 +163,7 @@ QorFile new_child(QorFile parent, const char *name, uint8_t type, EntryImage &en
         return nullptr;
     if (!prepare_child(*owner.get(), name, type, entry, slot) || !reserve_entry(*owner.get()))
         return nullptr;
-    QorFile handle = copy_record(*owner.get(), false);
-    if (auto *rec = static_cast<QorFileRec *>(GlobalLock(handle))) {
-        // Writer records never read through a buffer of their own: all
-        // their bytes go through the output file.
-        rec->openedByName = 0;
-        rec->inCompound = 1;
-        rec->isStream = type == kTypeStream ? 1 : 0;
-    }
-    return handle;
+    return copy_writer_record(*owner.get(), type == kTypeStream);
 }
 
 // The writer's shared state while it is being made: hung on the output
@@ -231,16 +237,11 @@ QorFile create_root(QorFile out_file, const char *name)
     WriterState state(*file.get());
     if (!state.make())
         return nullptr;
-    QorFile handle = copy_record(*file.get(), false);
+    QorFile handle = copy_writer_record(*file.get(), false);
     auto *rec = static_cast<QorFileRec *>(GlobalLock(handle));
     if (!rec)
         return nullptr;
-    // Writer records never read through a buffer of their own: all their
-    // bytes go through the output file.
-    rec->openedByName = 0;
     rec->ownsTables = 1;
-    rec->inCompound = 1;
-    rec->isStream = 0;
     rec->outFile = out_file;
     if (qorWrite(out_file, kZeroSector, kSectorSize) != static_cast<int32_t>(kSectorSize)) {
         GlobalFree(handle);
