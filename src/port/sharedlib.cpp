@@ -4,6 +4,8 @@
 // own "UnLoadOutput" answer.
 #include <kxfpx/sharedlib.h>
 
+#include "port/field_copy.h"
+
 #include <dlfcn.h>
 
 #include <cstdlib>
@@ -63,11 +65,8 @@ KX_API SharedLib *UnxLoadSharedLib(const char *path)
     // The path goes into the library's 260-byte name buffer only when it fits
     // with its NUL; a longer path is not truncated into a wrong name, the
     // buffer is left as the library had it.
-    if (auto *dll_name = static_cast<char *>(find_row(lib, kDllNameRow))) {
-        const size_t length = std::strlen(path);
-        if (length < kDllNameSize)
-            std::memcpy(dll_name, path, length + 1);
-    }
+    if (auto *dll_name = static_cast<char *>(find_row(lib, kDllNameRow)))
+        kxfpx::copy_whole(dll_name, kDllNameSize, path);
     return lib;
 }
 

@@ -6,6 +6,7 @@
 #include <kxfpx/sharedlib.h>
 
 #include "port/family_libs.h"
+#include "port/field_copy.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -123,11 +124,10 @@ KX_API int32_t QORGetTempFileName(uint64_t, uint64_t, uint64_t, char *buffer)
 
     // No name, or one too long for the caller's 260-byte buffer (a cut name
     // would be a different file): 0, with the buffer left empty.
-    if (!name || std::strlen(name.get()) >= kNameBufferSize) {
+    if (!name || !kxfpx::copy_whole(buffer, kNameBufferSize, name.get())) {
         buffer[0] = '\0';
         return 0;
     }
-    std::memcpy(buffer, name.get(), std::strlen(name.get()) + 1);
     return 1;
 }
 
