@@ -271,6 +271,12 @@ bool ensure_fat(QorFileRec &rec, uint32_t index)
     return header && ensure_table(rec.fatHolder, header->numFatSectors, index);
 }
 
+bool ensure_minifat(QorFileRec &rec, uint32_t index)
+{
+    HeaderImage *header = header_of(rec);
+    return header && ensure_table(rec.miniFatHolder, header->numMiniFatSectors, index);
+}
+
 bool sector_at(int32_t position, uint32_t &sector)
 {
     if (position < static_cast<int32_t>(kSectorSize))
@@ -282,12 +288,6 @@ bool sector_at(int32_t position, uint32_t &sector)
 bool end_sector(QorFileRec &rec, uint32_t &sector)
 {
     return sector_at(tell(rec.outFile), sector) && ensure_fat(rec, sector);
-}
-
-bool ensure_minifat(QorFileRec &rec, uint32_t index)
-{
-    HeaderImage *header = header_of(rec);
-    return header && ensure_table(rec.miniFatHolder, header->numMiniFatSectors, index);
 }
 
 int32_t close_writer_stream(QorFile inner, QorFileRec &rec)
