@@ -85,10 +85,8 @@ KX_API int32_t FillQorIOBuf(QorFile file)
         return -1;
     if (rec->dirty && FlushQorIO(file) == -1)
         rec->lastError = -1;
-    if (rec->nextOffset < 0 || unxSeek(rec->stream, rec->nextOffset, SEEK_SET) == -1) {
-        rec->lastError = -1;
-        return -1;
-    }
+    if (rec->nextOffset < 0 || unxSeek(rec->stream, rec->nextOffset, SEEK_SET) == -1)
+        return fail(*rec);
     // The window never reaches past the largest signed 32-bit offset.
     size_t want = static_cast<size_t>(kQorBufferSize);
     const int64_t room = static_cast<int64_t>(INT32_MAX) - rec->nextOffset;
@@ -118,25 +116,16 @@ KX_API int32_t FlushQorIO(QorFile file)
     }
     if (!rec->dirty)
         return 0;
-    if (!rec->stream || !rec->bufHandle) {
-        rec->lastError = -1;
-        return -1;
-    }
-    if (unxSeek(rec->stream, rec->bufBase, SEEK_SET) == -1) {
-        rec->lastError = -1;
-        return -1;
-    }
+    if (!rec->stream || !rec->bufHandle || unxSeek(rec->stream, rec->bufBase, SEEK_SET) == -1)
+        return fail(*rec);
     const size_t want = rec->bufLast >= 0 ? static_cast<size_t>(rec->bufLast) + 1 : 0;
     // Bytes past the largest signed 32-bit offset cannot be addressed.
-    if (static_cast<int64_t>(rec->bufBase) + static_cast<int64_t>(want) > INT32_MAX) {
-        rec->lastError = -1;
-        return -1;
-    }
+    if (static_cast<int64_t>(rec->bufBase) + static_cast<int64_t>(want) > INT32_MAX)
+        return fail(*rec);
     const size_t wrote = std::fwrite(GlobalLock(rec->bufHandle), 1, want, rec->stream);
     int32_t result;
     if (wrote < want) {
-        rec->lastError = -1;
-        result = -1;
+        result = fail(*rec);
     } else {
         start_window(*rec, rec->bufBase + static_cast<int32_t>(wrote));
         rec->dirty = 0;

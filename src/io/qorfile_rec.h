@@ -107,6 +107,14 @@ inline QorHostStream *host_object(const QorFileRec &r)
     return static_cast<QorHostStream *>(r.hostHandle);
 }
 
+// Marks the record as failed (lastError -1, which later writes see) and
+// gives the -1 that the failing operation returns.
+inline int32_t fail(QorFileRec &rec)
+{
+    rec.lastError = -1;
+    return -1;
+}
+
 // Empties a file's buffer window and starts it at file offset `base`, where
 // the next fill reads and the next flush writes.
 inline void start_window(QorFileRec &rec, int32_t base)

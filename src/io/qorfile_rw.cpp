@@ -14,12 +14,6 @@ namespace {
 
 using namespace kxio;
 
-int32_t fail(QorFileRec &rec)
-{
-    rec.lastError = -1;
-    return -1;
-}
-
 // The answer of qorRead and qorWrite to a call they refuse: 0 for a null
 // handle, -1 for a negative count.
 int32_t refused(QorFile file) { return file ? -1 : 0; }
@@ -150,10 +144,8 @@ KX_API int32_t qorRead(QorFile file, void *buffer, int32_t count)
             continue;
         }
         const int32_t filled = FillQorIOBuf(file);
-        if (filled == -1) {
-            rec->lastError = -1;
-            return -1;
-        }
+        if (filled == -1)
+            return fail(*rec);
         if (filled == 0)
             break;
     }
