@@ -166,6 +166,20 @@ QorFile new_child(QorFile parent, const char *name, uint8_t type, EntryImage &en
     return copy_writer_record(*owner.get(), type == kTypeStream);
 }
 
+// A new block of `bytes` bytes filled with `fill`, hung in a holder; null,
+// with nothing left allocated, when either allocation fails.
+template <typename T> T **new_held_block(uint32_t bytes, uint8_t fill)
+{
+    auto *block = static_cast<T *>(qorPtrGlobalAlloc(bytes));
+    if (!block)
+        return nullptr;
+    std::memset(block, fill, bytes);
+    T **holder = make_holder(block);
+    if (!holder)
+        qorPtrGlobalFree(block);
+    return holder;
+}
+
 // The writer's shared state while it is being made: hung on the output
 // file's record, freed unless the root is made.
 class WriterState {
@@ -181,28 +195,17 @@ public:
 
     bool make()
     {
-        auto *header = static_cast<HeaderImage *>(qorPtrGlobalAlloc(kHeaderImageSize));
-        file_.cfHeader = reinterpret_cast<uint8_t *>(header);
-        auto *fat = static_cast<uint32_t *>(qorPtrGlobalAlloc(kSectorSize));
-        auto *mini = static_cast<uint32_t *>(qorPtrGlobalAlloc(kSectorSize));
-        if (fat)
-            std::memset(fat, 0xFF, kSectorSize);
-        if (mini)
-            std::memset(mini, 0xFF, kSectorSize);
-        file_.fatHolder = make_holder(fat);
-        if (!file_.fatHolder)
-            qorPtrGlobalFree(fat);
-        file_.miniFatHolder = make_holder(mini);
-        if (!file_.miniFatHolder)
-            qorPtrGlobalFree(mini);
-        auto *dir = static_cast<uint8_t *>(qorPtrGlobalAlloc(kEntriesPerDirSector * sizeof(EntryImage)));
-        file_.dirHolder = make_holder(dir);
-        if (!file_.dirHolder)
-            qorPtrGlobalFree(dir);
+        // One sector of free FAT and MiniFAT entries; directory room for
+        // one sector of entries.
+        file_.cfHeader = static_cast<uint8_t *>(qorPtrGlobalAlloc(kHeaderImageSize));
+        file_.fatHolder = new_held_block<uint32_t>(kSectorSize, 0xFF);
+        file_.miniFatHolder = new_held_block<uint32_t>(kSectorSize, 0xFF);
+        file_.dirHolder = new_held_block<uint8_t>(kEntriesPerDirSector * sizeof(EntryImage), 0);
         file_.dirCountPtr = static_cast<uint32_t *>(qorPtrGlobalAlloc(sizeof(uint32_t)));
         file_.cfbShared = new (std::nothrow) SharedState();
-        if (!header || !fat || !mini || !dir || !file_.fatHolder || !file_.miniFatHolder || !file_.dirHolder ||
-            !file_.dirCountPtr || !file_.cfbShared)
+        HeaderImage *header = header_of(file_);
+        if (!header || !file_.fatHolder || !file_.miniFatHolder || !file_.dirHolder || !file_.dirCountPtr ||
+            !file_.cfbShared)
             return false;
         std::memcpy(header->signature, SIGNATURE, sizeof header->signature);
         header->minorVersion = kMinorVersion;
