@@ -41,6 +41,16 @@ private:
     uint32_t *data_;
 };
 
+// Hangs a table in a new holder, which then owns it; null, the table still
+// owned by `block`, when the holder cannot be made.
+uint32_t **hang(TableBlock &block)
+{
+    uint32_t **holder = make_holder(block.get());
+    if (holder)
+        block.release();
+    return holder;
+}
+
 // Reads `count` 32-bit entries at the current position; false on a short
 // read.
 bool read_here(QorFile file, uint32_t *dest, uint32_t count)
@@ -95,7 +105,7 @@ bool load_tables(QorFile file, QorFileRec &rec, int64_t source_size)
     if (!difat.get() || !fat.get())
         return false;
     // The DIFAT is hung on the record while the FAT is read, then freed.
-    rec.difatHolder = make_holder(difat.release());
+    rec.difatHolder = hang(difat);
     if (!rec.difatHolder)
         return false;
     const uint32_t *list = *rec.difatHolder;
@@ -120,15 +130,11 @@ bool load_tables(QorFile file, QorFileRec &rec, int64_t source_size)
         sector = fat.get()[sector];
     }
 
-    rec.fatHolder = make_holder(fat.get());
+    rec.fatHolder = hang(fat);
     if (!rec.fatHolder)
         return false;
-    fat.release();
-    rec.miniFatHolder = make_holder(mini.get());
-    if (!rec.miniFatHolder)
-        return false;
-    mini.release();
-    return true;
+    rec.miniFatHolder = hang(mini);
+    return rec.miniFatHolder != nullptr;
 }
 
 void free_root_state(QorFileRec &rec)
