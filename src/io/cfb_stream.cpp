@@ -115,7 +115,7 @@ int32_t seek_stream(QorFileRec &rec, int32_t offset, int32_t whence)
         position = offset;
         break;
     case SEEK_CUR:
-        position = std::max<int64_t>(int64_t{rec.streamPos} + offset, 0);
+        position = int64_t{rec.streamPos} + offset;
         break;
     case SEEK_END:
         // The offset counts backwards from the end.
