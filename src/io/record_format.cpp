@@ -293,7 +293,7 @@ KX_API const char *GetUnionSize(const char *format, int32_t *size)
         int64_t largest;
     };
     std::vector<Level> levels{{0, 0}};
-    auto finish = [&levels](Level &level) {
+    auto finish = [](const Level &level) {
         const int64_t largest = level.offset > level.largest ? level.offset : level.largest;
         return largest > INT32_MAX ? static_cast<int64_t>(INT32_MAX) : largest;
     };
