@@ -18,6 +18,11 @@ KX_BEGIN_DECLS
 #define QOR_EXIST 0x4000u
 #define QOR_HANDED 0xFFFFFFFFu
 
+/* Line ends of qorSetLineFormat and qorGetLineFormat. */
+#define QOR_LINE_CRLF 0
+#define QOR_LINE_CR 1
+#define QOR_LINE_LF 2
+
 /* Host I/O callback operations. */
 #define QOR_IO_OPEN 1
 #define QOR_IO_READ 2

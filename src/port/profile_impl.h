@@ -37,11 +37,6 @@ constexpr char kQuote = '"';
 constexpr char kComment = ';';
 constexpr char kAssign = '=';
 
-// Line formats of qorSetLineFormat / qorGetLineFormat.
-constexpr int16_t kLineCrLf = 0;
-constexpr int16_t kLineCr = 1;
-constexpr int16_t kLineLf = 2;
-
 // Open modes used here.
 constexpr uint32_t kOpenRead = QOR_READ;
 constexpr uint32_t kOpenCreateWrite = QOR_CREATE | QOR_WRITE;   // 0x1001

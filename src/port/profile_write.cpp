@@ -20,7 +20,7 @@ enum class Change { RemoveSection, RemoveKey, SetKey };
 
 // Bytes each line end takes in a file written with a line format: qorWriteLine
 // ends a line with CR LF for any format other than CR and LF (-1 included).
-std::size_t line_end_size(int32_t format) { return format == kLineCr || format == kLineLf ? 1 : 2; }
+std::size_t line_end_size(int32_t format) { return format == QOR_LINE_CR || format == QOR_LINE_LF ? 1 : 2; }
 
 // The key of a line as the writer compares it: the text before the first
 // equals sign, cut at a semicolon, spaces trimmed at both ends. Every line of
@@ -252,7 +252,7 @@ void rewrite_profile(const char *fileName, const std::string &section, const cha
     // it; for a file without any line end that is -1, which qorWriteLine
     // writes as CR LF. A missing profile leaves the temporary file's own
     // format, LF.
-    int32_t format = kLineLf;
+    int32_t format = QOR_LINE_LF;
     if (profile) {
         format = qorGetLineFormat(profile.get());
         qorSetLineFormat(temp.get(), static_cast<int16_t>(format));
