@@ -4,6 +4,8 @@
 // and the writer; GetPadWidth and GetUnionSize give alignments and sizes.
 #include "io/qorfile_rec.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -293,9 +295,10 @@ KX_API const char *GetUnionSize(const char *format, int32_t *size)
         int64_t largest;
     };
     std::vector<Level> levels{{0, 0}};
-    auto finish = [](const Level &level) {
-        const int64_t largest = level.offset > level.largest ? level.offset : level.largest;
-        return largest > INT32_MAX ? static_cast<int64_t>(INT32_MAX) : largest;
+    // Offsets and sizes saturate at the largest signed 32-bit value.
+    const auto saturated = [](int64_t value) { return std::min<int64_t>(value, INT32_MAX); };
+    const auto finish = [&saturated](const Level &level) {
+        return saturated(std::max(level.offset, level.largest));
     };
     const char *p = *format == kUnionOpen ? format + 1 : format;
     while (*p) {
@@ -306,9 +309,7 @@ KX_API const char *GetUnionSize(const char *format, int32_t *size)
         const char c = upper(*p);
         Level &level = levels.back();
         if (const FieldKind *kind = field_kind(c)) {
-            level.offset = align_up(level.offset, kind->size) + kind->size * count.value;
-            if (level.offset > INT32_MAX)
-                level.offset = INT32_MAX;
+            level.offset = saturated(align_up(level.offset, kind->size) + kind->size * count.value);
         } else if (c == kGroupOpen) {
             level.offset = align_up(level.offset, GetPadWidth(p));
         } else if (c == kUnionOpen) {
@@ -326,7 +327,7 @@ KX_API const char *GetUnionSize(const char *format, int32_t *size)
                 return p;
             }
             Level &outer = levels.back();
-            outer.offset = outer.offset + inner > INT32_MAX ? INT32_MAX : outer.offset + inner;
+            outer.offset = saturated(outer.offset + inner);
         }
         p++;
     }
