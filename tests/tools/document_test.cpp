@@ -3,7 +3,7 @@
 // sets have the layout real files have, and every option lands where the
 // format puts it.
 #include "fpx_parse.h"
-#include "fpx_layout.h"
+#include "fpx/fpx_format.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +11,7 @@
 #include <cstring>
 
 using namespace fpxw;
+using namespace kxfpx::fpx;
 using namespace fpxtest;
 
 namespace {

@@ -3,7 +3,7 @@
 // missing): every storage, stream and property is there with the bytes we
 // laid out, and the layout matches real files of the corpus field by field.
 #include "fpx_parse.h"
-#include "fpx_layout.h"
+#include "fpx/fpx_format.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 using namespace fpxw;
+using namespace kxfpx::fpx;
 using namespace fpxtest;
 
 namespace {

@@ -4,13 +4,14 @@
 // for, and the tile table's subtype bytes matching each stream.
 #include "colour.h"
 #include "fpx_parse.h"
-#include "fpx_layout.h"
+#include "fpx/fpx_format.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 using namespace fpxw;
+using namespace kxfpx::fpx;
 using namespace fpxtest;
 
 namespace {

@@ -3,7 +3,7 @@
 // header with "9L", the tile table with "3L{4C}", tiles at offset + 28.
 #include "colour.h"
 #include "fpx_parse.h"
-#include "fpx_layout.h"
+#include "fpx/fpx_format.h"
 #include "support.h"
 
 #include <kxfpx/qorfile.h>
@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 using namespace fpxw;
+using namespace kxfpx::fpx;
 using namespace fpxtest;
 
 namespace {

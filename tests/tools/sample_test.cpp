@@ -2,7 +2,7 @@
 // the command below, JPEG tiles with their tables in "\005Image Contents",
 // three resolutions, under 200 KB, every tile decodable.
 #include "fpx_parse.h"
-#include "fpx_layout.h"
+#include "fpx/fpx_format.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 using namespace fpxw;
+using namespace kxfpx::fpx;
 using namespace fpxtest;
 
 namespace {

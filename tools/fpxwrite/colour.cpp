@@ -3,11 +3,13 @@
 // colour steps (PhotoYCC and YCbCr tables, opacity weighting, reordering).
 #include "colour.h"
 
-#include "fpx_layout.h"
+#include "fpx/fpx_format.h"
 
 #include <cmath>
 
 namespace fpxw {
+
+using namespace kxfpx::fpx;
 
 namespace {
 

@@ -3,7 +3,7 @@
 // object store with "\005Image Contents" and one storage per resolution,
 // each holding a subimage header (tile table) and the tile data.
 #include "colour.h"
-#include "fpx_layout.h"
+#include "fpx/fpx_format.h"
 #include "fpxwrite.h"
 #include "jpeg_tiles.h"
 #include "propset.h"
@@ -12,6 +12,8 @@
 #include <cstdio>
 
 namespace fpxw {
+
+using namespace kxfpx::fpx;
 
 namespace {
 

@@ -3,13 +3,15 @@
 // the way the FlashPix sets and the summary information are stored.
 #pragma once
 
-#include "fpx_layout.h"
+#include "fpx/fpx_format.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace fpxw {
+
+using namespace kxfpx::fpx;
 
 class PropertySet {
 public:

@@ -1,13 +1,13 @@
-// On-disk constants of the FlashPix files fpxwrite produces: stream and
-// storage names, property identifiers and types, class identifiers, the
-// 28-byte stream header, tile-table codes and colour codes. Every number the
-// writer puts in a file is named here; the values follow real files.
+// On-disk constants of FlashPix files: stream and storage names, property
+// identifiers and types, class identifiers, the 28-byte stream header,
+// tile-table codes and colour codes. The import reads by these names and
+// fpxwrite writes by them; the values follow real files.
 #pragma once
 
 #include <array>
 #include <cstdint>
 
-namespace fpxw {
+namespace kxfpx::fpx {
 
 using Guid = std::array<uint8_t, 16>;
 
@@ -170,4 +170,4 @@ inline constexpr uint16_t kChannelOpacity = 0x7FFE;
 inline constexpr uint16_t kChannelInvertBit = 0x8000;
 inline constexpr uint32_t kColourCount = 1;
 
-} // namespace fpxw
+} // namespace kxfpx::fpx
