@@ -1,7 +1,7 @@
 // The fpxwrite command line: every option listed by --help is parsed into
 // the option it names, bad values are refused with a message, and the tool
 // itself turns PNG, PPM and synthetic input into files.
-#include "fpx_parse.h"
+#include "oracles/fpx_parse.h"
 #include "support.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // exactly the input pixels, the tile table, stream headers and property
 // sets have the layout real files have, and every option lands where the
 // format puts it.
-#include "fpx_parse.h"
+#include "oracles/fpx_parse.h"
 #include "fpx/fpx_format.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // back by Python's olefile (skipped when /usr/bin/python3 or olefile is
 // missing): every storage, stream and property is there with the bytes we
 // laid out, and the layout matches real files of the corpus field by field.
-#include "fpx_parse.h"
+#include "oracles/fpx_parse.h"
 #include "fpx/fpx_format.h"
 #include "support.h"
 
@@ -73,7 +73,7 @@ std::vector<std::string> split(const std::string &line, char sep)
 Listing olefile_listing(const std::string &path)
 {
     Listing l;
-    const std::string cmd = "/usr/bin/python3 " + kxtest::source_dir() + "/tests/tools/fpx_dump.py '" + path + "'";
+    const std::string cmd = "/usr/bin/python3 " + kxtest::source_dir() + "/tests/oracles/fpx_dump.py '" + path + "'";
     std::unique_ptr<FILE, int (*)(FILE *)> pipe(popen(cmd.c_str(), "r"), pclose);
     if (!pipe)
         return l;

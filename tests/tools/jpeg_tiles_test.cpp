@@ -3,7 +3,7 @@
 // the frame, subsampling, restart interval and progression the options ask
 // for, and the tile table's subtype bytes matching each stream.
 #include "colour.h"
-#include "fpx_parse.h"
+#include "oracles/fpx_parse.h"
 #include "fpx/fpx_format.h"
 
 #include <gtest/gtest.h>

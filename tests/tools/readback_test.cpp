@@ -2,7 +2,7 @@
 // File reader and typed reads, the way the import reads them: the subimage
 // header with "9L", the tile table with "3L{4C}", tiles at offset + 28.
 #include "colour.h"
-#include "fpx_parse.h"
+#include "oracles/fpx_parse.h"
 #include "fpx/fpx_format.h"
 #include "support.h"
 

@@ -1,7 +1,7 @@
 // samples/sample.fpx is what the README says it is: made by fpxwrite with
 // the command below, JPEG tiles with their tables in "\005Image Contents",
 // three resolutions, under 200 KB, every tile decodable.
-#include "fpx_parse.h"
+#include "oracles/fpx_parse.h"
 #include "fpx/fpx_format.h"
 #include "support.h"
 

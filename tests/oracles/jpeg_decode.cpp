@@ -1,6 +1,6 @@
 // libjpeg-turbo as the independent decoder of the writer's JPEG tiles, and a
 // marker walker over JPEG streams.
-#include "fpx_parse.h"
+#include "oracles/fpx_parse.h"
 #include "jpeg_errors.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 // Reading whole streams of a written file through the project's Compound
 // File reader, for the fpxwrite tests.
-#include "fpx_parse.h"
+#include "oracles/fpx_parse.h"
 
 #include <kxfpx/qorfile.h>
 #include <kxfpx/storage.h>
