@@ -63,6 +63,8 @@ typedef struct FilterOptions {
  * "szDLLName" row, into which the loader writes the library's path, and
  * the names handed to the library search. */
 #define KX_PATH_SIZE 260
+/* Size of the setup's profile name buffer (FilterSetup.profileName). */
+#define KX_PROFILE_NAME_SIZE 144
 
 /* One row of a family library's export table. */
 typedef struct FilterExportRow {

@@ -36,7 +36,7 @@ typedef struct FilterSetup {
     struct GdsfHandle *gdsf;
     char *fileSpecBuffer;
     char modeName[144];
-    char profileName[144];
+    char profileName[KX_PROFILE_NAME_SIZE];
     char colourTableSource[144];
     HostRecord *hostRecord;
     uint64_t hostValue;

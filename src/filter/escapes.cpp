@@ -73,7 +73,7 @@ KX_API int32_t xEscapeSetup(HGLOBAL handle, int32_t code, int32_t size, void *da
 {
     if (!handle)
         return KX_OK;
-    kxfpx::LockedHandle lock(handle);
+    kxfpx::port::LockedHandle lock(handle);
     FilterSetup *setup = lock.as<FilterSetup>();
     if (!setup)
         return KX_OK;

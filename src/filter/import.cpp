@@ -19,7 +19,7 @@ KX_API int32_t ImportFile(uint64_t unused, const char *deviceName, const char *o
     // into; the host hears the same code as for an input it cannot open.
     if (!interp)
         return KX_CANNOT_OPEN;
-    kxfpx::LockedHandle lock(interp->setup);
+    kxfpx::port::LockedHandle lock(interp->setup);
     FilterSetup *setup = lock.as<FilterSetup>();
     if (!setup)
         return KX_CANNOT_OPEN;
@@ -27,9 +27,9 @@ KX_API int32_t ImportFile(uint64_t unused, const char *deviceName, const char *o
     SetInterpretStructure(setup, interp);
     setup->progressFirst = kxfpx::filter::kProgressFirst;
     setup->progressLast = kxfpx::filter::kProgressLast;
-    kxfpx::copy_field(setup->deviceName, deviceName);
-    kxfpx::copy_field(setup->outputName, outputName);
-    kxfpx::copy_field(setup->importPath, importPath);
+    kxfpx::port::copy_field(setup->deviceName, deviceName);
+    kxfpx::port::copy_field(setup->outputName, outputName);
+    kxfpx::port::copy_field(setup->importPath, importPath);
 
     // The FlashPix import driver (kxfpx) is not part of the library yet:
     // until it is, every import ends as an input that cannot be opened.

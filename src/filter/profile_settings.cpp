@@ -78,7 +78,7 @@ void parse_colour(char *text, uint8_t (&rgb)[3], char (&name)[17])
     }
     const char *separator = strtok_r(nullptr, kSeparatorDelims, &rest);
     const char *label = separator ? strtok_r(nullptr, kNameDelims, &rest) : nullptr;
-    kxfpx::copy_field(name, label ? label : "");
+    kxfpx::port::copy_field(name, label ? label : "");
 }
 
 // "name","second","value": the first field without its closing quote (an
@@ -91,11 +91,11 @@ void parse_font(char *text, char (&name)[65], char (&value)[65])
         name[0] = '\0';
     } else {
         first[std::strlen(first) - 1] = '\0';
-        kxfpx::copy_field(name, first);
+        kxfpx::port::copy_field(name, first);
     }
     const char *second = strtok_r(nullptr, kFontFieldDelims, &rest);
     const char *third = second ? strtok_r(nullptr, kFontFieldDelims, &rest) : nullptr;
-    kxfpx::copy_field(value, third ? third : "");
+    kxfpx::port::copy_field(value, third ? third : "");
 }
 
 // Reads the entries stem[first], stem[first + 1], ... until a key is missing
@@ -164,7 +164,7 @@ bool find_mode(FilterSetup &setup, const char *wanted)
             GetPrivateProfileString(szIM_Filter, key, "", driver, kDriverValueSize,
                                     setup.profileName);
             if (stricmp(driver, wanted) == 0) {
-                kxfpx::copy_field(setup.modeName, key);
+                kxfpx::port::copy_field(setup.modeName, key);
                 xLoadProfile(&setup, 1, 1);
                 return true;
             }
@@ -215,7 +215,7 @@ KX_API int32_t SetDriverMode(int32_t driver, FilterSetup *setup)
     if (find_mode(*setup, wanted))
         return 0;
     // No mode has this driver: the name alone, cut to the 16-byte field.
-    kxfpx::copy_field(setup->driverName, wanted);
+    kxfpx::port::copy_field(setup->driverName, wanted);
     return 1;
 }
 

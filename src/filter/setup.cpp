@@ -29,7 +29,7 @@ static_assert(offsetof(FilterSetup, options) + kOptionsSize == sizeof(FilterSetu
 bool load_found_profile(FilterSetup &setup, const char *modeName)
 {
     if (modeName && *modeName) {
-        kxfpx::copy_field(setup.modeName, modeName);
+        kxfpx::port::copy_field(setup.modeName, modeName);
     } else {
         const StringResource key(kStrModeKey);
         GetPrivateProfileString(szIM_Filter, key.text, "", setup.modeName, sizeof setup.modeName,
@@ -55,14 +55,14 @@ KX_API HGLOBAL xCreateSetup(uint64_t module, const char *profileName, const char
         return nullptr;
     bool keep = true;
     {
-        kxfpx::LockedHandle lock(handle);
+        kxfpx::port::LockedHandle lock(handle);
         FilterSetup &setup = *lock.as<FilterSetup>();
         setup.magic = KX_SETUP_MAGIC;
         // The profile is the host's when it names one. Otherwise the name
         // stays empty and GetProfileDirectory derives it from the library's
         // file name: no directory, no last extension, plus ".ini".
         if (profileName && *profileName)
-            kxfpx::copy_field(setup.profileName, profileName);
+            kxfpx::port::copy_field(setup.profileName, profileName);
         if (GetProfileDirectory(setup.profileName, import_szDLLName) != 0) {
             setup.profileName[0] = '\0';
             xUseDefaultSettings(&setup);
@@ -102,9 +102,9 @@ KX_API int32_t qorSetOptions(FilterSetup *setup)
 KX_API int32_t xUseDefaultSettings(FilterSetup *setup)
 {
     setup->modeName[0] = '\0';
-    kxfpx::copy_field(setup->driverName, szIM_Filter);
+    kxfpx::port::copy_field(setup->driverName, szIM_Filter);
     const size_t used = std::strlen(setup->driverName);
-    kxfpx::copy_text(setup->driverName + used, sizeof setup->driverName - used,
+    kxfpx::port::copy_text(setup->driverName + used, sizeof setup->driverName - used,
                      kDefaultDriverSuffix);
     LoadString(hInst, kStrFile, setup->colourTableSource, sizeof setup->colourTableSource);
     if (setup->fileSpecBuffer)

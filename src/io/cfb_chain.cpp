@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <new>
 
-namespace kxcfb {
+namespace kxfpx::io {
 
 uint32_t follow_links(uint32_t sector, uint64_t links, const uint32_t *table, uint32_t count)
 {
@@ -106,9 +106,9 @@ uint32_t minifat_count(const QorFileRec &rec)
     return header->numMiniFatSectors * kEntriesPerSector;
 }
 
-} // namespace kxcfb
+} // namespace kxfpx::io
 
-using namespace kxcfb;
+using namespace kxfpx::io;
 
 extern "C" {
 

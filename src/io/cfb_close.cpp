@@ -11,7 +11,7 @@
 #include <new>
 #include <vector>
 
-namespace kxcfb {
+namespace kxfpx::io {
 
 namespace {
 
@@ -211,4 +211,4 @@ void free_writer_state(QorFileRec &rec)
     unhang(rec);
 }
 
-} // namespace kxcfb
+} // namespace kxfpx::io

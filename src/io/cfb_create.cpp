@@ -12,7 +12,7 @@
 #include <new>
 #include <vector>
 
-namespace kxcfb {
+namespace kxfpx::io {
 
 namespace {
 
@@ -158,7 +158,7 @@ QorFile copy_writer_record(const QorFileRec &from, bool stream)
 // its slot in the parent's tree are returned for the append.
 QorFile new_child(QorFile parent, const char *name, uint8_t type, EntryImage &entry, Slot &slot)
 {
-    kxio::RecordLock owner(parent);
+    RecordLock owner(parent);
     if (!owner || !is_writer(*owner.get()) || owner->isStream)
         return nullptr;
     if (!prepare_child(*owner.get(), name, type, entry, slot) || !reserve_entry(*owner.get()))
@@ -232,7 +232,7 @@ private:
 
 QorFile create_root(QorFile out_file, const char *name)
 {
-    kxio::RecordLock file(out_file);
+    RecordLock file(out_file);
     // The mini-stream writer finds the root by its name, so the root must
     // carry it; a file already being written cannot get a second root.
     if (!file || is_writer(*file.get()) || file->fatHolder || !name || std::strcmp(name, kRootName) != 0)
@@ -257,9 +257,9 @@ QorFile create_root(QorFile out_file, const char *name)
 
 } // namespace
 
-} // namespace kxcfb
+} // namespace kxfpx::io
 
-using namespace kxcfb;
+using namespace kxfpx::io;
 
 extern "C" {
 

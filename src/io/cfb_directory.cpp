@@ -15,7 +15,7 @@
 #include <new>
 #include <unordered_map>
 
-namespace kxcfb {
+namespace kxfpx::io {
 
 namespace {
 
@@ -146,4 +146,4 @@ bool look_up(QorFile file, QorFileRec &rec, uint8_t type, const char *name)
     return found;
 }
 
-} // namespace kxcfb
+} // namespace kxfpx::io

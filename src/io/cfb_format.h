@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace kxcfb {
+namespace kxfpx::io {
 
 // Sectors and mini sectors.
 constexpr uint32_t kSectorSize = 512;
@@ -112,4 +112,4 @@ static_assert(offsetof(EntryImage, times) == 104, "times at 104 (8-aligned)");
 static_assert(offsetof(EntryImage, startSector) == 120, "starting sector at 120");
 static_assert(offsetof(EntryImage, tail) == 128, "entry tail at 128");
 
-} // namespace kxcfb
+} // namespace kxfpx::io

@@ -14,7 +14,7 @@
 #include <cstring>
 #include <vector>
 
-namespace kxcfb {
+namespace kxfpx::io {
 
 // cursorFlags bits.
 constexpr uint32_t kStreamCursor = 1u; // chainIndex/chainSector hold a sector of the stream's chain
@@ -172,4 +172,4 @@ void free_writer_state(QorFileRec &rec);
 [[nodiscard]] bool end_sector(QorFileRec &rec, uint32_t &sector);
 [[nodiscard]] bool ensure_minifat(QorFileRec &rec, uint32_t index);
 
-} // namespace kxcfb
+} // namespace kxfpx::io

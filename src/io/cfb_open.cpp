@@ -10,7 +10,7 @@
 #include <cstring>
 #include <new>
 
-using namespace kxcfb;
+using namespace kxfpx::io;
 
 extern "C" {
 const uint8_t SIGNATURE[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
@@ -20,7 +20,7 @@ const uint8_t STORAGE_CLASSID[16] = {0x01, 0x08, 0x02, 0x00, 0x00, 0x00, 0x00, 0
                                             0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
 }
 
-namespace kxcfb {
+namespace kxfpx::io {
 
 QorFile copy_record(const QorFileRec &from, bool own_buffer)
 {
@@ -30,7 +30,7 @@ QorFile copy_record(const QorFileRec &from, bool own_buffer)
         return nullptr;
     std::memcpy(rec, &from, sizeof(QorFileRec));
     if (rec->stream) {
-        kxio::start_window(*rec, 0);
+        start_window(*rec, 0);
         rec->dirty = 0;
         if (own_buffer) {
             rec->bufHandle = GlobalAlloc(kBlockFlags, kQorBufferSize);
@@ -57,7 +57,7 @@ void free_copied_record(QorFile handle)
     GlobalFree(handle);
 }
 
-} // namespace kxcfb
+} // namespace kxfpx::io
 
 namespace {
 
@@ -104,7 +104,7 @@ bool header_acceptable(const HeaderImage &header, const QorFileRec &given, uint3
 
 QorFile open_storage(QorFile file, const char *name, uint32_t limit)
 {
-    kxio::RecordLock given(file);
+    RecordLock given(file);
     if (!given)
         return nullptr;
     // Its header and tables are read as plain file data.
@@ -156,7 +156,7 @@ KX_API QorFile qorOpenStorage(QorFile file, const char *name) { return open_stor
 
 KX_API QorFile qorOpenStream(QorFile storage, const char *name)
 {
-    kxio::RecordLock parent(storage);
+    RecordLock parent(storage);
     // A writer's storages have no directory in the file yet to look in.
     if (!parent || !is_storage(*parent.get()) || is_writer(*parent.get()))
         return nullptr;
@@ -182,7 +182,7 @@ KX_API int32_t qorCloseStorage(QorFile storage)
 {
     int32_t result = 0;
     {
-        kxio::RecordLock rec(storage);
+        RecordLock rec(storage);
         if (!rec)
             return -1;
         if (is_writer(*rec.get())) {

@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <climits>
 
-namespace kxcfb {
+namespace kxfpx::io {
 
 namespace {
 
@@ -175,15 +175,15 @@ QorFile open_outer(QorFile inner, QorFileRec &rec, uint32_t mode)
     return outer;
 }
 
-} // namespace kxcfb
+} // namespace kxfpx::io
 
-using namespace kxcfb;
+using namespace kxfpx::io;
 
 extern "C" {
 
 KX_API int32_t docRead(QorFile inner, void *buffer, int32_t count)
 {
-    kxio::RecordLock rec(inner);
+    RecordLock rec(inner);
     if (!rec || (count > 0 && !buffer))
         return rec ? -1 : 0;
     return read_stream(inner, *rec.get(), static_cast<uint8_t *>(buffer), count);
@@ -191,7 +191,7 @@ KX_API int32_t docRead(QorFile inner, void *buffer, int32_t count)
 
 KX_API int32_t docSeek(QorFile inner, int32_t offset, int32_t whence)
 {
-    kxio::RecordLock rec(inner);
+    RecordLock rec(inner);
     if (!rec)
         return -1;
     return seek_stream(*rec.get(), offset, whence);
@@ -202,7 +202,7 @@ KX_API int32_t docSeek(QorFile inner, int32_t offset, int32_t whence)
 KX_API int32_t docClose(QorFile inner)
 {
     {
-        kxio::RecordLock rec(inner);
+        RecordLock rec(inner);
         if (!rec)
             return -1;
         if (is_writer(*rec.get()))

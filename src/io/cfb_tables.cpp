@@ -10,7 +10,7 @@
 #include <climits>
 #include <cstring>
 
-namespace kxcfb {
+namespace kxfpx::io {
 
 namespace {
 
@@ -157,4 +157,4 @@ bool seek_to(QorFile file, int64_t offset)
 
 int32_t tell(QorFile file) { return qorSeek(file, 0, SEEK_CUR); }
 
-} // namespace kxcfb
+} // namespace kxfpx::io

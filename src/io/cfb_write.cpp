@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace kxcfb {
+namespace kxfpx::io {
 
 namespace {
 
@@ -319,15 +319,15 @@ int32_t close_writer_stream(QorFile inner, QorFileRec &rec)
     return 1;
 }
 
-} // namespace kxcfb
+} // namespace kxfpx::io
 
-using namespace kxcfb;
+using namespace kxfpx::io;
 
 extern "C" {
 
 KX_API int32_t docWrite(QorFile inner, const void *data, int32_t count)
 {
-    kxio::RecordLock rec(inner);
+    RecordLock rec(inner);
     if (!rec || !is_writer(*rec.get()) || !rec->stagingHandle || (count > 0 && !data))
         return rec ? -1 : 0;
     return write_stream(inner, *rec.get(), static_cast<const uint8_t *>(data), count);
@@ -335,7 +335,7 @@ KX_API int32_t docWrite(QorFile inner, const void *data, int32_t count)
 
 KX_API int32_t qorDocWriteToFAT(QorFile inner)
 {
-    kxio::RecordLock rec(inner);
+    RecordLock rec(inner);
     if (!rec || !is_writer(*rec.get()))
         return -1;
     return place_regular(*rec.get());
@@ -343,7 +343,7 @@ KX_API int32_t qorDocWriteToFAT(QorFile inner)
 
 KX_API int32_t qorDocWriteToMiniFAT(QorFile inner)
 {
-    kxio::RecordLock rec(inner);
+    RecordLock rec(inner);
     if (!rec || !is_writer(*rec.get()))
         return -1;
     return place_mini(*rec.get());

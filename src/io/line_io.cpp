@@ -5,7 +5,7 @@
 
 namespace {
 
-using namespace kxio;
+using namespace kxfpx::io;
 
 constexpr char kCr = '\r';
 constexpr char kLf = '\n';

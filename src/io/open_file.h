@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-namespace kxio {
+namespace kxfpx::io {
 
 class OpenFile {
 public:
@@ -30,4 +30,4 @@ private:
     QorFile file_;
 };
 
-} // namespace kxio
+} // namespace kxfpx::io

@@ -5,7 +5,7 @@
 
 #include <climits>
 
-namespace kxio {
+namespace kxfpx::io {
 
 int32_t measure_end(FILE *stream)
 {
@@ -48,9 +48,9 @@ bool grow_memory_block(QorFileRec &rec, uint64_t extra)
     return true;
 }
 
-} // namespace kxio
+} // namespace kxfpx::io
 
-using namespace kxio;
+using namespace kxfpx::io;
 
 extern "C" {
 

@@ -27,11 +27,11 @@ KX_API int32_t qorCopy(const char *source, const char *destination)
     int64_t read_total = 0;
     int64_t written_total = 0;
     {
-        kxio::OpenFile in(qorOpen(source, nullptr, QOR_READ));
+        kxfpx::io::OpenFile in(qorOpen(source, nullptr, QOR_READ));
         if (!in)
             return -1;
         // The destination is closed before the source, as a scope unwinds.
-        kxio::OpenFile out(qorOpen(&target[0], nullptr, kCopyDestinationMode));
+        kxfpx::io::OpenFile out(qorOpen(&target[0], nullptr, kCopyDestinationMode));
         if (!out)
             return -1;
         uint8_t chunk[kCopyChunk];

@@ -11,8 +11,8 @@
 
 namespace {
 
-using namespace kxio;
-using kxfpx::host_file_hook;
+using namespace kxfpx::io;
+using kxfpx::port::host_file_hook;
 
 constexpr int32_t kRequestPathUsed = 6;                  // host object request: path taken
 constexpr uint32_t kLowByteMask = 0xFFu;

@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace kxfpx::io {
+
 struct QorFileRec {
     FILE *stream;               // path-opened or handed-in stdio stream; null for memory
     HGLOBAL bufHandle;          // file: the 12288-byte buffer; memory: the caller's block
@@ -70,7 +72,6 @@ constexpr int32_t kQorBufferSize = 12288;
 
 // Internals shared by the stages of the I/O layer (open/close, buffered
 // read/write/seek, fill/flush, typed and record I/O).
-namespace kxio {
 
 constexpr int32_t kMemoryBlockMark = -1; // nextOffset of a memory block
 constexpr uint8_t kEndMarker = 0xFF;     // appended when a written memory block closes
@@ -92,7 +93,7 @@ public:
     explicit operator bool() const { return static_cast<bool>(lock_); }
 
 private:
-    kxfpx::LockedHandle lock_;
+    kxfpx::port::LockedHandle lock_;
 };
 
 // The source a record stands for. Callback mode wins over everything (a
@@ -136,4 +137,4 @@ int32_t measure_end(FILE *stream);
 // when the heap refuses it (the block is then gone; see the definition).
 bool grow_memory_block(QorFileRec &rec, uint64_t extra);
 
-} // namespace kxio
+} // namespace kxfpx::io

@@ -12,7 +12,7 @@
 
 namespace {
 
-using namespace kxio;
+using namespace kxfpx::io;
 
 // The answer of qorRead and qorWrite to a call they refuse: 0 for a null
 // handle, -1 for a negative count.

@@ -10,7 +10,7 @@
 
 namespace {
 
-using namespace kxio;
+using namespace kxfpx::io;
 
 constexpr double kFixedOne = 65536.0; // 1.0 in 16.16 fixed point
 

@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+using namespace kxfpx::output;
+
 namespace {
 
 constexpr int32_t kProgressRangeCode = -1;        // progress call announcing the range
@@ -40,7 +42,7 @@ KX_API int32_t OpenDevice(FilterSetup *setup)
     GdsfHandle *gdsf = gdsf_of(setup);
     if (!gdsf)
         return KX_NO_DEVICE;
-    kxfpx::send_status(setup, KX_STATUS_PROGRESS, kProgressRangeCode, setup->progressFirst,
+    kxfpx::output::send_status(setup, KX_STATUS_PROGRESS, kProgressRangeCode, setup->progressFirst,
                        setup->progressLast, 0, nullptr);
     const auto status = static_cast<int16_t>(OpenWorkstation(
         gdsf, setup->outputName, setup->deviceName, 0, setup->hostValue, setup->hostRecord));
@@ -147,10 +149,10 @@ KX_API int32_t CloseDevice(FilterSetup *setup)
 
 KX_API int32_t esc_chk(FilterSetup *setup)
 {
-    if (!kxfpx::host_with_status(setup))
+    if (!kxfpx::output::host_with_status(setup))
         return 0;
     // A non-zero answer already is the host's answer to the cancel question.
-    if (kxfpx::send_status(setup, KX_STATUS_PROGRESS, 0, setup->progressPercent, 0, 0, nullptr) ==
+    if (kxfpx::output::send_status(setup, KX_STATUS_PROGRESS, 0, setup->progressPercent, 0, 0, nullptr) ==
         0)
         return 0;
     setup->errorCode = 0;

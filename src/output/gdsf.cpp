@@ -74,7 +74,7 @@ KX_API int32_t CloseGDSF(GdsfHandle *handle)
 {
     if (!handle)
         return 0;
-    const auto result = static_cast<int32_t>(Shutdown(handle));
+    const auto result = static_cast<int32_t>(kxfpx::output::Shutdown(handle));
     if (handle->lib)
         UnxFreeSharedLib(handle->lib);
     void *block = handle;
@@ -83,6 +83,8 @@ KX_API int32_t CloseGDSF(GdsfHandle *handle)
 }
 
 } // extern "C"
+
+namespace kxfpx::output {
 
 int64_t BeginPicture(GdsfHandle *g, const char *name)
 {
@@ -185,3 +187,5 @@ int64_t SetDeviceStrings(GdsfHandle *g, const char *string1, const char *string2
     return call_slot<GdsfDeviceStringsProc>(g, KX_GDSF_SET_DEVICE_STRINGS, string1, string2,
                                             string3);
 }
+
+} // namespace kxfpx::output

@@ -6,6 +6,8 @@
 
 #include <kxfpx/output.h>
 
+namespace kxfpx::output {
+
 int64_t BeginPicture(GdsfHandle *gdsf, const char *name);
 int64_t BeginPictureBody(GdsfHandle *gdsf);
 int64_t EndPicture(GdsfHandle *gdsf);
@@ -40,3 +42,5 @@ int64_t CloseWorkstation(GdsfHandle *gdsf);
 int64_t Shutdown(GdsfHandle *gdsf);
 int64_t SetDeviceStrings(GdsfHandle *gdsf, const char *string1, const char *string2,
                          const char *string3);
+
+} // namespace kxfpx::output

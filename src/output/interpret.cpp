@@ -18,11 +18,11 @@ KX_API void SetInterpretStructure(FilterSetup *setup, InterpretStructure *interp
     setup->interpretStructure = interp;
     // A null pointer leaves its field as it was.
     if (interp->deviceString1)
-        kxfpx::copy_field(setup->deviceString1, interp->deviceString1);
+        kxfpx::port::copy_field(setup->deviceString1, interp->deviceString1);
     if (interp->deviceString2)
-        kxfpx::copy_field(setup->deviceString2, interp->deviceString2);
+        kxfpx::port::copy_field(setup->deviceString2, interp->deviceString2);
     if (interp->deviceString3)
-        kxfpx::copy_field(setup->deviceString3, interp->deviceString3);
+        kxfpx::port::copy_field(setup->deviceString3, interp->deviceString3);
     setup->fatSectorLimit = static_cast<int32_t>(static_cast<uint32_t>(interp->fatSectorLimit));
 }
 

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+using namespace kxfpx::output;
+
 namespace {
 
 // Output error codes by range (compared unsigned, so negative codes land in
@@ -120,9 +122,9 @@ KX_API int32_t CallGetSet_Status(StatusProc proc, uint64_t userValue, int32_t ki
 
 KX_API int32_t err_hand(FilterSetup *setup, int32_t code, int32_t kind, MessageArgs *args)
 {
-    if (!kxfpx::host_with_status(setup))
+    if (!kxfpx::output::host_with_status(setup))
         return 0;
-    const int32_t answer = kxfpx::send_status(setup, kind, code, 0, 0, style_of(code), args);
+    const int32_t answer = kxfpx::output::send_status(setup, kind, code, 0, 0, style_of(code), args);
     return answer ? KX_CANCELLED : 0;
 }
 

@@ -5,7 +5,7 @@
 
 #include <kxfpx/output.h>
 
-namespace kxfpx {
+namespace kxfpx::output {
 
 // The host record when it carries a status procedure, else null.
 inline const HostRecord *host_with_status(const FilterSetup *setup)
@@ -26,4 +26,4 @@ inline int32_t send_status(const FilterSetup *setup, int32_t kind, int32_t code,
                              args);
 }
 
-} // namespace kxfpx
+} // namespace kxfpx::output

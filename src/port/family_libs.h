@@ -5,12 +5,12 @@
 // file hook that the I/O layer and the temporary names share.
 #pragma once
 
-#include "../../family/nativemem/qe_core.h"
-#include "../../family/options/yt_ut.h"
+#include "nativemem/qe_core.h"
+#include "options/yt_ut.h"
 
 #include <kxfpx/qorfile.h>
 
-namespace kxfpx {
+namespace kxfpx::port {
 
 // The host's file hook (global option 67 holds one pointer), or null when
 // none is installed or the option cannot be read.
@@ -23,4 +23,4 @@ inline HostFileHook host_file_hook()
     return hook;
 }
 
-} // namespace kxfpx
+} // namespace kxfpx::port

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstring>
 
-namespace kxfpx {
+namespace kxfpx::port {
 
 // Copies `text` (null counts as empty) into `field`, cut to the field's size
 // minus its terminator.
@@ -36,4 +36,4 @@ template <std::size_t N> inline void copy_field(char (&field)[N], const char *te
     copy_text(field, N, text);
 }
 
-} // namespace kxfpx
+} // namespace kxfpx::port

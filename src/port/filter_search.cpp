@@ -62,7 +62,7 @@ SearchList make_search_list()
 void copy_back(char *buffer, int16_t size, const std::string &path)
 {
     if (size > 0)
-        kxfpx::copy_text(buffer, static_cast<size_t>(size), path.c_str());
+        kxfpx::port::copy_text(buffer, static_cast<size_t>(size), path.c_str());
 }
 
 bool can_open(const std::string &path)

@@ -5,7 +5,7 @@
 
 #include <kxfpx/memory.h>
 
-namespace kxfpx {
+namespace kxfpx::port {
 
 class LockedHandle {
 public:
@@ -26,4 +26,4 @@ private:
     void *data_;
 };
 
-} // namespace kxfpx
+} // namespace kxfpx::port

@@ -66,7 +66,7 @@ KX_API SharedLib *UnxLoadSharedLib(const char *path)
     // with its NUL; a longer path is not truncated into a wrong name, the
     // buffer is left as the library had it.
     if (auto *dll_name = static_cast<char *>(find_row(lib, kDllNameRow)))
-        kxfpx::copy_whole(dll_name, kDllNameSize, path);
+        kxfpx::port::copy_whole(dll_name, kDllNameSize, path);
     return lib;
 }
 

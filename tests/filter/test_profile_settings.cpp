@@ -32,8 +32,8 @@ protected:
     void use(const std::string &text, const char *mode)
     {
         kxtest::write_bytes(dir.file("p.ini"), text);
-        kxfpx::copy_field(setup->profileName, dir.file("p.ini").c_str());
-        kxfpx::copy_field(setup->modeName, mode);
+        kxfpx::port::copy_field(setup->profileName, dir.file("p.ini").c_str());
+        kxfpx::port::copy_field(setup->modeName, mode);
     }
 };
 
@@ -91,7 +91,7 @@ TEST_F(ProfileSettings, LoadsDriverColoursFontsAndOption)
 TEST_F(ProfileSettings, MissingNumberKeepsTheOldName)
 {
     use("[M]\nDriver=D\nColor[000]=(10, 20)\n", "M");
-    kxfpx::copy_field(setup->colourNames[0], "Old");
+    kxfpx::port::copy_field(setup->colourNames[0], "Old");
     setup->colours[0][2] = 99;
     ASSERT_EQ(xLoadProfile(setup.get(), 0, 1), 1);
     EXPECT_EQ(setup->colourEntryCount, 1);
@@ -149,8 +149,8 @@ TEST_F(ProfileSettings, ListsStopAtTheRecordsCapacity)
 TEST_F(ProfileSettings, NoDriverEmptiesTheDriverAndChangesNothingElse)
 {
     use("[M]\nColorTableSource=PROFILE\nColor[000]=(1, 2, 3), \"x\"\n", "M");
-    kxfpx::copy_field(setup->driverName, "KR_FPX.0");
-    kxfpx::copy_field(setup->colourTableSource, "FILE");
+    kxfpx::port::copy_field(setup->driverName, "KR_FPX.0");
+    kxfpx::port::copy_field(setup->colourTableSource, "FILE");
     EXPECT_EQ(xLoadProfile(setup.get(), 1, 1), 0);
     EXPECT_STREQ(setup->driverName, "");
     EXPECT_STREQ(setup->colourTableSource, "FILE");

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace kxfpx::io;
+
 #include "support.h"
 
 #include <cstdio>

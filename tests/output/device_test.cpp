@@ -8,6 +8,8 @@
 
 #include <sstream>
 
+using namespace kxfpx::output;
+
 using namespace kxtest;
 
 namespace {

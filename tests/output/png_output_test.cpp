@@ -13,6 +13,8 @@
 #include <fstream>
 #include <functional>
 
+using namespace kxfpx::output;
+
 using namespace kxtest;
 
 namespace {

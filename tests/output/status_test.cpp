@@ -7,6 +7,8 @@
 
 #include <climits>
 
+using namespace kxfpx::output;
+
 using namespace kxtest;
 
 namespace {

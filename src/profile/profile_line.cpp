@@ -1,7 +1,7 @@
 // Profile lines: cleaning a line of brackets, quotes and comments, trimming,
 // reading whole lines through qorReadLine, and opening a profile by its name
 // or in the INIDIR directory. The reader and the writer both build on these.
-#include "port/profile_impl.h"
+#include "profile/profile_impl.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -44,7 +44,7 @@ HeapName temp_name_in(const char *dir)
 // it is closed here, since nothing else would ever release it.
 bool host_hook_allows(char *buffer)
 {
-    const HostFileHook hook = kxfpx::host_file_hook();
+    const HostFileHook hook = kxfpx::port::host_file_hook();
     if (!hook)
         return true;
     QorHostStream *object = nullptr;  // the zeroed 8-byte word
@@ -124,7 +124,7 @@ KX_API int32_t QORGetTempFileName(uint64_t, uint64_t, uint64_t, char *buffer)
 
     // No name, or one too long for the caller's 260-byte buffer (a cut name
     // would be a different file): 0, with the buffer left empty.
-    if (!name || !kxfpx::copy_whole(buffer, kNameBufferSize, name.get())) {
+    if (!name || !kxfpx::port::copy_whole(buffer, kNameBufferSize, name.get())) {
         buffer[0] = '\0';
         return 0;
     }

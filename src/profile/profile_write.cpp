@@ -2,7 +2,7 @@
 // removes a whole section by copying the profile line by line into a
 // temporary file (in the profile's own line ends) and copying that back
 // over the profile. Every line it was not asked to change is copied as it is.
-#include "port/profile_impl.h"
+#include "profile/profile_impl.h"
 
 #include <kxfpx/sharedlib.h>
 #include <kxfpx/strings.h>

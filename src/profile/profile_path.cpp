@@ -1,9 +1,9 @@
 // Where the filter's profile file is: s_getname takes the bare file name of
 // a path (no directory, no last extension), and GetProfileDirectory looks
 // for a profile first in the directory named by INIDIR, then by its name.
-#include "port/profile_impl.h"
+#include "profile/profile_impl.h"
 
-#include <kxfpx/setup.h>
+#include <kxfpx/records.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,7 +13,7 @@ namespace {
 
 // Every caller hands a profile name buffer of this size (FilterSetup's
 // profileName), and an INIDIR of this length or longer is not used.
-constexpr size_t kProfileNameSize = sizeof(FilterSetup::profileName);
+constexpr size_t kProfileNameSize = KX_PROFILE_NAME_SIZE;
 constexpr const char *kProfileExtension = ".ini";
 using kxfpx::profile::kIniDirVariable;
 

@@ -43,7 +43,7 @@ constexpr uint32_t kOpenCreateWrite = QOR_CREATE | QOR_WRITE;   // 0x1001
 constexpr uint32_t kOpenDelete = QOR_DELETE;                    // 0x200
 
 // The owner of an open profile or temporary file.
-using IniFile = kxio::OpenFile;
+using IniFile = kxfpx::io::OpenFile;
 
 // Opens `name` with `mode`, else INIDIR + '/' + name; on success `opened`
 // receives the path that opened. Null when neither opens.

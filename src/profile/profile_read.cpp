@@ -2,7 +2,7 @@
 // lists a section's keys, GetPrivateProfileInt reads a decimal or 0x
 // hexadecimal number, and the "QOR.INI" forms. Reads never fail: a missing
 // file or key yields the default.
-#include "port/profile_impl.h"
+#include "profile/profile_impl.h"
 
 #include <kxfpx/strings.h>
 
