@@ -4,7 +4,7 @@
 // headers claiming millions of table sectors, streams longer than the file.
 // Every open and read must end (no hang, no out-of-bounds access, no
 // allocation far beyond the file) with the result the reader defines.
-#include "test_cfb_support.h"
+#include "cfb_support.h"
 
 using namespace cfbtest;
 

@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <string>
 
-#include "port/scoped_env.h"
+#include "scoped_env.h"
 #include "support.h"
 
 namespace {

@@ -3,7 +3,7 @@
 // over each kind of source, byte for byte as olefile reads it; files our
 // writer makes read back through olefile (and through our reader) with the
 // same names, tree and bytes.
-#include "test_cfb_support.h"
+#include "cfb_support.h"
 
 #include "support.h"
 

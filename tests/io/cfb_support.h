@@ -5,7 +5,7 @@
 // builder of hand-made (often hostile) Compound File images.
 #pragma once
 
-#include "test_qorfile_support.h"
+#include "qorfile_support.h"
 
 #include <kxfpx/qorfile.h>
 #include <kxfpx/storage.h>

@@ -7,7 +7,7 @@
 // same. The reader's model reads each chunk after walking the chain link by
 // link from the stream's start: random seeks and reads over random, often
 // broken or cyclic, chains must give the same results, bytes and positions.
-#include "test_cfb_support.h"
+#include "cfb_support.h"
 
 #include <random>
 

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "port/scoped_env.h"
+#include "scoped_env.h"
 
 namespace {
 

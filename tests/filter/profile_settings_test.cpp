@@ -14,8 +14,8 @@
 
 #include "filter/scoped_dll_name.h"
 #include "port/field_copy.h"
-#include "port/profile_files.h"
-#include "port/scoped_env.h"
+#include "profile/profile_files.h"
+#include "scoped_env.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // QorFile over files opened by path: reads across windows, seeks inside and
 // outside the window, writes and flushes, open modes, exist and delete,
 // handed-in and standard streams, qorCopy, and null or negative arguments.
-#include "test_qorfile_support.h"
+#include "qorfile_support.h"
 
 #include <random>
 

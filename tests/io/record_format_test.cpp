@@ -1,7 +1,7 @@
 // Record format strings: the memory layout of "64C1S2C3L16C1L2D2L2C" and
 // "3L{4C}", padding zeroed or left, skipped runs, unions, several records,
 // format errors and absurd counts, and writer round trips.
-#include "test_qorfile_support.h"
+#include "qorfile_support.h"
 
 using namespace iotest;
 

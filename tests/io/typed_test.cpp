@@ -1,7 +1,7 @@
 // Typed reads and writes in both byte orders, 16.16 fixed-point floats both
 // ways, qorNativeToLE/BE, and text lines with all three line ends, including
 // lines longer than the buffer and line ends split across buffer windows.
-#include "test_qorfile_support.h"
+#include "qorfile_support.h"
 
 #include <cmath>
 #include <limits>

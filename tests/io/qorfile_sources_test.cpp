@@ -2,7 +2,7 @@
 // logical length, growth through the caller's pointer), the host I/O
 // callback (recorded operation by operation) and the host stream object
 // reached through global option 67.
-#include "test_qorfile_support.h"
+#include "qorfile_support.h"
 
 #include "options/yt_ut.h"
 

@@ -15,7 +15,7 @@
 #include <string>
 
 #include "filter/scoped_dll_name.h"
-#include "port/scoped_env.h"
+#include "scoped_env.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // chains followed through qorGetSect and qorGetEndSect, reads in any call
 // size and order against the bytes written, writes that seek back, and the
 // names the writer refuses.
-#include "test_cfb_support.h"
+#include "cfb_support.h"
 
 #include <random>
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "port/scoped_env.h"
+#include "scoped_env.h"
 #include "support.h"
 
 namespace {

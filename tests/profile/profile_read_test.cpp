@@ -11,8 +11,8 @@
 #include <cstring>
 #include <string>
 
-#include "port/profile_files.h"
-#include "port/scoped_env.h"
+#include "profile/profile_files.h"
+#include "scoped_env.h"
 
 namespace {
 
