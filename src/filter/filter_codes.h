@@ -41,7 +41,6 @@ constexpr int32_t kEscSetOptions = 42;
 constexpr int32_t kEscPointerSize = 8;   // size of the data that 81 and 82 accept
 
 // Setup defaults.
-constexpr uint32_t kSetupAllocFlags = 0x42;   // moveable, zero-filled
 constexpr int32_t kOptionsSize = 56;          // GetOptionsSize
 constexpr int16_t kDefaultResolution = 2;     // highest stored resolution
 constexpr const char *kDefaultDriverSuffix = ".0";

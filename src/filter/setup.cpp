@@ -50,7 +50,7 @@ KX_API HGLOBAL xCreateSetup(uint64_t module, const char *profileName, const char
     strupr(szIM_Filter);
 
     HGLOBAL handle =
-        GlobalAlloc(kSetupAllocFlags, offsetof(FilterSetup, options) + GetOptionsSize());
+        GlobalAlloc(KX_GHND, offsetof(FilterSetup, options) + GetOptionsSize());
     if (!handle)
         return nullptr;
     bool keep = true;

@@ -137,7 +137,7 @@ bool write_tables(QorFileRec &rec, HeaderImage &header)
     const uint32_t written = header.numFatSectors;
     if (written > total || !write_entries(rec.outFile, fat_of(rec), written * kEntriesPerSector))
         return false;
-    std::vector<uint8_t> all_free(kSectorSize, 0xFF);
+    std::vector<uint8_t> all_free(kSectorSize, kFreeSectorByte);
     for (uint32_t i = written; i < total; ++i) {
         if (qorWrite(rec.outFile, all_free.data(), kSectorSize) != static_cast<int32_t>(kSectorSize))
             return false;

@@ -198,8 +198,8 @@ public:
         // One sector of free FAT and MiniFAT entries; directory room for
         // one sector of entries.
         file_.cfHeader = static_cast<uint8_t *>(qorPtrGlobalAlloc(kHeaderImageSize));
-        file_.fatHolder = new_held_block<uint32_t>(kSectorSize, 0xFF);
-        file_.miniFatHolder = new_held_block<uint32_t>(kSectorSize, 0xFF);
+        file_.fatHolder = new_held_block<uint32_t>(kSectorSize, kFreeSectorByte);
+        file_.miniFatHolder = new_held_block<uint32_t>(kSectorSize, kFreeSectorByte);
         file_.dirHolder = new_held_block<uint8_t>(kEntriesPerDirSector * sizeof(EntryImage), 0);
         file_.dirCountPtr = static_cast<uint32_t *>(qorPtrGlobalAlloc(sizeof(uint32_t)));
         file_.cfbShared = new (std::nothrow) SharedState();
@@ -284,7 +284,7 @@ KX_API QorFile qorCreateStream(QorFile storage, const char *name)
     if (!rec)
         return nullptr;
     auto *staging = static_cast<uint8_t *>(qorPtrGlobalAlloc(kStagingSize));
-    rec->stagingHandle = GlobalAlloc(kBlockFlags, kHolderSize);
+    rec->stagingHandle = GlobalAlloc(KX_GHND, kHolderSize);
     auto **holder = static_cast<uint8_t **>(GlobalLock(rec->stagingHandle));
     if (holder && staging) {
         *holder = staging;

@@ -4,8 +4,19 @@
 // a directory entry.
 #pragma once
 
+#include <kxfpx/storage.h>
+
 #include <cstddef>
 #include <cstdint>
+
+// The header signature and the class ids the writer gives the root and every
+// storage, as byte lists; the library exports them as SIGNATURE,
+// ROOT_CLASSID and STORAGE_CLASSID (cfb_open.cpp).
+#define KX_CFB_SIGNATURE_BYTES 0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1
+#define KX_CFB_ROOT_CLASSID_BYTES \
+    0x70, 0xAE, 0x7B, 0xEA, 0x3B, 0xFB, 0xCD, 0x11, 0xA9, 0x03, 0x00, 0xAA, 0x00, 0x51, 0x0E, 0xA3
+#define KX_CFB_STORAGE_CLASSID_BYTES \
+    0x01, 0x08, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46
 
 namespace kxfpx::io {
 
@@ -51,6 +62,7 @@ constexpr uint8_t kTypeStream = 2;
 constexpr uint8_t kTypeRoot = 5;
 constexpr uint8_t kColourRed = 0;
 constexpr uint8_t kColourBlack = 1;
+constexpr uint8_t kFreeSectorByte = 0xFF;             // every byte of a free (0xFFFFFFFF) table entry
 constexpr uint8_t kStorageTailMark = 0x92;              // last two bytes of storage entries
 
 constexpr const char kRootName[] = "Root Entry";
@@ -58,7 +70,6 @@ constexpr const char kRootName[] = "Root Entry";
 // Record buffers and staging.
 constexpr uint32_t kStagingSize = 4096;                 // a stream being written, staged
 constexpr uint32_t kHolderSize = 8;                     // a block holding one pointer
-constexpr uint32_t kBlockFlags = 0x42;                  // movable, zero-filled
 
 // The header as "8c16c5s10c8l" lays it out in memory (the same 76 bytes as
 // in the file).

@@ -2,6 +2,15 @@
 // streams, writer): chain walking that stays bounded on cyclic chains, the
 // state a root shares with its storages and streams, record copies and
 // positioned reads and writes on the QorFile beneath.
+//
+// The path of a stream read, the one place where the I/O layer calls back
+// into itself:
+//   qorRead(stream)                  the outer record, in callback mode
+//   -> stream_callback               cfb_stream.cpp, the compound-stream callback
+//   -> docRead(inner)                the inner record: the stream's entry and cursor
+//   -> read_stream                   sector by sector along the FAT or MiniFAT
+//   -> qorSeek/qorRead(file)         the record beneath read as a plain file, its
+//                                    inCompound flag cleared by PlainAccess
 #pragma once
 
 #include "io/cfb_format.h"

@@ -4,6 +4,7 @@
 // at its entry; a stream handle is an outer record in callback mode over the
 // compound-stream callback and an inner record describing the stream.
 #include "io/cfb_internal.h"
+#include "port/owner.h"
 
 #include <kxfpx/storage.h>
 
@@ -13,18 +14,17 @@
 using namespace kxfpx::io;
 
 extern "C" {
-const uint8_t SIGNATURE[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-const uint8_t ROOT_CLASSID[16] = {0x70, 0xAE, 0x7B, 0xEA, 0x3B, 0xFB, 0xCD, 0x11,
-                                         0xA9, 0x03, 0x00, 0xAA, 0x00, 0x51, 0x0E, 0xA3};
-const uint8_t STORAGE_CLASSID[16] = {0x01, 0x08, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
-                                            0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+const uint8_t SIGNATURE[8] = {KX_CFB_SIGNATURE_BYTES};
+const uint8_t ROOT_CLASSID[16] = {KX_CFB_ROOT_CLASSID_BYTES};
+const uint8_t STORAGE_CLASSID[16] = {KX_CFB_STORAGE_CLASSID_BYTES};
 }
+
 
 namespace kxfpx::io {
 
 QorFile copy_record(const QorFileRec &from, bool own_buffer)
 {
-    QorFile handle = GlobalAlloc(kBlockFlags, sizeof(QorFileRec));
+    QorFile handle = GlobalAlloc(KX_GHND, sizeof(QorFileRec));
     auto *rec = static_cast<QorFileRec *>(GlobalLock(handle));
     if (!rec)
         return nullptr;
@@ -33,7 +33,7 @@ QorFile copy_record(const QorFileRec &from, bool own_buffer)
         start_window(*rec, 0);
         rec->dirty = 0;
         if (own_buffer) {
-            rec->bufHandle = GlobalAlloc(kBlockFlags, kQorBufferSize);
+            rec->bufHandle = GlobalAlloc(KX_GHND, kQorBufferSize);
             if (!rec->bufHandle) {
                 GlobalFree(handle);
                 return nullptr;
@@ -61,33 +61,17 @@ void free_copied_record(QorFile handle)
 
 namespace {
 
-// A storage or inner stream record under construction: freed, with the
-// root's tables when it loaded them, unless released.
-class RecordGuard {
-public:
-    explicit RecordGuard(QorFile handle) : handle_(handle) {}
-    ~RecordGuard()
-    {
-        if (!handle_)
-            return;
-        if (auto *rec = static_cast<QorFileRec *>(GlobalLock(handle_))) {
-            if (rec->ownsTables)
-                free_root_state(*rec);
-        }
-        free_copied_record(handle_);
+// Frees a storage or inner stream record under construction, with the root's
+// tables when it loaded them.
+void free_unfinished_record(QorFile handle)
+{
+    if (auto *rec = static_cast<QorFileRec *>(GlobalLock(handle))) {
+        if (rec->ownsTables)
+            free_root_state(*rec);
     }
-    RecordGuard(const RecordGuard &) = delete;
-    RecordGuard &operator=(const RecordGuard &) = delete;
-    QorFile release()
-    {
-        QorFile handle = handle_;
-        handle_ = nullptr;
-        return handle;
-    }
-
-private:
-    QorFile handle_;
-};
+    free_copied_record(handle);
+}
+using RecordGuard = kxfpx::port::Owner<QorFile, free_unfinished_record>;
 
 bool header_acceptable(const HeaderImage &header, const QorFileRec &given, uint32_t limit)
 {

@@ -158,7 +158,7 @@ int64_t stream_callback(void *context, int32_t operation, void *data, int64_t co
 
 QorFile open_outer(QorFile inner, QorFileRec &rec, uint32_t mode)
 {
-    HGLOBAL context = GlobalAlloc(kBlockFlags, kHolderSize);
+    HGLOBAL context = GlobalAlloc(KX_GHND, kHolderSize);
     auto *slot = static_cast<QorFile *>(GlobalLock(context));
     if (!slot)
         return nullptr;

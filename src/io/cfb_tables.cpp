@@ -5,6 +5,7 @@
 // source before anything is allocated, so a small file cannot make the
 // reader allocate or read far more than it holds.
 #include "io/cfb_internal.h"
+#include "port/owner.h"
 
 #include <algorithm>
 #include <climits>
@@ -18,28 +19,17 @@ namespace {
 // every sector that a signed 32-bit file offset reaches (2^31 / 512 / 128).
 constexpr uint64_t kMaxTableSectors = 32768;
 
-// A block from qorPtrGlobalAlloc, freed unless released.
-class TableBlock {
-public:
-    explicit TableBlock(uint64_t bytes)
-        : data_(bytes > 0 && bytes <= UINT32_MAX ? static_cast<uint32_t *>(qorPtrGlobalAlloc(static_cast<uint32_t>(bytes)))
-                                                  : nullptr)
-    {
-    }
-    ~TableBlock() { qorPtrGlobalFree(data_); }
-    TableBlock(const TableBlock &) = delete;
-    TableBlock &operator=(const TableBlock &) = delete;
-    uint32_t *get() const { return data_; }
-    uint32_t *release()
-    {
-        uint32_t *data = data_;
-        data_ = nullptr;
-        return data;
-    }
+// A table block from qorPtrGlobalAlloc, freed unless released.
+using TableBlock = kxfpx::port::Owner<uint32_t *, qorPtrGlobalFree>;
 
-private:
-    uint32_t *data_;
-};
+// A table of `bytes` bytes; empty when the size is 0, beyond 32 bits or
+// cannot be had.
+TableBlock table_block(uint64_t bytes)
+{
+    if (bytes == 0 || bytes > UINT32_MAX)
+        return TableBlock();
+    return TableBlock(static_cast<uint32_t *>(qorPtrGlobalAlloc(static_cast<uint32_t>(bytes))));
+}
 
 // Hangs a table in a new holder, which then owns it; null, the table still
 // owned by `block`, when the holder cannot be made.
@@ -100,8 +90,8 @@ bool load_tables(QorFile file, QorFileRec &rec, int64_t source_size)
     if (fat_sectors == 0 || fat_sectors > most || header.numDifatSectors > most || mini_sectors > most)
         return false;
 
-    TableBlock difat(uint64_t{fat_sectors} * 4);
-    TableBlock fat(uint64_t{fat_sectors} * kSectorSize);
+    TableBlock difat = table_block(uint64_t{fat_sectors} * 4);
+    TableBlock fat = table_block(uint64_t{fat_sectors} * kSectorSize);
     if (!difat.get() || !fat.get())
         return false;
     // The DIFAT is hung on the record while the FAT is read, then freed.
@@ -119,7 +109,7 @@ bool load_tables(QorFile file, QorFileRec &rec, int64_t source_size)
     // MiniFAT: along the FAT chain from its first sector; a chain that
     // leaves the FAT fails. Without MiniFAT sectors the holder holds null.
     const uint32_t fat_entries = fat_sectors * kEntriesPerSector;
-    TableBlock mini(uint64_t{mini_sectors} * kSectorSize);
+    TableBlock mini = table_block(uint64_t{mini_sectors} * kSectorSize);
     if (mini_sectors > 0 && !mini.get())
         return false;
     uint32_t sector = header.firstMiniFatSector;

@@ -30,7 +30,7 @@ bool ensure_table(uint32_t **holder, uint32_t &sectors, uint32_t index)
             const uint64_t grown = std::max<uint64_t>(need, uint64_t{have} * 2);
             if (!grow_block(*holder, have, grown))
                 return false;
-            std::memset(reinterpret_cast<uint8_t *>(*holder) + have, 0xFF, static_cast<size_t>(grown - have));
+            std::memset(reinterpret_cast<uint8_t *>(*holder) + have, kFreeSectorByte, static_cast<size_t>(grown - have));
         }
         ++sectors;
     }

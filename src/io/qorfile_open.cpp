@@ -5,6 +5,7 @@
 #include "io/qorfile_rec.h"
 
 #include "port/family_libs.h"
+#include "port/owner.h"
 
 #include <cstring>
 #include <unistd.h>
@@ -22,33 +23,17 @@ FILE *const kNoStream = reinterpret_cast<FILE *>(-1); // "no handed-in stream"
 
 QorFile as_handle(intptr_t value) { return reinterpret_cast<QorFile>(value); }
 
-// Frees a half-made record on every failure path of qorOpen.
-class RecordOwner {
-public:
-    explicit RecordOwner(uint32_t mode) : handle_(GlobalAlloc(KX_GHND, sizeof(QorFileRec)))
-    {
-        if (QorFileRec *rec = static_cast<QorFileRec *>(GlobalLock(handle_)))
-            rec->openMode = mode;
-    }
-    ~RecordOwner()
-    {
-        if (handle_)
-            GlobalFree(handle_);
-    }
-    RecordOwner(const RecordOwner &) = delete;
-    RecordOwner &operator=(const RecordOwner &) = delete;
+// A half-made record, freed on every failure path of qorOpen.
+using RecordOwner = kxfpx::port::Owner<QorFile, GlobalFree>;
 
-    QorFile handle() const { return handle_; }
-    QorFile release()
-    {
-        QorFile h = handle_;
-        handle_ = nullptr;
-        return h;
-    }
-
-private:
-    QorFile handle_;
-};
+// A new zero-filled record for an open in `mode`; empty when memory is out.
+RecordOwner new_record(uint32_t mode)
+{
+    RecordOwner owner(GlobalAlloc(KX_GHND, sizeof(QorFileRec)));
+    if (RecordLock rec{owner.get()})
+        rec->openMode = mode;
+    return owner;
+}
 
 bool is_standard_stream(const FILE *stream)
 {
@@ -70,8 +55,8 @@ QorFile open_host_object(const char *path, uint32_t mode)
     // (there is nothing to call), and the open goes on as without a hook.
     if (hook(&object, path_buffer, mode) != 0 || !object)
         return nullptr;
-    RecordOwner owner(mode);
-    RecordLock rec(owner.handle());
+    RecordOwner owner = new_record(mode);
+    RecordLock rec(owner.get());
     if (!rec) {
         // The host made the object for us: give it back rather than leak it.
         if (object->close)
@@ -180,8 +165,8 @@ bool open_memory_block(QorFileRec &rec, QorOpenDesc &desc, uint32_t mode)
 
 QorFile open_record(const char *path, QorOpenDesc *desc, uint32_t mode)
 {
-    RecordOwner owner(mode);
-    RecordLock rec(owner.handle());
+    RecordOwner owner = new_record(mode);
+    RecordLock rec(owner.get());
     if (!rec)
         return nullptr;
 
