@@ -1,6 +1,6 @@
-// Memory handles: the block layout a caller relies on (header, back-link
-// byte, rounded zero-filled allocation), reallocation, the pointer layer and
-// the byte-block routines.
+// Memory handles: the block layout a caller relies on (32-byte header,
+// back-link byte, rounded zero-filled allocation), reallocation, the pointer
+// layer and the byte-block routines.
 #include <kxfpx/memory.h>
 
 #include <gtest/gtest.h>
@@ -10,32 +10,26 @@
 #include <malloc.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdint>
+#include <algorithm>
 #include <cstring>
-#include <string>
 
 namespace {
 
 GlobalBlock *header(HGLOBAL handle) { return static_cast<GlobalBlock *>(handle); }
 uint8_t *bytes(void *p) { return static_cast<uint8_t *>(p); }
-
-uint64_t rounded_allocation(uint32_t size) { return (static_cast<uint64_t>(size) + 46) / 8 * 8; }
+uint64_t rounded_allocation(uint32_t size) { return (uint64_t{size} + 46) / 8 * 8; }
+bool all_zero(const void *p, size_t n)
+{
+    const auto *b = static_cast<const uint8_t *>(p);
+    return std::all_of(b, b + n, [](uint8_t c) { return c == 0; });
+}
 
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kSanitized = true;
 #else
 constexpr bool kSanitized = false;
 #endif
-
-bool all_zero(const void *p, size_t n)
-{
-    for (size_t i = 0; i < n; i++)
-        if (static_cast<const uint8_t *>(p)[i] != 0)
-            return false;
-    return true;
-}
 
 TEST(GlobalAlloc, HeaderLayoutAndBackLink)
 {
@@ -47,24 +41,27 @@ TEST(GlobalAlloc, HeaderLayoutAndBackLink)
     EXPECT_EQ(b->reserved, 0u);
     EXPECT_EQ(b->data, bytes(h) + 32);
     EXPECT_EQ(b->dataOffset, 32);
-    // Not locked yet: the back-link byte is still zero, so GlobalHandle of
-    // the data pointer does not find the header.
+    // The back-link byte is written by the first lock only.
     EXPECT_EQ(bytes(h)[31], 0);
     EXPECT_EQ(GlobalHandle(b->data), b->data);
-
     void *p = GlobalLock(h);
     EXPECT_EQ(p, b->data);
     EXPECT_EQ(bytes(h)[31], 32);
     EXPECT_EQ(GlobalHandle(p), h);
     EXPECT_EQ(qorPtrGlobalHandle(p), h);
-    EXPECT_TRUE(all_zero(p, 10));
-    // Locks are not counted.
-    EXPECT_EQ(GlobalLock(h), p);
-    EXPECT_EQ(GlobalUnlock(h), 0);
+    EXPECT_EQ(GlobalLock(h), p); // locks are not counted
     EXPECT_EQ(GlobalUnlock(h), 0);
     EXPECT_EQ(GlobalUnlock(h), 0);
     EXPECT_EQ(GlobalSize(h), 10u);
     EXPECT_EQ(GlobalFree(h), nullptr);
+
+    EXPECT_EQ(GlobalLock(nullptr), nullptr);
+    EXPECT_EQ(GlobalHandle(nullptr), nullptr);
+    EXPECT_EQ(GlobalFree(nullptr), nullptr);
+    EXPECT_EQ(qorPtrGlobalHandle(nullptr), nullptr);
+    EXPECT_EQ(GlobalCompact(0), 65536u);
+    EXPECT_EQ(GlobalCompact(1), 1u);
+    EXPECT_EQ(GlobalCompact(0xFFFFFFFFu), 0xFFFFFFFFu);
 }
 
 TEST(GlobalAlloc, AllocationIsRoundedAndZeroFilled)
@@ -73,40 +70,17 @@ TEST(GlobalAlloc, AllocationIsRoundedAndZeroFilled)
         SCOPED_TRACE(size);
         HGLOBAL h = GlobalAlloc(0, size);
         ASSERT_NE(h, nullptr);
-        const size_t usable = malloc_usable_size(h);
-        // Under AddressSanitizer the usable size is exactly the size asked of
-        // calloc; the plain heap may give a little more.
+        // Under AddressSanitizer the usable size is exactly what calloc got.
         if (kSanitized)
-            EXPECT_EQ(usable, rounded_allocation(size));
+            EXPECT_EQ(malloc_usable_size(h), rounded_allocation(size));
         else
-            EXPECT_GE(usable, rounded_allocation(size));
-        // Every byte behind the header is zero, flags or not.
+            EXPECT_GE(malloc_usable_size(h), rounded_allocation(size));
         EXPECT_TRUE(all_zero(bytes(h) + 32, rounded_allocation(size) - 32));
         EXPECT_EQ(GlobalSize(h), size);
+        // All of the rounded area is usable, even for size 0.
+        std::memset(GlobalLock(h), 0xA5, rounded_allocation(size) - 32);
         GlobalFree(h);
     }
-}
-
-TEST(GlobalAlloc, SizeZeroHasADataArea)
-{
-    HGLOBAL h = GlobalAlloc(0x42, 0);
-    ASSERT_NE(h, nullptr);
-    EXPECT_EQ(GlobalSize(h), 0u);
-    uint8_t *p = bytes(GlobalLock(h));
-    ASSERT_NE(p, nullptr);
-    // 40 bytes: eight bytes of data area behind the header.
-    for (int i = 0; i < 8; i++)
-        p[i] = 0xA5;
-    EXPECT_EQ(GlobalHandle(p), h);
-    GlobalFree(h);
-}
-
-TEST(GlobalAlloc, NullHandles)
-{
-    EXPECT_EQ(GlobalLock(nullptr), nullptr);
-    EXPECT_EQ(GlobalHandle(nullptr), nullptr);
-    EXPECT_EQ(GlobalFree(nullptr), nullptr);
-    EXPECT_EQ(qorPtrGlobalHandle(nullptr), nullptr);
 }
 
 TEST(GlobalAlloc, FailurePrintsTheRoundedSize)
@@ -118,7 +92,6 @@ TEST(GlobalAlloc, FailurePrintsTheRoundedSize)
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        // Limit the address space so that calloc of about 4 GiB fails.
         struct rlimit limit = {256u << 20, 256u << 20};
         setrlimit(RLIMIT_AS, &limit);
         dup2(out[1], STDOUT_FILENO);
@@ -130,96 +103,61 @@ TEST(GlobalAlloc, FailurePrintsTheRoundedSize)
     const std::string text = kxtest::read_all_and_close(out[0]);
     int status = 0;
     waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "GlobalAlloc did not fail";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "GlobalAlloc did not fail";
     EXPECT_EQ(text, "GlobalAlloc function failed due to insufficient memory: needs " +
                         std::to_string(rounded_allocation(0xFFFFFFF0u)) + " bytes memory!!\n");
 }
 
-TEST(GlobalAlloc, Compact)
-{
-    EXPECT_EQ(GlobalCompact(0), 65536u);
-    EXPECT_EQ(GlobalCompact(1), 1u);
-    EXPECT_EQ(GlobalCompact(0xFFFFFFFFu), 0xFFFFFFFFu);
-}
-
-TEST(GlobalReAlloc, GrowKeepsBytesAndZerosTheRest)
+TEST(GlobalReAlloc, KeepsTheFirstBytesAndZerosTheRest)
 {
     HGLOBAL h = GlobalAlloc(0x42, 5);
     uint8_t *p = bytes(GlobalLock(h));
     std::memcpy(p, "\x01\x02\x03\x04\x05", 5);
-    // Bytes of the old allocation's rounding slack must not travel.
-    std::memset(p + 5, 0xEE, rounded_allocation(5) - 32 - 5);
-
+    std::memset(p + 5, 0xEE, rounded_allocation(5) - 32 - 5); // slack must not travel
     HGLOBAL g = GlobalReAlloc(h, 300, 0x1000);
     ASSERT_NE(g, nullptr);
-    EXPECT_NE(g, h);
     EXPECT_EQ(GlobalSize(g), 300u);
     EXPECT_EQ(header(g)->flags, 0x1000u);
     uint8_t *q = bytes(GlobalLock(g));
     EXPECT_EQ(std::memcmp(q, "\x01\x02\x03\x04\x05", 5), 0);
     EXPECT_TRUE(all_zero(q + 5, 295));
     EXPECT_EQ(GlobalHandle(q), g);
-    GlobalFree(g);
-}
 
-TEST(GlobalReAlloc, ShrinkKeepsTheFirstBytes)
-{
-    HGLOBAL h = GlobalAlloc(0, 64);
-    uint8_t *p = bytes(GlobalLock(h));
-    for (int i = 0; i < 64; i++)
-        p[i] = static_cast<uint8_t>(i + 1);
-    HGLOBAL g = GlobalReAlloc(h, 3, 0);
-    ASSERT_NE(g, nullptr);
-    EXPECT_EQ(GlobalSize(g), 3u);
-    uint8_t *q = bytes(GlobalLock(g));
-    EXPECT_EQ(q[0], 1);
-    EXPECT_EQ(q[2], 3);
-    EXPECT_EQ(q[3], 0);
-    // The new block is not locked until GlobalLock: a reallocation of a
-    // locked block hands back an unlocked one.
-    GlobalFree(g);
-
-    HGLOBAL z = GlobalReAlloc(GlobalAlloc(0, 8), 0, 0);
+    HGLOBAL s = GlobalReAlloc(g, 3, 0);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(GlobalSize(s), 3u);
+    q = bytes(GlobalLock(s));
+    EXPECT_EQ(std::memcmp(q, "\x01\x02\x03\x00", 4), 0);
+    HGLOBAL z = GlobalReAlloc(s, 0, 0);
     ASSERT_NE(z, nullptr);
     EXPECT_EQ(GlobalSize(z), 0u);
     GlobalFree(z);
 }
 
-TEST(PointerLayer, AllocFreeAndSizeZero)
+TEST(PointerLayer, AllocReAllocAndFree)
 {
     EXPECT_EQ(qorPtrGlobalAlloc(0), nullptr);
+    EXPECT_EQ(qorPtrGlobalReAlloc(nullptr, 0, 0), nullptr);
+    EXPECT_EQ(qorPtrGlobalFree(nullptr), nullptr);
     void *p = qorPtrGlobalAlloc(12);
     ASSERT_NE(p, nullptr);
-    HGLOBAL h = GlobalHandle(p);
-    EXPECT_EQ(bytes(h) + 32, p);
-    EXPECT_EQ(header(h)->flags, 0x42u);
-    EXPECT_EQ(GlobalSize(h), 12u);
+    EXPECT_EQ(bytes(GlobalHandle(p)) + 32, p);
+    EXPECT_EQ(header(GlobalHandle(p))->flags, 0x42u);
+    EXPECT_EQ(GlobalSize(GlobalHandle(p)), 12u);
     EXPECT_TRUE(all_zero(p, 12));
     EXPECT_EQ(qorPtrGlobalFree(p), nullptr);
-    EXPECT_EQ(qorPtrGlobalFree(nullptr), nullptr);
-}
 
-TEST(PointerLayer, ReAlloc)
-{
-    // A null pointer allocates, whatever the flags.
-    void *p = qorPtrGlobalReAlloc(nullptr, 16, 0x7);
+    p = qorPtrGlobalReAlloc(nullptr, 16, 0x7); // a null pointer allocates
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(header(GlobalHandle(p))->flags, 0x42u);
-    EXPECT_EQ(GlobalSize(GlobalHandle(p)), 16u);
-    EXPECT_EQ(qorPtrGlobalReAlloc(nullptr, 0, 0), nullptr);
-
     std::memcpy(p, "0123456789abcdef", 16);
     void *q = qorPtrGlobalReAlloc(p, 40, 0x1000);
     ASSERT_NE(q, nullptr);
-    HGLOBAL h = GlobalHandle(q);
-    EXPECT_EQ(header(h)->flags, 0x1042u);
-    EXPECT_EQ(GlobalSize(h), 40u);
+    EXPECT_EQ(header(GlobalHandle(q))->flags, 0x1042u);
+    EXPECT_EQ(GlobalSize(GlobalHandle(q)), 40u);
     EXPECT_EQ(std::memcmp(q, "0123456789abcdef", 16), 0);
     EXPECT_TRUE(all_zero(bytes(q) + 16, 24));
-
-    // Size 0 frees the block (the sanitizer build would report a leak).
-    EXPECT_EQ(qorPtrGlobalReAlloc(q, 0, 0), nullptr);
+    EXPECT_EQ(qorPtrGlobalReAlloc(q, 0, 0), nullptr); // frees (else a leak report)
 }
 
 TEST(PointerLayer, PointerToHandleNeverFreesTheCallersMemory)
@@ -233,49 +171,38 @@ TEST(PointerLayer, PointerToHandleNeverFreesTheCallersMemory)
     EXPECT_EQ(header(h)->dataOffset, 32);
     EXPECT_EQ(GlobalLock(h), own);
     EXPECT_EQ(GlobalFree(h), nullptr);
-    own[0] = 1;   // still ours
 }
 
-TEST(BlockRoutines, CopyRunsForwardByteByByte)
+TEST(BlockRoutines, CopySetCompareAndAllocate)
 {
-    uint8_t buf[8] = {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h'};
-    qorHugeMemcpy(buf + 1, buf, 5);
-    EXPECT_EQ(std::memcmp(buf, "aaaaaagh", 8), 0);
+    uint8_t buf[9] = "abcdefgh";
+    qorHugeMemcpy(buf + 1, buf, 5); // forward, byte by byte
+    EXPECT_STREQ(reinterpret_cast<char *>(buf), "aaaaaagh");
     qorHugeMemcpy(buf, "zz", 0);
     EXPECT_EQ(buf[0], 'a');
-}
 
-TEST(BlockRoutines, SetAndCompare)
-{
     uint8_t a[6], b[6];
     std::memset(a, 0x11, sizeof a);
     qorHugeMemset(a, 0x5A, 5);
     EXPECT_EQ(std::memcmp(a, "\x5A\x5A\x5A\x5A\x5A\x11", 6), 0);
-
     std::memcpy(b, a, 6);
     EXPECT_EQ(qorHugeMemcmp(a, b, 6), 0);
     EXPECT_EQ(qorHugeMemcmp(a, b, 0), 0);
-    b[5] = 0x90;   // differs only in the last byte, above 127
+    b[5] = 0x90; // differs in the last byte only, above 127
     EXPECT_EQ(qorHugeMemcmp(a, b, 6), 1);
     EXPECT_EQ(qorHugeMemcmp(b, a, 6), 0xFF);
     EXPECT_EQ(qorHugeMemcmp(a, b, 5), 0);
-}
 
-TEST(BlockRoutines, MemallocAndIfFree)
-{
-    uint8_t *p = static_cast<uint8_t *>(memalloc(0));
-    ASSERT_NE(p, nullptr);
-    EXPECT_EQ(p[0], 0);
-    void *slot = p;
-    EXPECT_EQ(if_free(&slot), 0);
-    EXPECT_EQ(slot, nullptr);
+    for (size_t size : {0, 33}) {
+        void *slot = memalloc(size);
+        ASSERT_NE(slot, nullptr);
+        EXPECT_TRUE(all_zero(slot, size ? size : 1));
+        EXPECT_EQ(if_free(&slot), 0);
+        EXPECT_EQ(slot, nullptr);
+    }
+    void *slot = nullptr;
     EXPECT_EQ(if_free(&slot), 0);
     EXPECT_EQ(if_free(nullptr), 0);
-
-    uint8_t *q = static_cast<uint8_t *>(memalloc(33));
-    EXPECT_TRUE(all_zero(q, 33));
-    slot = q;
-    if_free(&slot);
 }
 
 } // namespace

@@ -1,9 +1,6 @@
-/* A probe for the relocation tests: loads a filter library in a clean
- * process (nothing of the build folder already loaded), lists every object
- * the loader brought in, then asks that filter's FindFilter for a name.
- * Usage: kxport_probe FILTER NAME SIZE
- * Prints "loaded PATH" per object and "find RESULT BUFFER"; exit status 2
- * when the filter cannot be loaded. */
+/* Loads a filter in a clean process, prints "loaded PATH" for every object
+ * the loader brought in, then "find RESULT BUFFER" from the filter's
+ * FindFilter. Usage: kxport_probe FILTER NAME SIZE */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <link.h>
@@ -11,8 +8,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-
-typedef int32_t (*find_filter_proc)(char *name, int16_t size);
 
 static int print_object(struct dl_phdr_info *info, size_t size, void *data)
 {
@@ -25,31 +20,22 @@ static int print_object(struct dl_phdr_info *info, size_t size, void *data)
 
 int main(int argc, char **argv)
 {
-    if (argc != 4) {
-        fprintf(stderr, "usage: kxport_probe FILTER NAME SIZE\n");
+    if (argc != 4)
         return 1;
-    }
     void *filter = dlopen(argv[1], RTLD_NOW);
     if (!filter) {
         printf("dlopen failed: %s\n", dlerror());
         return 2;
     }
     dl_iterate_phdr(print_object, NULL);
-
-    /* The probe is a test tool, not the family's loader: it may look the
-     * entry up in the dynamic symbol table. */
-    find_filter_proc find = (find_filter_proc)dlsym(filter, "FindFilter");
-    if (!find) {
-        printf("no FindFilter\n");
+    int32_t (*find)(char *, int16_t) = (int32_t(*)(char *, int16_t))dlsym(filter, "FindFilter");
+    if (!find)
         return 3;
-    }
-    char buffer[1100];
-    memset(buffer, 0, sizeof buffer);
+    char buffer[1100] = {0};
     strncpy(buffer, argv[2], sizeof buffer - 1);
     int size = atoi(argv[3]);
     if (size < 1 || size > (int)sizeof buffer)
         size = (int)sizeof buffer;
-    int32_t found = find(buffer, (int16_t)size);
-    printf("find %d %s\n", found, buffer);
+    printf("find %d %s\n", find(buffer, (int16_t)size), buffer);
     return 0;
 }

@@ -1,8 +1,7 @@
 /* A small library of the family for the loader tests: it hands out its own
  * export rows through fltLoadPointers, including "UnLoadOutput" (whose
- * answer the test chooses) and the 260-byte "szDLLName" buffer. Built a
- * second time with KXPORT_BARE, without fltLoadPointers, as a library that
- * loads but exposes no names. */
+ * answer the test chooses) and the 260-byte "szDLLName" buffer. Built again
+ * with KXPORT_BARE, without fltLoadPointers: it loads but exposes no names. */
 #include <kxfpx/records.h>
 
 #include <stddef.h>
@@ -11,8 +10,7 @@
 
 #ifndef KXPORT_BARE
 
-/* What the test wants "UnLoadOutput" to answer, and where to record the
- * calls; the counters live in the test, so they outlive this library. */
+/* The counters live in the test, so they outlive this library. */
 static int32_t unload_answer;
 static int32_t *unload_calls;
 static SharedLib **unload_record;
@@ -35,16 +33,14 @@ static void set_unload_answer(int32_t answer, int32_t *calls, SharedLib **record
 
 static int32_t echo(int32_t value) { return value + 1; }
 static int32_t echo_upper(int32_t value) { return value + 2; }
-static int32_t first_twin(void) { return 1; }
-static int32_t second_twin(void) { return 2; }
-
+static int32_t second_twin(int32_t value) { return value + 3; }
 static char dll_name[260];
 
 static const FilterExportRow rows[] = {
     {NULL, 2000, (void *)&echo_upper}, /* a row without a name is never matched */
     {"Echo", 2001, (void *)&echo},
     {"ECHO", 2002, (void *)&echo_upper},
-    {"Twin", 2003, (void *)&first_twin},
+    {"Twin", 2003, (void *)&echo},
     {"Twin", 2004, (void *)&second_twin},
     {"SetUnloadAnswer", 2005, (void *)&set_unload_answer},
     {"szDLLName", 2006, dll_name},
