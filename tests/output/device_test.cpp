@@ -1,7 +1,6 @@
-// Picture and device control against the recording output library: the
-// order and arguments of the table calls, error injection at each step,
-// the viewport's low 16 bits, colour tables, progress and cancel, and the
-// binding of the library through its export rows.
+// Device and picture control against the recording output library: call order,
+// error injection at each step, the viewport's low 16 bits, colour tables,
+// progress and cancel, and the binding through the export rows.
 #include "output_fixture.h"
 #include "output/gdsf.h"
 #include "recorder/recorder.h"
@@ -9,21 +8,12 @@
 #include <sstream>
 
 using namespace kxfpx::output;
-
 using namespace kxtest;
 
 namespace {
 
-std::vector<std::string> lines(const char *text)
-{
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        out.push_back(line);
-    return out;
-}
+using Lines = std::vector<std::string>;
 
-// The recorded calls since the last mark.
 class Device : public OutputTest {
 protected:
     void SetUp() override
@@ -33,37 +23,38 @@ protected:
         ASSERT_NE(open_library("libkxtest_recorder.so"), nullptr);
         mark();
     }
-    void mark() { seen_ = lines(recorder_calls()).size(); }
-    std::vector<std::string> calls() const
+    static Lines all()
     {
-        auto all = lines(recorder_calls());
-        return std::vector<std::string>(all.begin() + seen_, all.end());
+        Lines out;
+        std::istringstream in(recorder_calls());
+        for (std::string line; std::getline(in, line);)
+            out.push_back(line);
+        return out;
+    }
+    void mark() { seen_ = all().size(); }
+    // The recorded calls since the last mark.
+    Lines calls() const
+    {
+        const Lines a = all();
+        return Lines(a.begin() + long(seen_), a.end());
     }
     size_t seen_ = 0;
 };
 
 TEST_F(Device, BindingThroughTheExportRows)
 {
-    EXPECT_EQ(recorder_open_argument(), 0);
     EXPECT_EQ(recorder_shared_lib(), setup_->gdsf->lib);
-    ASSERT_NE(setup_->gdsf->table, nullptr);
     recorder_set_result(KX_GDSF_SHUTDOWN, 0x1234);
-    const int32_t result = CloseGDSF(setup_->gdsf);
+    EXPECT_EQ(CloseGDSF(setup_->gdsf), 0x1234);
     setup_->gdsf = nullptr;
-    EXPECT_EQ(result, 0x1234);
-    const auto tail = calls();
-    ASSERT_EQ(tail.size(), 2u);
-    EXPECT_EQ(tail[0], "Shutdown");
-    EXPECT_EQ(tail[1], "UnLoadOutput");
+    EXPECT_EQ(calls(), (Lines{"Shutdown", "UnLoadOutput"}));
 }
 
 TEST_F(Device, OpenDeviceSendsRangeThenOpensAndActivates)
 {
     EXPECT_EQ(OpenDevice(setup_.get()), 0);
-    const std::vector<std::string> expected = {
-        "OpenWorkstation \"out.png\" \"PNG\" 0 1122334455 host", "QueryError 1",
-        "ActivateOutput \"out.png\"", "QueryError 1"};
-    EXPECT_EQ(calls(), expected);
+    EXPECT_EQ(calls(), (Lines{"OpenWorkstation \"out.png\" \"PNG\" 0 0000001122334455 host",
+                              "QueryError 1", "ActivateOutput \"out.png\"", "QueryError 1"}));
     ASSERT_EQ(HostSide::calls.size(), 1u);
     const StatusCall &range = HostSide::calls[0];
     EXPECT_EQ(range.kind, KX_STATUS_PROGRESS);
@@ -73,139 +64,89 @@ TEST_F(Device, OpenDeviceSendsRangeThenOpensAndActivates)
     EXPECT_FALSE(range.has_args);
 }
 
-TEST_F(Device, WorkstationStatus76IsNoErrorAndSkipsActivation)
+TEST_F(Device, OpenAndCloseStatusesAndErrors)
 {
-    recorder_set_result(KX_GDSF_OPEN_WORKSTATION, 76);
-    EXPECT_EQ(OpenDevice(setup_.get()), 0);
-    const auto c = calls();
-    ASSERT_EQ(c.size(), 1u);
-    EXPECT_EQ(c[0].rfind("OpenWorkstation", 0), 0u);
-    EXPECT_TRUE(errors_reported().empty());
-}
-
-TEST_F(Device, WorkstationStatusUsesOnlyItsLow16BitsAndNoSecondCode)
-{
-    // 0x10000 + 302: low 16 bits 302, mapped with second code 0 -> 14.
-    recorder_set_result(KX_GDSF_OPEN_WORKSTATION, 0x10000 + 302);
-    EXPECT_EQ(OpenDevice(setup_.get()), KX_MISSING_STRUCTURE);
-    ASSERT_EQ(errors_reported().size(), 1u);
-    EXPECT_EQ(errors_reported()[0].code, KX_MISSING_STRUCTURE);
-    // Only the high bits set: the 16-bit status is 0, so the device opens.
-    mark();
-    recorder_set_result(KX_GDSF_OPEN_WORKSTATION, 0x10000);
-    EXPECT_EQ(OpenDevice(setup_.get()), 0);
-    EXPECT_EQ(calls().size(), 4u);
-}
-
-TEST_F(Device, ErrorPendingAfterOpeningIsReportedWithoutActivation)
-{
-    recorder_fail_after(KX_GDSF_OPEN_WORKSTATION, 302, 269);
-    EXPECT_EQ(OpenDevice(setup_.get()), KX_OUTPUT_WRITE_FAILED);
-    EXPECT_EQ(calls().size(), 2u);
-    ASSERT_EQ(errors_reported().size(), 1u);
-    EXPECT_EQ(errors_reported()[0].style, 1);
-}
-
-TEST_F(Device, FailedActivationClosesTheWorkstation)
-{
-    recorder_fail_after(KX_GDSF_ACTIVATE_OUTPUT, 161, 0);
-    EXPECT_EQ(OpenDevice(setup_.get()), KX_OUTPUT_DEVICE);
-    const auto c = calls();
-    ASSERT_EQ(c.size(), 5u);
-    EXPECT_EQ(c[4], "CloseWorkstation");
-    ASSERT_EQ(errors_reported().size(), 1u);
-    EXPECT_EQ(errors_reported()[0].code, KX_OUTPUT_DEVICE);
-}
-
-TEST_F(Device, CloseDeviceReturnsCancelFromDeactivationUnreported)
-{
-    recorder_fail_after(KX_GDSF_DEACTIVATE_OUTPUT, 901, 0);
-    EXPECT_EQ(CloseDevice(setup_.get()), KX_CANCELLED);
-    const std::vector<std::string> expected = {"DeactivateOutput", "QueryError 1",
-                                               "CloseWorkstation"};
-    EXPECT_EQ(calls(), expected);
-    EXPECT_TRUE(HostSide::calls.empty());
-}
-
-TEST_F(Device, CloseDeviceReportsDeactivationErrorsAndWorkstationStatus)
-{
-    recorder_fail_after(KX_GDSF_DEACTIVATE_OUTPUT, 301, 0);
-    EXPECT_EQ(CloseDevice(setup_.get()), KX_OUTPUT_PARAMETER);
-    ASSERT_EQ(errors_reported().size(), 1u);
-    EXPECT_EQ(errors_reported()[0].code, KX_OUTPUT_PARAMETER);
-
-    // A failing close wins, mapped with second code 2 (302 -> 14, not 9).
-    HostSide::calls.clear();
-    recorder_set_result(KX_GDSF_CLOSE_WORKSTATION, 302);
-    EXPECT_EQ(CloseDevice(setup_.get()), KX_MISSING_STRUCTURE);
-    ASSERT_EQ(errors_reported().size(), 1u);
-    EXPECT_EQ(errors_reported()[0].code, KX_MISSING_STRUCTURE);
-}
-
-TEST_F(Device, CloseDeviceReportsAWorkstationStatusEvenWhenItMapsToZero)
-{
-    // Unlike the open, the close reports whatever the status maps to.
-    recorder_set_result(KX_GDSF_CLOSE_WORKSTATION, 76);
-    EXPECT_EQ(CloseDevice(setup_.get()), 0);
-    ASSERT_EQ(errors_reported().size(), 1u);
-    EXPECT_EQ(errors_reported()[0].code, 0);
-    // Only the low 16 bits count, sign-extended: 0xFFFF is -1, as unsigned
-    // far beyond 901.
-    HostSide::calls.clear();
-    recorder_set_result(KX_GDSF_CLOSE_WORKSTATION, 0x7FFF0000FFFFLL);
-    EXPECT_EQ(CloseDevice(setup_.get()), KX_OUTPUT_ERROR);
-    ASSERT_EQ(errors_reported().size(), 1u);
-    EXPECT_EQ(errors_reported()[0].code, KX_OUTPUT_ERROR);
-}
-
-TEST_F(Device, CloseDeviceWithoutLibraryIsNoDevice)
-{
+    const struct {
+        bool close;
+        int32_t result_slot;
+        int64_t result;
+        int32_t fail_slot;
+        int16_t code, second;
+        int32_t expect;
+        size_t calls;
+        std::vector<int32_t> reported;
+    } cases[] = {
+        // Status 76 means no error and skips activation; only the low 16 bits count.
+        {false, KX_GDSF_OPEN_WORKSTATION, 76, 0, 0, 0, 0, 1, {}},
+        {false, KX_GDSF_OPEN_WORKSTATION, 0x10000 + 302, 0, 0, 0, KX_MISSING_STRUCTURE, 1,
+         {KX_MISSING_STRUCTURE}},
+        {false, KX_GDSF_OPEN_WORKSTATION, 0x10000, 0, 0, 0, 0, 4, {}},
+        {false, 0, 0, KX_GDSF_OPEN_WORKSTATION, 302, 269, KX_OUTPUT_WRITE_FAILED, 2,
+         {KX_OUTPUT_WRITE_FAILED}},
+        // A failed activation closes the workstation.
+        {false, 0, 0, KX_GDSF_ACTIVATE_OUTPUT, 161, 0, KX_OUTPUT_DEVICE, 5, {KX_OUTPUT_DEVICE}},
+        // Cancel from the deactivation comes back unreported.
+        {true, 0, 0, KX_GDSF_DEACTIVATE_OUTPUT, 901, 0, KX_CANCELLED, 3, {}},
+        {true, 0, 0, KX_GDSF_DEACTIVATE_OUTPUT, 301, 0, KX_OUTPUT_PARAMETER, 3,
+         {KX_OUTPUT_PARAMETER}},
+        // The close maps its status with second code 2 (302 -> 14, not 9) and
+        // reports it even when it maps to 0; 0xFFFF is -1, far beyond 901.
+        {true, KX_GDSF_CLOSE_WORKSTATION, 302, 0, 0, 0, KX_MISSING_STRUCTURE, 3,
+         {KX_MISSING_STRUCTURE}},
+        {true, KX_GDSF_CLOSE_WORKSTATION, 76, 0, 0, 0, 0, 3, {0}},
+        {true, KX_GDSF_CLOSE_WORKSTATION, 0x7FFF0000FFFFLL, 0, 0, 0, KX_OUTPUT_ERROR, 3,
+         {KX_OUTPUT_ERROR}},
+    };
+    int n = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(n++);
+        recorder_reset();
+        mark();
+        HostSide::calls.clear();
+        if (c.result_slot)
+            recorder_set_result(c.result_slot, c.result);
+        if (c.fail_slot)
+            recorder_fail_after(c.fail_slot, c.code, c.second);
+        EXPECT_EQ(c.close ? CloseDevice(setup_.get()) : OpenDevice(setup_.get()), c.expect);
+        const Lines made = calls();
+        EXPECT_EQ(made.size(), c.calls);
+        if (c.calls > 2) {
+            EXPECT_EQ(made.back(), c.close || c.calls == 5 ? "CloseWorkstation" : "QueryError 1");
+        }
+        EXPECT_EQ(errors(), c.reported);
+    }
     GdsfHandle *kept = setup_->gdsf;
     setup_->gdsf = nullptr;
     EXPECT_EQ(CloseDevice(setup_.get()), KX_NO_DEVICE);
-    EXPECT_TRUE(calls().empty());
-    EXPECT_TRUE(HostSide::calls.empty());
     setup_->gdsf = kept;
 }
 
-TEST_F(Device, ViewportModeZeroKeepsTheLow16BitsOfEachSlot)
+TEST_F(Device, ViewportSlotsAndScaling)
 {
+    // Mode 0 keeps the low 16 bits of each slot and returns the slot's result.
     const CoordRect rect = {70000, -1, 0x7FFFFFFF00000005LL, 46};
     recorder_set_result(KX_GDSF_SET_DEVICE_VIEWPORT, 0x123456789LL);
     EXPECT_EQ(SetViewport(setup_.get(), 0, &rect, 1), 0x123456789LL);
-    const std::vector<std::string> expected = {"SetDeviceViewport 4464 65535 5 46"};
-    EXPECT_EQ(calls(), expected);
+    // Other modes copy whole slots; a scale mode other than 1 sends scaling first.
+    const CoordRect wide = {70000, -1, 0x100000005LL, 46};
+    SetViewport(setup_.get(), 1, &wide, 0);
+    SetViewport(setup_.get(), 0, &wide, -3);
+    EXPECT_EQ(calls(), (Lines{"SetDeviceViewport 4464 65535 5 46", "SetScaling 0 3ff0000000000000",
+                              "SetDeviceViewport 70000 -1 4294967301 46",
+                              "SetScaling -3 3ff0000000000000", "SetDeviceViewport 4464 65535 5 46"}));
 }
 
-TEST_F(Device, ViewportOtherModesCopyWholeSlotsAndScaleModeDecidesScaling)
-{
-    const CoordRect rect = {70000, -1, 0x100000005LL, 46};
-    SetViewport(setup_.get(), 1, &rect, 0);
-    const std::vector<std::string> expected = {
-        "SetScaling 0 3ff0000000000000",
-        "SetDeviceViewport 70000 -1 4294967301 46"};
-    EXPECT_EQ(calls(), expected);
-    mark();
-    SetViewport(setup_.get(), 0, &rect, -3);
-    EXPECT_EQ(calls()[0], "SetScaling -3 3ff0000000000000");
-}
-
-TEST_F(Device, ColourTableConvertsEntriesAndPassesEmptyTables)
+TEST_F(Device, ColourTables)
 {
     const uint8_t entries[] = {1, 2, 3, 250, 251, 252};
     EXPECT_EQ(SetColorTable(setup_.get(), -1, 2, entries), 0);
     EXPECT_EQ(SetColorTable(setup_.get(), 0, 0, entries), 0);
-    const std::vector<std::string> expected = {"SetColours 65535 2 1,2,3 250,251,252",
-                                               "SetColours 0 0"};
-    EXPECT_EQ(calls(), expected);
-}
-
-TEST_F(Device, ColourTableThatCannotBeAllocatedIsReported)
-{
+    EXPECT_EQ(calls(), (Lines{"SetColours 65535 2 1,2,3 250,251,252", "SetColours 0 0"}));
+    // A table that cannot be allocated is reported and not sent.
+    mark();
     EXPECT_EQ(SetColorTable(setup_.get(), 0, -1, nullptr), KX_NO_MEMORY);
     EXPECT_TRUE(calls().empty());
-    ASSERT_EQ(errors_reported().size(), 1u);
-    EXPECT_EQ(errors_reported()[0].code, KX_NO_MEMORY);
+    EXPECT_EQ(errors(), std::vector<int32_t>{KX_NO_MEMORY});
 }
 
 TEST_F(Device, PictureStepsAndBackground)
@@ -216,15 +157,14 @@ TEST_F(Device, PictureStepsAndBackground)
     EXPECT_EQ(BeginPicBody(setup_.get()), 0);
     recorder_fail_after(KX_GDSF_END_PICTURE, 300, 0);
     EXPECT_EQ(EndPic(setup_.get()), 0); // EndPic reads no error back
-    const std::vector<std::string> expected = {
-        "BeginPicture \"PICTURE 1\"", "QueryError 1", "SetBackground 200,100,50",
-        "BeginPictureBody", "QueryError 1", "EndPicture"};
-    EXPECT_EQ(calls(), expected);
-    EXPECT_TRUE(errors_reported().empty());
+    EXPECT_EQ(calls(), (Lines{"BeginPicture \"PICTURE 1\"", "QueryError 1", "SetBackground 200,100,50",
+                              "BeginPictureBody", "QueryError 1", "EndPicture"}));
+    EXPECT_TRUE(errors().empty());
 }
 
-TEST_F(Device, ProgressAnswerZeroCarriesOn)
+TEST_F(Device, ProgressAndTheCancelQuestion)
 {
+    // A zero answer carries on; a non-zero one asks whether to cancel.
     setup_->progressPercent = 33;
     EXPECT_EQ(esc_chk(setup_.get()), 0);
     ASSERT_EQ(HostSide::calls.size(), 1u);
@@ -232,28 +172,22 @@ TEST_F(Device, ProgressAnswerZeroCarriesOn)
     EXPECT_EQ(HostSide::calls[0].code, 0);
     EXPECT_EQ(HostSide::calls[0].value1, 33);
     EXPECT_EQ(HostSide::calls[0].value2, 0);
-}
 
-TEST_F(Device, ProgressAnswerAsksAndNoToTheQuestionCarriesOn)
-{
     setup_->errorCode = 21;
     HostSide::answers = {1, 0};
     EXPECT_EQ(esc_chk(setup_.get()), 0);
-    ASSERT_EQ(HostSide::calls.size(), 2u);
-    EXPECT_EQ(HostSide::calls[1].kind, KX_STATUS_QUESTION);
-    EXPECT_EQ(HostSide::calls[1].code, KX_CANCELLED);
+    ASSERT_EQ(HostSide::calls.size(), 3u);
+    EXPECT_EQ(HostSide::calls[2].kind, KX_STATUS_QUESTION);
+    EXPECT_EQ(HostSide::calls[2].code, KX_CANCELLED);
     EXPECT_EQ(setup_->errorCode, 21);
-}
 
-TEST_F(Device, YesToTheCancelQuestionCancelsAndClearsThePendingCode)
-{
-    setup_->errorCode = 21;
+    // Yes cancels and clears the pending code.
     HostSide::answers = {1, 1};
     EXPECT_EQ(esc_chk(setup_.get()), KX_CANCELLED);
     EXPECT_EQ(setup_->errorCode, 0);
     HostSide::answers = {1, 1};
     EXPECT_EQ(chk_esc(setup_.get()), KX_CANCELLED);
-    EXPECT_TRUE(errors_reported().empty());
+    EXPECT_TRUE(errors().empty());
 }
 
 TEST_F(Device, ChkEscClearsAPendingLibraryError)
@@ -262,51 +196,15 @@ TEST_F(Device, ChkEscClearsAPendingLibraryError)
     BeginPicture(setup_->gdsf, "x");
     mark();
     EXPECT_EQ(chk_esc(setup_.get()), KX_OUTPUT_LIMIT);
-    const std::vector<std::string> expected = {"QueryError 1", "ClearError"};
-    EXPECT_EQ(calls(), expected);
+    EXPECT_EQ(calls(), (Lines{"QueryError 1", "ClearError"}));
     mark();
     EXPECT_EQ(chk_esc(setup_.get()), 0);
     EXPECT_EQ(calls().size(), 1u);
 }
 
-TEST_F(Device, WrappersPassArgumentsAsTheTableDefinesThem)
-{
-    const CoordPoint pts[3] = {{0, 46}, {70, 42}, {70, 46}};
-    const int32_t size[2] = {70, 4};
-    const uint8_t rows[4] = {9, 0, 0, 0};
-    const CoordPoint square[4] = {{1, 2}, {3, 4}, {5, 6}, {7, 8}};
-    SetDeviceStrings(setup_->gdsf, "a", nullptr, "c");
-    SetOutputParameterA(setup_->gdsf, 32);
-    SetOutputParameterB(setup_->gdsf, 8);
-    SetOutputParameterC(setup_->gdsf, 32);
-    SetScaling(setup_->gdsf, 1, 0x3FD0EEEEEEEEEEEEULL);
-    BeginRegion(setup_->gdsf, 1);
-    Polygon(setup_->gdsf, 4, square);
-    EndRegion(setup_->gdsf);
-    SetRegionIndicator(setup_->gdsf, 1, 2);
-    BeginImage(setup_->gdsf, pts, size, KX_PIXELS_RGB24, 1, 1, 3, 0);
-    ImageRows(setup_->gdsf, pts, size, KX_PIXELS_INDEX8, 1, rows);
-    EndImage(setup_->gdsf);
-    const std::vector<std::string> expected = {
-        "SetDeviceStrings \"a\" null \"c\"",
-        "SetOutputParameterA 32",
-        "SetOutputParameterB 8",
-        "SetOutputParameterC 32",
-        "SetScaling 1 3fd0eeeeeeeeeeee",
-        "BeginRegion 1",
-        "Polygon 4 1,2 3,4 5,6 7,8",
-        "EndRegion",
-        "SetRegionIndicator 1 2",
-        "BeginImage 0,46 70,42 70,46 70x4 -24 1 1 3 0",
-        "ImageRows 0,46 70,42 70,46 70x4 -8 1 9",
-        "EndImage"};
-    EXPECT_EQ(calls(), expected);
-}
-
 TEST(Interpret, BindsTheHostRecordsToTheSetup)
 {
     auto setup = static_cast<FilterSetup *>(std::calloc(1, sizeof(FilterSetup)));
-    ASSERT_NE(setup, nullptr);
     GdsfHandle stale = {};
     setup->gdsf = &stale;
     setup->progressPercent = 77;
@@ -334,21 +232,16 @@ TEST(Interpret, BindsTheHostRecordsToTheSetup)
     std::free(setup);
 }
 
-TEST(Binding, CallsWithoutALibraryDoNothing)
+TEST(Binding, WithoutALibraryCallsDoNothingAndTheDefaultIsFoundBesideTheFilter)
 {
     GdsfHandle empty = {nullptr, nullptr, nullptr};
     EXPECT_EQ(BeginPicture(&empty, "x"), 0);
     EXPECT_EQ(Shutdown(nullptr), 0);
     EXPECT_EQ(CloseGDSF(nullptr), 0);
-}
-
-TEST(Binding, OpenGdsfFindsTheOutputLibraryBesideTheFilter)
-{
     GdsfHandle *gdsf = OpenGDSF(nullptr);
     ASSERT_NE(gdsf, nullptr);
-    ASSERT_NE(gdsf->lib, nullptr);
-    EXPECT_NE(gdsf->context, nullptr);
     ASSERT_NE(gdsf->table, nullptr);
+    EXPECT_NE(gdsf->context, nullptr);
     EXPECT_NE(gdsf->table->slots[KX_GDSF_IMAGE_ROWS], nullptr);
     EXPECT_EQ(gdsf->table->slots[0], nullptr);
     EXPECT_EQ(CloseGDSF(gdsf), 0);

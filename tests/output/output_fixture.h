@@ -1,7 +1,5 @@
-// Shared pieces of the output tests: a setup bound to a host record whose
-// status procedure records every call and answers from a queue, and the
-// output library (the recorder, or the real libzo_unx2.so) loaded through
-// the family loader.
+// The output tests' setup: a host record whose status procedure records every
+// call and answers from a queue, and an output library loaded by file name.
 #pragma once
 
 #include "support.h"
@@ -26,18 +24,13 @@ struct StatusCall {
     MessageArgs args;
 };
 
-// The host side: every status call is recorded; answers come from the
-// queue, 0 once it is empty.
 struct HostSide {
-    static std::vector<StatusCall> calls;
-    static std::deque<int32_t> answers;
+    static inline std::vector<StatusCall> calls;
+    static inline std::deque<int32_t> answers; // 0 once empty
     static int32_t proc(uint64_t user, int32_t kind, int32_t code, int32_t v1, int32_t v2,
                         int32_t style, MessageArgs *args)
     {
-        StatusCall call = {user, kind, code, v1, v2, style, args != nullptr, {}};
-        if (args)
-            call.args = *args;
-        calls.push_back(call);
+        calls.push_back({user, kind, code, v1, v2, style, args != nullptr, args ? *args : MessageArgs{}});
         if (answers.empty())
             return 0;
         const int32_t answer = answers.front();
@@ -45,14 +38,7 @@ struct HostSide {
         return answer;
     }
 };
-inline std::vector<StatusCall> HostSide::calls;
-inline std::deque<int32_t> HostSide::answers;
 
-struct SetupDeleter {
-    void operator()(FilterSetup *s) const { std::free(s); }
-};
-
-// A zero-filled setup as an import sees it, with a host record.
 class OutputTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -60,7 +46,6 @@ protected:
         HostSide::calls.clear();
         HostSide::answers.clear();
         setup_.reset(static_cast<FilterSetup *>(std::calloc(1, sizeof(FilterSetup))));
-        host_ = HostRecord{};
         host_.userValue = 0xABCDEF;
         host_.statusProc = &HostSide::proc;
         setup_->hostRecord = &host_;
@@ -74,27 +59,25 @@ protected:
         if (setup_ && setup_->gdsf)
             CloseGDSF(setup_->gdsf);
     }
-
-    // Loads a library of the family by file name from the binary folder.
     GdsfHandle *open_library(const std::string &file)
     {
         SharedLib *lib = UnxLoadSharedLib((bin_dir() + "/" + file).c_str());
-        if (!lib)
-            return nullptr;
-        setup_->gdsf = OpenGDSF(lib);
-        return setup_->gdsf;
+        return lib ? (setup_->gdsf = OpenGDSF(lib)) : nullptr;
     }
-
-    std::vector<StatusCall> errors_reported() const
+    // The codes of the errors reported to the host, in order.
+    std::vector<int32_t> errors() const
     {
-        std::vector<StatusCall> out;
+        std::vector<int32_t> out;
         for (const StatusCall &c : HostSide::calls)
             if (c.kind == KX_STATUS_ERROR)
-                out.push_back(c);
+                out.push_back(c.code);
         return out;
     }
 
-    std::unique_ptr<FilterSetup, SetupDeleter> setup_;
+    struct Free {
+        void operator()(FilterSetup *s) const { std::free(s); }
+    };
+    std::unique_ptr<FilterSetup, Free> setup_;
     HostRecord host_{};
 };
 
