@@ -1,7 +1,8 @@
-// QorFile over files opened by path: reads across windows, seeks inside and
-// outside the window, writes and flushes, open modes, exist and delete,
-// handed-in and standard streams, qorCopy, and null or negative arguments.
-#include "qorfile_support.h"
+// QorFile over files opened by path and over caller memory blocks: random
+// reads, writes and seeks against a byte vector, seek bounds, flushes, open
+// modes, end markers and growth, exist and delete, handed-in and standard
+// streams, qorCopy, and null or negative arguments.
+#include "io_support.h"
 
 #include <random>
 
@@ -9,359 +10,197 @@ using namespace iotest;
 
 namespace {
 
-// Closes a handle at the end of a test, whatever happens.
-struct Handle {
-    explicit Handle(QorFile f) : file(f) {}
-    ~Handle()
-    {
-        if (file)
-            qorClose(file);
-    }
-    QorFile release()
-    {
-        QorFile f = file;
-        file = nullptr;
-        return f;
-    }
-    QorFile file;
-};
-
-TEST(QorFileRead, ShortFileGivesWhatItHolds)
+// Random seeks, reads and writes against `model`; seeks reach `beyond`
+// bytes past the end. Reads only when `writes` is false.
+void random_ops(QorFile f, Bytes &model, uint32_t seed, int steps, bool writes, size_t beyond, int32_t most)
 {
-    TempDir dir;
-    const std::string path = dir.file("ten");
-    write_file(path, pattern(10));
-    Handle f(qorOpen(path.c_str(), nullptr, QOR_READ));
-    ASSERT_NE(f.file, nullptr);
-    uint8_t buf[20];
-    EXPECT_EQ(qorRead(f.file, buf, 20), 10);
-    EXPECT_EQ(Bytes(buf, buf + 10), pattern(10));
-    EXPECT_EQ(qorRead(f.file, buf, 20), 0);
-    EXPECT_EQ(record(f.file).endOffset, 10);
-    EXPECT_EQ(record(f.file).lineFormat, 2);
-    EXPECT_EQ(record(f.file).openedByName, 1u);
-    EXPECT_EQ(qorCheckBuf(f.file, 10), 10);
-    EXPECT_EQ(qorCheckBuf(f.file, 11), 0);
-}
-
-TEST(QorFileRead, OneWindowPerFill)
-{
-    TempDir dir;
-    const std::string path = dir.file("big");
-    const Bytes data = pattern(3 * kQorBufferSize + 100);
-    write_file(path, data);
-    Handle f(qorOpen(path.c_str(), nullptr, QOR_READ));
-    ASSERT_NE(f.file, nullptr);
-    uint8_t b = 0;
-    ASSERT_EQ(qorRead(f.file, &b, 1), 1);
-    QorFileRec &rec = record(f.file);
-    EXPECT_EQ(rec.bufBase, 0);
-    EXPECT_EQ(rec.bufLast, kQorBufferSize - 1);
-    EXPECT_EQ(rec.nextOffset, kQorBufferSize);
-    EXPECT_EQ(rec.bufIndex, 1);
-
-    // Inside the window: only bufIndex moves.
-    EXPECT_EQ(qorSeek(f.file, 12000, SEEK_SET), 12000);
-    EXPECT_EQ(rec.bufBase, 0);
-    EXPECT_EQ(rec.nextOffset, kQorBufferSize);
-    EXPECT_EQ(rec.bufIndex, 12000);
-    EXPECT_EQ(qorSeek(f.file, -11000, SEEK_CUR), 1000);
-    EXPECT_EQ(rec.bufIndex, 1000);
-
-    // Whence 1 with offset 0 reports the position and changes nothing.
-    const QorFileRec before = rec;
-    EXPECT_EQ(qorSeek(f.file, 0, SEEK_CUR), 1000);
-    EXPECT_EQ(std::memcmp(&before, &rec, sizeof rec), 0);
-
-    // Outside: one fill at the target.
-    EXPECT_EQ(qorSeek(f.file, 20000, SEEK_SET), 20000);
-    EXPECT_EQ(rec.bufBase, 20000);
-    EXPECT_EQ(rec.bufIndex, 0);
-    EXPECT_EQ(rec.nextOffset, 20000 + kQorBufferSize);
-    ASSERT_EQ(qorRead(f.file, &b, 1), 1);
-    EXPECT_EQ(b, data[20000]);
-
-    // A read across the window's end continues in the next window.
-    uint8_t run[kQorBufferSize];
-    ASSERT_EQ(qorRead(f.file, run, kQorBufferSize), kQorBufferSize);
-    EXPECT_EQ(Bytes(run, run + kQorBufferSize), Bytes(data.begin() + 20001, data.begin() + 20001 + kQorBufferSize));
-
-    // Whence 2 goes through fseek and refills at the end.
-    EXPECT_EQ(qorSeek(f.file, -50, SEEK_END), static_cast<int32_t>(data.size()) - 50);
-    EXPECT_EQ(qorRead(f.file, run, 100), 50);
-}
-
-// Random reads and seeks against the file contents: every byte must come
-// from the right place, whatever the call sizes and window boundaries.
-TEST(QorFileRead, RandomReadsAndSeeksMatchTheFile)
-{
-    TempDir dir;
-    const std::string path = dir.file("random");
-    const Bytes data = pattern(5 * kQorBufferSize + 777);
-    write_file(path, data);
-    Handle f(qorOpen(path.c_str(), nullptr, QOR_READ));
-    ASSERT_NE(f.file, nullptr);
-    std::mt19937 rng(1234);
-    int64_t pos = 0;
-    std::vector<uint8_t> buf(40000);
-    for (int step = 0; step < 2000; step++) {
-        if (rng() % 3 == 0) {
-            const int32_t target = static_cast<int32_t>(rng() % (data.size() + 1));
-            const int whence = static_cast<int>(rng() % 3);
-            int32_t offset = target;
-            if (whence == SEEK_CUR)
-                offset = static_cast<int32_t>(target - pos);
-            else if (whence == SEEK_END)
-                offset = static_cast<int32_t>(target - static_cast<int64_t>(data.size()));
-            ASSERT_EQ(qorSeek(f.file, offset, whence), target);
+    std::mt19937 rng(seed);
+    int64_t pos = qorSeek(f, 0, SEEK_CUR);
+    Bytes buf(size_t(std::max(most, 70)) + 1);
+    for (int step = 0; step < steps; step++) {
+        const unsigned what = rng() % (writes ? 3 : 2);
+        if (what == 0) {
+            const int32_t target = static_cast<int32_t>(rng() % (model.size() + beyond + 1));
+            const int whence = writes ? SEEK_SET : static_cast<int>(rng() % 3);
+            const int64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? pos : int64_t(model.size());
+            ASSERT_EQ(qorSeek(f, static_cast<int32_t>(target - base), whence), target);
             pos = target;
-        } else {
-            const int32_t want = static_cast<int32_t>(rng() % 3 == 0 ? rng() % 40000 : rng() % 70);
-            const int32_t expect = static_cast<int32_t>(std::min<int64_t>(want, data.size() - pos));
-            ASSERT_EQ(qorRead(f.file, buf.data(), want), expect);
-            ASSERT_EQ(0, std::memcmp(buf.data(), data.data() + pos, static_cast<size_t>(expect)));
+        } else if (what == 1) {
+            const int32_t want = static_cast<int32_t>(rng() % 3 == 0 ? rng() % most : rng() % 70);
+            const int32_t expect = static_cast<int32_t>(std::max<int64_t>(0, std::min<int64_t>(want, int64_t(model.size()) - pos)));
+            std::fill(buf.begin(), buf.end(), 0xEE);
+            ASSERT_EQ(qorRead(f, buf.data(), want), expect);
+            ASSERT_TRUE(std::equal(buf.begin(), buf.begin() + expect, model.begin() + pos)) << pos;
+            ASSERT_EQ(buf[size_t(expect)], 0xEE);
             pos += expect;
+        } else {
+            Bytes chunk(1 + rng() % size_t(most));
+            for (auto &c : chunk)
+                c = static_cast<uint8_t>(rng());
+            ASSERT_EQ(qorWrite(f, chunk.data(), int32_t(chunk.size())), int32_t(chunk.size()));
+            model.resize(std::max(model.size(), size_t(pos) + chunk.size()));
+            std::copy(chunk.begin(), chunk.end(), model.begin() + pos);
+            pos += int64_t(chunk.size());
         }
     }
 }
 
-TEST(QorFileRead, FillReadsTheNextWindow)
+TEST(QorFilePath, RandomReadsAndSeeksMatchTheFile)
 {
     TempDir dir;
-    const std::string path = dir.file("fill");
-    write_file(path, pattern(kQorBufferSize + 100));
-    Handle f(qorOpen(path.c_str(), nullptr, QOR_READ));
-    ASSERT_NE(f.file, nullptr);
-    QorFileRec &rec = record(f.file);
-    EXPECT_EQ(rec.bufLast, -1); // nothing is read at open
-    EXPECT_EQ(FillQorIOBuf(f.file), kQorBufferSize);
-    EXPECT_EQ(FillQorIOBuf(f.file), 100);
-    EXPECT_EQ(rec.bufBase, kQorBufferSize);
-    EXPECT_EQ(rec.bufLast, 99);
-    EXPECT_EQ(rec.nextOffset, kQorBufferSize + 100);
-    EXPECT_EQ(FillQorIOBuf(f.file), 0);
-    EXPECT_EQ(rec.bufLast, -1);
-    EXPECT_EQ(rec.bufBase, kQorBufferSize + 100);
+    Bytes data = pattern(5 * kQorBufferSize + 777);
+    write_file(dir.file("r"), data);
+    QorFile f = qorOpen(dir.file("r").c_str(), nullptr, QOR_READ);
+    ASSERT_NE(f, nullptr);
+    random_ops(f, data, 1234, 2000, false, 0, 40000);
+    qorClose(f);
 }
 
-TEST(QorFileSeek, BoundsDependOnAccess)
-{
-    TempDir dir;
-    const std::string path = dir.file("f");
-    write_file(path, pattern(100));
-    {
-        Handle f(qorOpen(path.c_str(), nullptr, QOR_READ));
-        ASSERT_NE(f.file, nullptr);
-        EXPECT_EQ(qorSeek(f.file, 100, SEEK_SET), 100); // the end itself is allowed
-        EXPECT_EQ(record(f.file).lastError, 0);
-        EXPECT_EQ(qorSeek(f.file, 101, SEEK_SET), -1);
-        EXPECT_EQ(record(f.file).lastError, -1);
-        EXPECT_EQ(qorSeek(f.file, -1, SEEK_SET), -1);
-        EXPECT_EQ(qorSeek(f.file, 50, SEEK_SET), 50);
-        EXPECT_EQ(qorSeek(f.file, -51, SEEK_CUR), -1);
-        EXPECT_EQ(qorSeek(f.file, 51, SEEK_CUR), -1);
-        EXPECT_EQ(qorSeek(f.file, 1, 3), -1); // unknown origin
-        EXPECT_EQ(qorSeek(f.file, 0, SEEK_CUR), 50);
-    }
-    {
-        Handle f(qorOpen(path.c_str(), nullptr, QOR_READWRITE));
-        ASSERT_NE(f.file, nullptr);
-        EXPECT_EQ(qorSeek(f.file, 500, SEEK_SET), 500);
-        EXPECT_EQ(qorSeek(f.file, -1, SEEK_SET), -1);
-    }
-}
-
-// Writes, seeks back and overwrites through the buffer, compared with a
-// model of the file; the file on disk must match after close.
-TEST(QorFileWrite, RandomWritesMatchAModel)
+TEST(QorFilePath, RandomWritesMatchTheFile)
 {
     TempDir dir;
     const std::string path = dir.file("w");
     Bytes model;
-    Handle f(qorOpen(path.c_str(), nullptr, QOR_CREATE | QOR_WRITE));
-    ASSERT_NE(f.file, nullptr);
-    EXPECT_EQ(record(f.file).endOffset, 0);
-    std::mt19937 rng(99);
-    int64_t pos = 0;
-    for (int step = 0; step < 600; step++) {
-        const unsigned what = rng() % 4;
-        if (what == 0 && !model.empty()) {
-            const int32_t target = static_cast<int32_t>(rng() % model.size());
-            ASSERT_EQ(qorSeek(f.file, target, SEEK_SET), target);
-            pos = target;
-        } else if (what == 1) {
-            const int32_t want = static_cast<int32_t>(rng() % 3000);
-            std::vector<uint8_t> got(static_cast<size_t>(want));
-            const int32_t expect = static_cast<int32_t>(std::min<int64_t>(want, static_cast<int64_t>(model.size()) - pos));
-            const int32_t got_n = qorRead(f.file, got.data(), want);
-            ASSERT_EQ(got_n, std::max(expect, 0));
-            if (got_n > 0) {
-                ASSERT_EQ(0, std::memcmp(got.data(), model.data() + pos, static_cast<size_t>(got_n)));
-            }
-            pos += got_n;
-        } else {
-            const int32_t n = static_cast<int32_t>(rng() % 5000);
-            Bytes chunk(static_cast<size_t>(n));
-            for (auto &c : chunk)
-                c = static_cast<uint8_t>(rng());
-            ASSERT_EQ(qorWrite(f.file, chunk.data(), n), n);
-            if (model.size() < static_cast<size_t>(pos + n))
-                model.resize(static_cast<size_t>(pos + n));
-            std::memcpy(model.data() + pos, chunk.data(), chunk.size());
-            pos += n;
-        }
-    }
-    ASSERT_EQ(qorClose(f.release()), 0);
+    QorFile f = qorOpen(path.c_str(), nullptr, QOR_CREATE | QOR_WRITE);
+    ASSERT_NE(f, nullptr);
+    random_ops(f, model, 99, 600, true, 0, 5000);
+    ASSERT_EQ(qorClose(f), 0);
     EXPECT_EQ(read_file(path), model);
 }
 
-// A read that ends exactly at a window's end followed by a write: the write
-// lands at the position, not over the window's first bytes.
-TEST(QorFileWrite, WriteAfterAFullReadWindow)
+TEST(QorMemory, RandomWritesMatchTheBlockAndThePointerFollows)
+{
+    MemoryBlock block(Bytes(), 8);
+    block.desc.growBy = 7;
+    QorFile f = qorOpen(nullptr, &block.desc, QOR_CREATE | QOR_READWRITE);
+    ASSERT_NE(f, nullptr);
+    Bytes model;
+    for (uint32_t round = 0; round < 100; ++round) {
+        random_ops(f, model, round, 30, true, 40, 50);
+        ASSERT_EQ(GlobalHandle(block.data), record(f).bufHandle); // the caller's pointer is current
+    }
+    EXPECT_EQ(block.bytes(model.size()), model);
+    ASSERT_EQ(qorClose(f), 0);
+    EXPECT_EQ(static_cast<uint8_t *>(block.data)[model.size()], 0xFF);
+}
+
+TEST(QorFilePath, ShortFilesAndWindowEdges)
 {
     TempDir dir;
-    const std::string path = dir.file("rw");
+    const std::string path = dir.file("f");
+    write_file(path, pattern(kQorBufferSize + 100));
+    QorFile f = qorOpen(path.c_str(), nullptr, QOR_READ);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(FillQorIOBuf(f), kQorBufferSize);
+    EXPECT_EQ(FillQorIOBuf(f), 100);
+    EXPECT_EQ(FillQorIOBuf(f), 0);
+    EXPECT_EQ(qorSeek(f, kQorBufferSize + 90, SEEK_SET), kQorBufferSize + 90);
+    EXPECT_EQ(qorCheckBuf(f, kQorBufferSize + 100), kQorBufferSize + 100); // against the file's length
+    EXPECT_EQ(qorCheckBuf(f, kQorBufferSize + 101), 0);
+    uint8_t buf[20];
+    EXPECT_EQ(qorRead(f, buf, 20), 10);
+    EXPECT_EQ(qorRead(f, buf, 20), 0);
+    qorClose(f);
+
+    // A read that ends exactly at a window's end, then a write: the write
+    // lands at the position, not over the window's first bytes.
     Bytes data = pattern(2 * kQorBufferSize);
     write_file(path, data);
-    Handle f(qorOpen(path.c_str(), nullptr, QOR_READWRITE));
-    ASSERT_NE(f.file, nullptr);
-    std::vector<uint8_t> buf(kQorBufferSize);
-    ASSERT_EQ(qorRead(f.file, buf.data(), kQorBufferSize), kQorBufferSize);
-    const uint8_t mark[3] = {0xAB, 0xCD, 0xEF};
-    ASSERT_EQ(qorWrite(f.file, mark, 3), 3);
-    ASSERT_EQ(qorClose(f.release()), 0);
-    std::memcpy(data.data() + kQorBufferSize, mark, 3);
+    f = qorOpen(path.c_str(), nullptr, QOR_READWRITE);
+    Bytes window(kQorBufferSize);
+    ASSERT_EQ(qorRead(f, window.data(), kQorBufferSize), kQorBufferSize);
+    ASSERT_EQ(qorWrite(f, "\xAB\xCD", 2), 2);
+    ASSERT_EQ(qorClose(f), 0);
+    data[kQorBufferSize] = 0xAB;
+    data[kQorBufferSize + 1] = 0xCD;
     EXPECT_EQ(read_file(path), data);
 }
 
-TEST(QorFileWrite, FlushMovesTheWindowAndMeasuresTheEnd)
+TEST(QorFilePath, SeekBoundsDependOnAccess)
 {
     TempDir dir;
-    const std::string path = dir.file("flush");
-    Handle f(qorOpen(path.c_str(), nullptr, QOR_CREATE | QOR_READWRITE));
-    ASSERT_NE(f.file, nullptr);
-    const Bytes data = pattern(kQorBufferSize + 10);
-    ASSERT_EQ(qorWrite(f.file, data.data(), static_cast<int32_t>(data.size())), static_cast<int32_t>(data.size()));
-    QorFileRec &rec = record(f.file);
-    // The full window went out when the next byte needed room.
-    EXPECT_EQ(rec.bufBase, kQorBufferSize);
-    EXPECT_EQ(rec.endOffset, kQorBufferSize);
-    EXPECT_EQ(rec.bufLast, 9);
-    EXPECT_EQ(rec.dirty, 1u);
-    EXPECT_EQ(FlushQorIO(f.file), 10);
-    EXPECT_EQ(rec.endOffset, kQorBufferSize + 10);
-    EXPECT_EQ(rec.bufLast, -1);
-    EXPECT_EQ(rec.dirty, 0u);
-    EXPECT_EQ(FlushQorIO(f.file), 0); // nothing dirty
-    EXPECT_EQ(read_file(path), data);
-}
-
-TEST(QorFileWrite, FailedFlushSticks)
-{
-    TempDir dir;
-    const std::string path = dir.file("ro");
-    write_file(path, pattern(10));
-    Handle f(qorOpen(path.c_str(), nullptr, QOR_READ)); // "r": writes cannot reach the file
-    ASSERT_NE(f.file, nullptr);
-    const Bytes data = pattern(kQorBufferSize + 1);
-    EXPECT_EQ(qorWrite(f.file, data.data(), static_cast<int32_t>(data.size())), -1);
-    EXPECT_EQ(record(f.file).lastError, -1);
-    // Once failed, a write that needs a flush returns 0.
-    EXPECT_EQ(qorWrite(f.file, data.data(), 1), 0);
-    EXPECT_EQ(qorClose(f.release()), -1);
-    EXPECT_EQ(read_file(path), pattern(10));
-}
-
-// Each mode's stdio stream: "r" for a low byte of 0 (writes cannot reach the
-// file), "r+" with the read-write bit, "w+" with the write bit alone and
-// whenever the create bit is set, even beside the read-write bit.
-TEST(QorFileOpen, ModeStrings)
-{
+    const std::string path = dir.file("f");
+    write_file(path, pattern(100));
     const struct {
         uint32_t mode;
-        int32_t endAtOpen; // 5 kept, 0 truncated
-        int32_t closeResult;
-        Bytes after;
+        int32_t offset, whence, expected;
     } cases[] = {
-        {QOR_READ, 5, -1, pattern(5)},
-        {QOR_WRITE, 0, 0, {0xAA}},
-        {QOR_READWRITE, 5, 0, {0xAA, pattern(5)[1], pattern(5)[2], pattern(5)[3], pattern(5)[4]}},
-        {QOR_READWRITE | QOR_WRITE, 5, 0, {0xAA, pattern(5)[1], pattern(5)[2], pattern(5)[3], pattern(5)[4]}},
-        {QOR_CREATE, 0, 0, {0xAA}},
-        {QOR_CREATE | QOR_READWRITE, 0, 0, {0xAA}},
+        {QOR_READ, 100, SEEK_SET, 100}, // the end itself is allowed
+        {QOR_READ, 101, SEEK_SET, -1},  {QOR_READ, -1, SEEK_SET, -1},  {QOR_READ, 1, 3, -1},
+        {QOR_READ, -1, SEEK_CUR, -1},   {QOR_READ, 101, SEEK_CUR, -1}, {QOR_READWRITE, 500, SEEK_SET, 500},
+        {QOR_READWRITE, -1, SEEK_SET, -1}, {QOR_CREATE | QOR_WRITE, 10, SEEK_SET, 10},
+        {QOR_CREATE, 10, SEEK_SET, -1}, // the create bit alone is not write access
     };
-    TempDir dir;
     for (const auto &c : cases) {
         SCOPED_TRACE(c.mode);
-        const std::string path = dir.file("mode");
-        write_file(path, pattern(5));
         QorFile f = qorOpen(path.c_str(), nullptr, c.mode);
         ASSERT_NE(f, nullptr);
-        EXPECT_EQ(record(f).endOffset, c.endAtOpen);
-        EXPECT_EQ(record(f).openMode, c.mode);
-        const uint8_t byte = 0xAA;
-        EXPECT_EQ(qorWrite(f, &byte, 1), 1);
-        EXPECT_EQ(qorClose(f), c.closeResult);
-        EXPECT_EQ(read_file(path), c.after);
+        EXPECT_EQ(qorSeek(f, c.offset, c.whence), c.expected) << c.offset;
+        EXPECT_EQ(qorSeek(f, 0, SEEK_CUR), std::max(c.expected, 0));
+        qorClose(f);
     }
 }
 
-// Only the write and read-write bits allow a seek past the end: a file
-// opened with the create bit alone cannot seek beyond what it holds.
-TEST(QorFileSeek, CreateBitAloneIsNotWriteAccess)
+TEST(QorFilePath, FlushesAndFailedFlushes)
 {
     TempDir dir;
-    const std::string path = dir.file("c");
-    Handle f(qorOpen(path.c_str(), nullptr, QOR_CREATE));
-    ASSERT_NE(f.file, nullptr);
-    EXPECT_EQ(qorSeek(f.file, 10, SEEK_SET), -1);
-    EXPECT_EQ(record(f.file).lastError, -1);
-    Handle g(qorOpen(dir.file("cw").c_str(), nullptr, QOR_CREATE | QOR_WRITE));
-    ASSERT_NE(g.file, nullptr);
-    EXPECT_EQ(qorSeek(g.file, 10, SEEK_SET), 10);
+    const std::string path = dir.file("flush");
+    QorFile f = qorOpen(path.c_str(), nullptr, QOR_CREATE | QOR_READWRITE);
+    const Bytes data = pattern(kQorBufferSize + 10);
+    ASSERT_EQ(qorWrite(f, data.data(), int32_t(data.size())), int32_t(data.size()));
+    EXPECT_EQ(FlushQorIO(f), 10); // the full window went out when the next byte needed room
+    EXPECT_EQ(FlushQorIO(f), 0);  // nothing dirty
+    EXPECT_EQ(read_file(path), data);
+    EXPECT_EQ(qorClose(f), 0);
+
+    write_file(path, pattern(10));
+    f = qorOpen(path.c_str(), nullptr, QOR_READ); // "r": writes cannot reach the file
+    EXPECT_EQ(qorWrite(f, data.data(), int32_t(data.size())), -1);
+    EXPECT_EQ(qorWrite(f, data.data(), 1), 0); // once failed, a write that needs a flush gives 0
+    EXPECT_EQ(qorClose(f), -1);
+    EXPECT_EQ(read_file(path), pattern(10));
 }
 
-TEST(QorFileOpen, ModesAndFailures)
+// Each mode's stdio stream: "r" for a low byte of 0, "r+" with the
+// read-write bit, "w+" with the write bit alone and whenever the create bit
+// is set.
+TEST(QorFilePath, OpenModes)
 {
+    const Bytes five = pattern(5);
+    const Bytes patched = {0xAA, five[1], five[2], five[3], five[4]};
+    const struct {
+        uint32_t mode;
+        int32_t closeResult;
+        Bytes after;
+    } cases[] = {{QOR_READ, -1, five},        {QOR_WRITE, 0, {0xAA}},          {QOR_READWRITE, 0, patched},
+                 {QOR_READWRITE | QOR_WRITE, 0, patched}, {QOR_CREATE, 0, {0xAA}}, {QOR_CREATE | QOR_READWRITE, 0, {0xAA}}};
     TempDir dir;
-    const std::string path = dir.file("m");
-    write_file(path, pattern(5));
+    const std::string path = dir.file("mode");
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.mode);
+        write_file(path, five);
+        QorFile f = qorOpen(path.c_str(), nullptr, c.mode);
+        ASSERT_NE(f, nullptr);
+        EXPECT_EQ(qorWrite(f, "\xAA", 1), 1);
+        EXPECT_EQ(qorClose(f), c.closeResult);
+        EXPECT_EQ(read_file(path), c.after);
+    }
     EXPECT_EQ(qorOpen(dir.file("missing").c_str(), nullptr, QOR_READ), nullptr);
     EXPECT_EQ(qorOpen(path.c_str(), nullptr, 0x4), nullptr); // unsupported low byte
     EXPECT_EQ(qorOpen("", nullptr, QOR_READ), nullptr);
     EXPECT_EQ(qorOpen(nullptr, nullptr, QOR_READ), nullptr);
 
-    // Write without read-write truncates ("w+"); read-write keeps ("r+").
-    {
-        Handle f(qorOpen(path.c_str(), nullptr, QOR_READWRITE));
-        ASSERT_NE(f.file, nullptr);
-        EXPECT_EQ(record(f.file).endOffset, 5);
-        EXPECT_EQ(record(f.file).openMode, QOR_READWRITE);
-    }
-    EXPECT_EQ(read_file(path).size(), 5u);
-    {
-        Handle f(qorOpen(path.c_str(), nullptr, QOR_WRITE));
-        ASSERT_NE(f.file, nullptr);
-        EXPECT_EQ(record(f.file).endOffset, 0);
-    }
-    EXPECT_EQ(read_file(path).size(), 0u);
-}
-
-TEST(QorFileOpen, PathWinsOverTheDescriptorsBlock)
-{
-    TempDir dir;
-    const std::string path = dir.file("p");
+    MemoryBlock block({'m', 'e', 'm', 0xFF}); // a path wins over the descriptor's block
     write_file(path, {'f', 'i', 'l', 'e'});
-    MemoryBlock block({'m', 'e', 'm', 0xFF});
-    Handle f(qorOpen(path.c_str(), &block.desc, QOR_READ));
-    ASSERT_NE(f.file, nullptr);
+    QorFile f = qorOpen(path.c_str(), &block.desc, QOR_READ);
     char buf[8] = {};
-    EXPECT_EQ(qorRead(f.file, buf, 8), 4);
+    EXPECT_EQ(qorRead(f, buf, 8), 4);
     EXPECT_STREQ(buf, "file");
     EXPECT_EQ(block.desc.blockSize, 4); // the block was not looked at
+    qorClose(f);
 }
 
-TEST(QorFileOpen, ExistAndDeleteByPath)
+TEST(QorFilePath, ExistAndDelete)
 {
     TempDir dir;
     const std::string path = dir.file("e");
@@ -371,53 +210,40 @@ TEST(QorFileOpen, ExistAndDeleteByPath)
     EXPECT_NE(there, reinterpret_cast<QorFile>(-1));
     EXPECT_EQ(qorOpen(dir.file("none").c_str(), nullptr, QOR_EXIST), reinterpret_cast<QorFile>(-1));
     EXPECT_EQ(qorOpen(path.c_str(), nullptr, QOR_DELETE), reinterpret_cast<QorFile>(1));
-    EXPECT_NE(::access(path.c_str(), F_OK), 0);
+    EXPECT_FALSE(kxtest::path_exists(path));
     EXPECT_EQ(qorOpen(path.c_str(), nullptr, QOR_DELETE), nullptr);
-    // A descriptor without a callback behaves the same way.
-    QorOpenDesc desc{};
+    QorOpenDesc desc{}; // a descriptor without a callback behaves the same way
     EXPECT_EQ(qorOpen(path.c_str(), &desc, QOR_EXIST), reinterpret_cast<QorFile>(-1));
 }
 
-TEST(QorFileOpen, HandedInStreamIsFlushedNotClosed)
+TEST(QorFilePath, HandedInAndStandardStreams)
 {
     FILE *stream = std::tmpfile();
-    ASSERT_NE(stream, nullptr);
     QorOpenDesc desc{};
     desc.handedStream = stream;
     QorFile f = qorOpen(nullptr, &desc, QOR_HANDED);
     ASSERT_NE(f, nullptr);
-    EXPECT_EQ(record(f).borrowedStream, 1u);
-    EXPECT_EQ(record(f).openedByName, 1u); // its storages get buffers of their own
     EXPECT_EQ(qorWrite(f, "hello", 5), 5);
     EXPECT_EQ(qorClose(f), 0);
-    // The stream is still open and holds what was written.
-    std::rewind(stream);
+    std::rewind(stream); // flushed, not closed
     char back[6] = {};
     EXPECT_EQ(std::fread(back, 1, 5, stream), 5u);
     EXPECT_STREQ(back, "hello");
     std::fclose(stream);
-
     desc.handedStream = reinterpret_cast<FILE *>(-1);
     EXPECT_EQ(qorOpen(nullptr, &desc, QOR_HANDED), nullptr);
     EXPECT_EQ(qorOpen(nullptr, nullptr, QOR_HANDED), nullptr);
+
+    for (const auto &[name, std_stream] : {std::pair<const char *, FILE *>{"stdin", stdin}, {"stdout", stdout}}) {
+        QorFile s = qorOpen(name, nullptr, name[3] == 'i' ? QOR_CREATE | QOR_WRITE : QOR_READ); // whatever the mode
+        ASSERT_NE(s, nullptr);
+        EXPECT_EQ(record(s).stream, std_stream);
+        EXPECT_EQ(qorClose(s), 0);
+    }
+    EXPECT_NE(std::fflush(stdout), EOF); // still usable afterwards
 }
 
-TEST(QorFileOpen, StandardStreamNamesWhateverTheMode)
-{
-    QorFile in = qorOpen("stdin", nullptr, QOR_CREATE | QOR_WRITE);
-    ASSERT_NE(in, nullptr);
-    EXPECT_EQ(record(in).stream, stdin);
-    EXPECT_EQ(qorClose(in), 0);
-    QorFile out = qorOpen("stdout", nullptr, QOR_READ);
-    ASSERT_NE(out, nullptr);
-    EXPECT_EQ(record(out).stream, stdout);
-    EXPECT_EQ(qorClose(out), 0);
-    // Still usable by the process afterwards.
-    EXPECT_NE(std::fflush(stdout), EOF);
-    EXPECT_GE(::fileno(stdout), 0);
-}
-
-TEST(QorFileNull, EveryOperationAcceptsANullHandle)
+TEST(QorFilePath, NullHandlesNegativeCountsCopyAndUnxSeek)
 {
     uint8_t buf[4] = {1, 2, 3, 4};
     EXPECT_EQ(qorRead(nullptr, buf, 4), 0);
@@ -428,29 +254,18 @@ TEST(QorFileNull, EveryOperationAcceptsANullHandle)
     EXPECT_EQ(FillQorIOBuf(nullptr), -1);
     EXPECT_EQ(FlushQorIO(nullptr), -1);
     EXPECT_EQ(unxSeek(nullptr, 0, SEEK_SET), -1);
-}
 
-TEST(QorFileNull, NegativeCounts)
-{
     TempDir dir;
-    const std::string path = dir.file("n");
-    write_file(path, pattern(10));
-    Handle f(qorOpen(path.c_str(), nullptr, QOR_READWRITE));
-    ASSERT_NE(f.file, nullptr);
-    uint8_t buf[4] = {};
-    EXPECT_EQ(qorRead(f.file, buf, -1), -1);
-    EXPECT_EQ(qorWrite(f.file, buf, -5), -1);
-    EXPECT_EQ(qorRead(f.file, buf, 0), 0);
-    EXPECT_EQ(record(f.file).bufIndex, 0);
-}
-
-TEST(QorFileCopy, CopiesAndReportsTheDifference)
-{
-    TempDir dir;
-    const std::string src = dir.file("src");
-    const std::string dst = dir.file("dst");
+    const std::string src = dir.file("src"), dst = dir.file("dst");
     const Bytes data = pattern(3 * 4096 + 17);
     write_file(src, data);
+    QorFile f = qorOpen(src.c_str(), nullptr, QOR_READWRITE);
+    EXPECT_EQ(qorRead(f, buf, -1), -1);
+    EXPECT_EQ(qorWrite(f, buf, -5), -1);
+    EXPECT_EQ(qorRead(f, buf, 0), 0);
+    EXPECT_EQ(qorSeek(f, 0, SEEK_CUR), 0);
+    qorClose(f);
+
     EXPECT_EQ(qorCopy(src.c_str(), dst.c_str()), 0);
     EXPECT_EQ(read_file(dst), data);
     write_file(src, Bytes());
@@ -458,17 +273,154 @@ TEST(QorFileCopy, CopiesAndReportsTheDifference)
     EXPECT_TRUE(read_file(dst).empty());
     EXPECT_EQ(qorCopy(dir.file("absent").c_str(), dst.c_str()), -1);
     EXPECT_EQ(qorCopy(src.c_str(), dir.file("no/such/dir").c_str()), -1);
-}
 
-TEST(QorFileUnxSeek, SeekThenTell)
-{
     FILE *stream = std::tmpfile();
-    ASSERT_NE(stream, nullptr);
     std::fwrite("0123456789", 1, 10, stream);
     EXPECT_EQ(unxSeek(stream, 3, SEEK_SET), 3);
     EXPECT_EQ(unxSeek(stream, 0, SEEK_END), 10);
     EXPECT_EQ(unxSeek(stream, -20, SEEK_CUR), -1);
     std::fclose(stream);
+}
+
+// ---------------------------------------------------------------- memory
+
+TEST(QorMemory, EndMarkerAndLogicalLength)
+{
+    const struct {
+        Bytes block;
+        int32_t blockSize; // as rewritten by qorOpen
+        Bytes readable;
+    } cases[] = {
+        {{0x41, 0x42, 0xFF, 0, 0}, 2, {0x41, 0x42}},
+        {{0x41, 0x42, 0x43}, 2, {0x41, 0x42}}, // no zero tail: only the last byte goes
+        {{0xFF, 0, 0, 0}, 0, {}},
+        {{0, 0, 0, 0, 0, 0, 0, 0}, -1, {}},
+        {{0, 7, 0, 9, 0}, 3, {0, 7, 0}}, // inner zeros are data
+    };
+    for (const auto &c : cases) {
+        MemoryBlock block(c.block);
+        QorFile f = qorOpen("", &block.desc, QOR_READ);
+        ASSERT_NE(f, nullptr);
+        EXPECT_EQ(block.desc.blockSize, c.blockSize);
+        uint8_t buf[16];
+        std::memset(buf, 0xEE, sizeof buf);
+        EXPECT_EQ(qorRead(f, buf, 16), int32_t(c.readable.size()));
+        EXPECT_EQ(Bytes(buf, buf + c.readable.size() + 1), [&] { Bytes b = c.readable; b.push_back(0xEE); return b; }());
+        EXPECT_EQ(qorClose(f), 0);
+        EXPECT_EQ(block.bytes(c.block.size()), c.block); // read-only: no marker written
+    }
+}
+
+TEST(QorMemory, GrowsThroughTheCallersPointerAndMarksTheEnd)
+{
+    MemoryBlock block(Bytes(), 16);
+    block.desc.growBy = 1024;
+    void *const first = block.data;
+    QorFile f = qorOpen(nullptr, &block.desc, QOR_CREATE | QOR_WRITE);
+    const Bytes data = pattern(20);
+    ASSERT_EQ(qorWrite(f, data.data(), 16), 16);
+    EXPECT_EQ(block.data, first); // exactly full: not grown yet
+    ASSERT_EQ(qorWrite(f, data.data() + 16, 4), 4);
+    EXPECT_NE(block.data, first);
+    EXPECT_EQ(block.size(), 16u + 1024u);
+    EXPECT_EQ(block.desc.blockSize, 16); // a created block keeps the given size
+    ASSERT_EQ(qorClose(f), 0);
+    EXPECT_EQ(block.bytes(22), [&] { Bytes b = data; b.push_back(0xFF); b.push_back(0); return b; }());
+
+    block.desc.blockSize = static_cast<int32_t>(block.size()); // reopened, it gives back what was written
+    QorFile g = qorOpen(nullptr, &block.desc, QOR_READ);
+    EXPECT_EQ(block.desc.blockSize, 20);
+    uint8_t back[64];
+    EXPECT_EQ(qorRead(g, back, 64), 20);
+    EXPECT_EQ(qorClose(g), 0);
+}
+
+TEST(QorMemory, GrowthEdges)
+{
+    {
+        MemoryBlock block(Bytes(), 8); // growth increment 0: fails instead of spinning
+        void *const first = block.data;
+        QorFile f = qorOpen(nullptr, &block.desc, QOR_CREATE | QOR_WRITE);
+        const Bytes data = pattern(10);
+        EXPECT_EQ(qorWrite(f, data.data(), 10), -1);
+        EXPECT_EQ(block.bytes(8), Bytes(data.begin(), data.begin() + 8));
+        EXPECT_EQ(FlushQorIO(f), -1);
+        EXPECT_EQ(qorClose(f), -1); // the end marker has no room either
+        EXPECT_EQ(block.data, first);
+    }
+    {
+        MemoryBlock block({'A', 'B', 0xFF, 0, 0, 0, 0, 0}); // a seek past the limit grows the block
+        block.desc.growBy = 4;
+        QorFile f = qorOpen(nullptr, &block.desc, QOR_READWRITE);
+        EXPECT_EQ(qorSeek(f, 20, SEEK_SET), 20);
+        EXPECT_EQ(block.size(), 25u); // target + 1 + growBy
+        ASSERT_EQ(qorWrite(f, "Z", 1), 1);
+        ASSERT_EQ(qorClose(f), 0);
+        const Bytes after = block.bytes(22);
+        EXPECT_EQ(after[0], 'A');
+        EXPECT_EQ(after[20], 'Z');
+        EXPECT_EQ(after[21], 0xFF);
+    }
+    {
+        MemoryBlock block(Bytes(), 4); // a write far past the end grows in whole increments
+        block.desc.growBy = 2;
+        QorFile f = qorOpen(nullptr, &block.desc, QOR_CREATE | QOR_WRITE);
+        EXPECT_EQ(qorSeek(f, 100, SEEK_END), 100);
+        ASSERT_EQ(qorWrite(f, "x", 1), 1);
+        EXPECT_EQ(block.size(), 102u); // 4 + 49 increments of 2
+        ASSERT_EQ(qorClose(f), 0);
+        EXPECT_EQ(block.bytes(102)[101], 0xFF);
+    }
+}
+
+TEST(QorMemory, SeeksWithinTheBlock)
+{
+    MemoryBlock block({'A', 'B', 'C', 'D', 'E', 'F', 0xFF, 0});
+    QorFile f = qorOpen(nullptr, &block.desc, QOR_READ);
+    uint8_t c = 0;
+    EXPECT_EQ(qorSeek(f, 5, SEEK_SET), 5);
+    EXPECT_EQ(qorRead(f, &c, 1), 1);
+    EXPECT_EQ(c, 'F');
+    // endOffset is the last byte's index: read-only, even the end is out of bounds.
+    const struct {
+        int32_t offset, whence, expected;
+    } seeks[] = {{6, SEEK_SET, -1}, {-1, SEEK_SET, -1}, {-2, SEEK_END, 4}, {0, SEEK_END, 6}, {-7, SEEK_END, -1}, {0, SEEK_CUR, 6}};
+    for (const auto &s : seeks)
+        EXPECT_EQ(qorSeek(f, s.offset, s.whence), s.expected) << s.offset << " " << s.whence;
+    EXPECT_EQ(qorRead(f, &c, 1), 0);
+    EXPECT_EQ(qorClose(f), 0);
+}
+
+// The end marker goes with the write and read-write bits only.
+TEST(QorMemory, EndMarkerNeedsWriteAccess)
+{
+    for (const uint32_t mode : {QOR_CREATE, QOR_CREATE | QOR_WRITE, QOR_CREATE | QOR_READWRITE}) {
+        MemoryBlock block(Bytes(), 8);
+        block.desc.growBy = 8;
+        QorFile f = qorOpen(nullptr, &block.desc, mode);
+        ASSERT_EQ(qorWrite(f, "abc", 3), 3);
+        EXPECT_EQ(qorClose(f), 0);
+        EXPECT_EQ(block.bytes(5), (Bytes{'a', 'b', 'c', uint8_t(mode & 0x3u ? 0xFF : 0), 0})) << mode;
+    }
+}
+
+TEST(QorMemory, BadDescriptors)
+{
+    MemoryBlock block({1, 2, 3});
+    for (int32_t size : {0, -5}) {
+        QorOpenDesc desc = block.desc;
+        desc.blockSize = size;
+        EXPECT_EQ(qorOpen(nullptr, &desc, QOR_READ), nullptr);
+    }
+    QorOpenDesc desc = block.desc;
+    desc.blockPtr = nullptr;
+    EXPECT_EQ(qorOpen(nullptr, &desc, QOR_READ), nullptr);
+    desc = block.desc;
+    desc.blockSize = 1 << 20; // held to the block
+    QorFile f = qorOpen(nullptr, &desc, QOR_READ);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(desc.blockSize, 2);
+    EXPECT_EQ(qorClose(f), 0);
 }
 
 } // namespace

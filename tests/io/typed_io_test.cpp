@@ -1,0 +1,308 @@
+// Typed reads and writes in both byte orders, 16.16 fixed-point floats both
+// ways, qorNativeToLE/BE, and text lines with all three line ends, lines
+// longer than the buffer and line ends split across buffer windows.
+#include "io_support.h"
+
+#include <limits>
+
+using namespace iotest;
+
+namespace {
+
+Bytes text(const std::string &s) { return Bytes(s.begin(), s.end()); }
+
+// Reads from a memory block closed by its end marker.
+struct Source {
+    explicit Source(Bytes bytes, int16_t byteOrder = 0, int16_t floatFormat = 0)
+        : block((bytes.push_back(0xFF), bytes)), file(qorOpen(nullptr, &block.desc, QOR_READ))
+    {
+        qorSetDataFormat(file, byteOrder, floatFormat);
+    }
+    ~Source() { qorClose(file); }
+    MemoryBlock block;
+    QorFile file;
+};
+
+// Writes into a growing memory block.
+struct Sink {
+    explicit Sink(int16_t byteOrder = 0, int16_t floatFormat = 0, uint32_t growBy = 64, uint32_t size = 16)
+        : block(Bytes(), size)
+    {
+        block.desc.growBy = growBy;
+        file = qorOpen(nullptr, &block.desc, QOR_CREATE | QOR_WRITE);
+        qorSetDataFormat(file, byteOrder, floatFormat);
+    }
+    ~Sink() { qorClose(file); }
+    Bytes written() const { return block.bytes(static_cast<size_t>(record(file).bufLast + 1)); }
+    MemoryBlock block;
+    QorFile file;
+};
+
+template <typename T> Bytes native(T value)
+{
+    Bytes b(sizeof value);
+    std::memcpy(b.data(), &value, sizeof value);
+    return b;
+}
+
+Bytes cat_fill(Bytes b)
+{
+    b.push_back(0xEE);
+    return b;
+}
+
+using ReadFn = int32_t (*)(QorFile, void *, int32_t);
+using WriteFn = int32_t (*)(QorFile, const void *, int32_t);
+
+TEST(TypedIo, ByteOrders)
+{
+    const struct {
+        ReadFn read;
+        WriteFn write;
+        Bytes big_endian, value;
+    } cases[] = {
+        {qorReadShort, qorWriteShort, {0x12, 0x34}, native<uint16_t>(0x1234)},
+        {qorReadLong, qorWriteLong, {1, 2, 3, 4}, native<uint32_t>(0x01020304u)},
+        {qorReadDouble, qorWriteDouble, {0x3F, 0xF0, 0, 0, 0, 0, 0, 0}, native(1.0)},
+        {qorReadFloat, qorWriteFloat, {0x3F, 0xC0, 0, 0}, native(1.5f)},
+    };
+    for (const auto &c : cases) {
+        const Bytes little(c.big_endian.rbegin(), c.big_endian.rend());
+        // Order 1 is big-endian; 0 and any other value little-endian.
+        for (const auto &[order, file] : {std::pair<int16_t, Bytes>{1, c.big_endian}, {0, little}, {7, little}}) {
+            SCOPED_TRACE(order);
+            Source src(file, order);
+            Bytes value(c.value.size());
+            EXPECT_EQ(c.read(src.file, value.data(), 1), 1);
+            EXPECT_EQ(value, c.value);
+            Sink sink(order);
+            EXPECT_EQ(c.write(sink.file, c.value.data(), 1), 1);
+            EXPECT_EQ(sink.written(), file);
+        }
+    }
+}
+
+TEST(TypedIo, FixedPointFloats)
+{
+    const struct {
+        Bytes little; // the 16.16 value, little-endian
+        float value;
+    } reads[] = {
+        {{0x00, 0x80, 0x01, 0x00}, 1.5f},  {{0x00, 0x80, 0xFE, 0xFF}, -1.5f}, {{0x01, 0, 0, 0}, 1.0f / 65536.0f},
+        {{0xFF, 0xFF, 0xFF, 0x7F}, 32768.0f}, // 0x7FFFFFFF / 65536 rounds once, to the nearest single
+        {{0, 0, 0, 0x80}, -32768.0f},
+    };
+    for (const auto &c : reads) {
+        float value = 0;
+        EXPECT_EQ(qorReadFloat(Source(c.little, 0, 1).file, &value, 1), 1);
+        EXPECT_EQ(value, c.value);
+        EXPECT_EQ(qorReadFloat(Source(Bytes(c.little.rbegin(), c.little.rend()), 1, 1).file, &value, 1), 1);
+        EXPECT_EQ(value, c.value);
+    }
+    const struct {
+        float value;
+        int32_t fixed;
+    } writes[] = {
+        {1.5f, 0x18000},  {-1.5f, -98304}, {1.0f / 3.0f, 21845}, {-1.0f / 3.0f, -21845}, // toward zero
+        {1e10f, INT32_MAX}, {-1e10f, INT32_MIN},                                       // saturated
+        {std::numeric_limits<float>::quiet_NaN(), 0},
+    };
+    for (const auto &c : writes) {
+        for (int16_t order : {0, 1}) {
+            Sink sink(order, 1);
+            EXPECT_EQ(qorWriteFloat(sink.file, &c.value, 1), 1);
+            Bytes expected = native(c.fixed);
+            if (order == 1)
+                std::reverse(expected.begin(), expected.end());
+            EXPECT_EQ(sink.written(), expected) << c.value;
+        }
+    }
+}
+
+TEST(TypedIo, ArraysRoundTripInBothOrders)
+{
+    for (int16_t order : {0, 1}) {
+        const int16_t shorts[3] = {1, -2, 0x7ABC};
+        const int32_t longs[3] = {7, -8, 0x12345678};
+        const double doubles[2] = {-0.125, 1e300};
+        Sink sink(order);
+        EXPECT_EQ(qorWriteShort(sink.file, shorts, 3), 3);
+        EXPECT_EQ(qorWriteLong(sink.file, longs, 3), 3);
+        EXPECT_EQ(qorWriteDouble(sink.file, doubles, 2), 2);
+        Source src(sink.written(), order);
+        int16_t s[3];
+        int32_t l[3];
+        double d[2];
+        EXPECT_EQ(qorReadShort(src.file, s, 3), 3);
+        EXPECT_EQ(qorReadLong(src.file, l, 3), 3);
+        EXPECT_EQ(qorReadDouble(src.file, d, 2), 2);
+        EXPECT_EQ(0, std::memcmp(s, shorts, sizeof s));
+        EXPECT_EQ(0, std::memcmp(l, longs, sizeof l));
+        EXPECT_EQ(0, std::memcmp(d, doubles, sizeof d));
+    }
+}
+
+TEST(TypedIo, ShortReadsCountsAndFailingWrites)
+{
+    Source src(Bytes{0x12, 0x34, 0x56}, 1);
+    uint8_t dest[4] = {0xEE, 0xEE, 0xEE, 0xEE};
+    EXPECT_EQ(qorReadShort(src.file, dest, 2), 0);
+    EXPECT_EQ((Bytes(dest, dest + 4)), (Bytes{0x12, 0x34, 0x56, 0xEE})); // raw bytes left
+    EXPECT_EQ(qorSeek(src.file, 0, SEEK_CUR), 3);
+
+    Source eight(Bytes{1, 2, 3, 4, 5, 6, 7, 8});
+    EXPECT_EQ(qorReadShort(eight.file, dest, 0), 0);
+    EXPECT_EQ(qorReadLong(eight.file, dest, -1), 0);
+    EXPECT_EQ(qorReadDouble(eight.file, dest, std::numeric_limits<int32_t>::max()), 0);
+    EXPECT_EQ(qorReadShort(nullptr, dest, 1), 0);
+    EXPECT_EQ(qorSeek(eight.file, 0, SEEK_CUR), 0); // nothing was read
+    EXPECT_EQ(qorWriteShort(nullptr, dest, 1), 0);
+    EXPECT_EQ(qorWriteLong(eight.file, dest, 0), 0);
+
+    Sink full(0, 0, /*growBy=*/0, /*size=*/5);
+    const int16_t values[3] = {0x0102, 0x0304, 0x0506};
+    EXPECT_EQ(qorWriteShort(full.file, values, 3), -1);
+    EXPECT_EQ(full.written(), (Bytes{2, 1, 4, 3, 6})); // the elements before the failure stay
+}
+
+TEST(TypedIo, DataFormatAndNativeToLEAndBE)
+{
+    Source src(Bytes{0});
+    int16_t order = 9, floats = 9;
+    EXPECT_EQ(qorGetDataFormat(src.file, &order, &floats), 0);
+    EXPECT_TRUE(order == 0 && floats == 0);
+    EXPECT_EQ(qorSetDataFormat(src.file, 1, 1), 0);
+    EXPECT_EQ(qorGetDataFormat(src.file, &order, &floats), 0);
+    EXPECT_TRUE(order == 1 && floats == 1);
+    EXPECT_EQ(qorSetDataFormat(nullptr, 1, 1), 0);
+    EXPECT_EQ(qorGetDataFormat(nullptr, &order, &floats), -1);
+
+    const struct {
+        int32_t count;
+        Bytes le, be;
+    } cases[] = {
+        {0, {}, {}},
+        {-3, {}, {}},
+        {1, {0x04}, {0x04}},
+        {2, {0x04, 0x03}, {0x03, 0x04}},
+        {4, {0x04, 0x03, 0x02, 0x01}, {0x01, 0x02, 0x03, 0x04}},
+        {6, {0x04, 0x03, 0x02, 0x01, 0, 0}, {0, 0, 0x01, 0x02, 0x03, 0x04}},
+    };
+    for (const auto &c : cases) {
+        Bytes le(8, 0xEE), be(8, 0xEE);
+        qorNativeToLE(le.data(), 0x01020304u, c.count);
+        qorNativeToBE(be.data(), 0x01020304u, c.count);
+        le.resize(c.le.size() + 1);
+        be.resize(c.be.size() + 1);
+        EXPECT_EQ(le, cat_fill(c.le)) << c.count;
+        EXPECT_EQ(be, cat_fill(c.be)) << c.count;
+    }
+}
+
+// ----------------------------------------------------------------- lines
+
+TEST(Lines, ReadEachLineEnd)
+{
+    // Each call: the result, the text, the position after.
+    Source m(text("ab\r\nxy\nz\r\rq\r"));
+    const struct {
+        int32_t result;
+        const char *text;
+        int32_t position;
+    } calls[] = {{2, "ab", 4}, {2, "xy", 7}, {1, "z", 9}, {0, "", 10}, {1, "q", 12}, {-1, "", 12}};
+    char buf[16];
+    for (const auto &c : calls) {
+        EXPECT_EQ(qorReadLine(m.file, buf, 16), c.result) << c.text;
+        EXPECT_STREQ(buf, c.text);
+        EXPECT_EQ(qorSeek(m.file, 0, SEEK_CUR), c.position) << c.text;
+    }
+    Source last(text("ab\rcd")); // the last line without an end gives -1
+    EXPECT_EQ(qorReadLine(last.file, buf, 16), 2);
+    EXPECT_EQ(qorReadLine(last.file, buf, 16), -1);
+    EXPECT_STREQ(buf, "cd");
+}
+
+TEST(Lines, LongerThanTheBuffer)
+{
+    Source src(text("abcdefgh\nij\n"));
+    char buf[6];
+    std::memset(buf, '#', sizeof buf);
+    EXPECT_EQ(qorReadLine(src.file, buf, 4), 4);
+    EXPECT_EQ(std::string(buf, 6), "abcd##"); // no terminator, nothing past the size
+    EXPECT_EQ(qorReadLine(src.file, buf, 4), 4);
+    EXPECT_EQ(std::string(buf, 6), "efgh##");
+    EXPECT_EQ(qorReadLine(src.file, buf, 4), 0);
+    EXPECT_EQ(buf[0], '\0');
+    EXPECT_EQ(qorReadLine(src.file, buf, 4), 2);
+    EXPECT_STREQ(buf, "ij");
+
+    std::memset(buf, '#', sizeof buf);
+    EXPECT_EQ(qorReadLine(src.file, buf, 0), 0);
+    EXPECT_EQ(qorReadLine(src.file, buf, -1), -1);
+    EXPECT_EQ(qorReadLine(src.file, nullptr, 4), -1);
+    EXPECT_EQ(buf[0], '#');
+}
+
+// A CR that ends one buffer window: the look-ahead and the step back cross
+// into the next window and back again.
+TEST(Lines, LineEndsAcrossBufferWindows)
+{
+    TempDir dir;
+    const std::string first(kQorBufferSize - 1, 'x');
+    const std::string all = first + "\ry\n" + first + "\r\nz";
+    write_file(dir.file("lines"), text(all));
+    QorFile f = qorOpen(dir.file("lines").c_str(), nullptr, QOR_READ);
+    ASSERT_NE(f, nullptr);
+    std::vector<char> buf(3 * kQorBufferSize);
+    const int32_t size = static_cast<int32_t>(buf.size());
+    EXPECT_EQ(qorReadLine(f, buf.data(), size), kQorBufferSize - 1);
+    EXPECT_EQ(std::string(buf.data()), first);
+    EXPECT_EQ(qorReadLine(f, buf.data(), size), 1);
+    EXPECT_STREQ(buf.data(), "y");
+    EXPECT_EQ(qorReadLine(f, buf.data(), size), kQorBufferSize - 1);
+    EXPECT_EQ(qorReadLine(f, buf.data(), size), -1);
+    EXPECT_STREQ(buf.data(), "z");
+    qorClose(f);
+}
+
+TEST(Lines, GuessTheLineEnd)
+{
+    const struct {
+        std::string data;
+        int32_t start;
+        int32_t format;
+    } cases[] = {
+        {"abc\ndef", 0, 2}, {"abc\r\ndef", 0, 0}, {"abc\rdef", 0, 1}, {"abc\r", 0, 1},
+        {"abc", 0, -1},     {"", 0, -1},          {"a\r\nb\nc", 3, 2}, {"\n\r", 0, 2},
+    };
+    TempDir dir;
+    for (const auto &c : cases) {
+        write_file(dir.file("guess"), text(c.data));
+        QorFile f = qorOpen(dir.file("guess").c_str(), nullptr, QOR_READ);
+        ASSERT_NE(f, nullptr);
+        ASSERT_EQ(qorSeek(f, c.start, SEEK_SET), c.start);
+        EXPECT_EQ(qorGetLineFormat(f), c.format) << c.data;
+        EXPECT_EQ(qorSeek(f, 0, SEEK_CUR), 0);
+        qorClose(f);
+    }
+}
+
+TEST(Lines, WriteWithEachLineEnd)
+{
+    for (const auto &[format, expected] :
+         {std::pair<int16_t, std::string>{0, "hi\r\n"}, {1, "hi\r"}, {2, "hi\n"}, {5, "hi\r\n"}, {-1, "hi\n"}}) {
+        Sink sink;
+        if (format >= 0)
+            EXPECT_EQ(qorSetLineFormat(sink.file, format), 0);
+        EXPECT_EQ(qorWriteLine(sink.file, "hi", 2), 2);
+        EXPECT_EQ(sink.written(), text(expected)) << format; // -1: the default, LF
+    }
+    EXPECT_EQ(qorWriteLine(nullptr, "hi", 2), 0);
+
+    Sink full(0, 0, /*growBy=*/0, /*size=*/3);
+    qorSetLineFormat(full.file, 0);
+    EXPECT_EQ(qorWriteLine(full.file, "abc", 3), -1); // the CR finds no room
+    EXPECT_EQ(full.written(), (Bytes{'a', 'b', 'c'}));
+}
+
+} // namespace
