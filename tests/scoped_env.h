@@ -1,41 +1,22 @@
-// Test helpers that change process state for one test and put it back: a
-// temporary directory removed with its contents, an environment variable,
-// the current directory.
+// Process state changed for one scope and put back: an environment variable
+// (a null value unsets it) and the current directory.
 #pragma once
-
-#include <kxfpx/profile.h>
 
 #include "support.h"
 
-#include <ftw.h>
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <cstdio>
 #include <optional>
-#include <string>
 
 namespace kxtest {
 
 class ScopedEnv {
 public:
-    // A null value unsets the variable for the scope.
     ScopedEnv(const char *name, const char *value) : name_(name)
     {
         if (const char *old = ::getenv(name))
             old_ = old;
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
+        value ? ::setenv(name, value, 1) : ::unsetenv(name);
     }
-    ~ScopedEnv()
-    {
-        if (old_)
-            ::setenv(name_.c_str(), old_->c_str(), 1);
-        else
-            ::unsetenv(name_.c_str());
-    }
+    ~ScopedEnv() { old_ ? ::setenv(name_.c_str(), old_->c_str(), 1) : ::unsetenv(name_.c_str()); }
     ScopedEnv(const ScopedEnv &) = delete;
     ScopedEnv &operator=(const ScopedEnv &) = delete;
 

@@ -1,11 +1,12 @@
-// Small helpers shared by the test suites: where the built binaries, the
-// sources and the shared corpus are, a skip for a missing corpus, a scratch
-// directory and a pipe reader.
+// Helpers shared by the test suites: where the built binaries, the sources
+// and the corpus are, a skip for a missing corpus, a scratch directory, and
+// whole-file and whole-pipe readers.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fcntl.h>
 #include <ftw.h>
 #include <stdlib.h>
 #include <string>
@@ -25,8 +26,7 @@ inline bool path_exists(const std::string &path)
     return ::stat(path.c_str(), &st) == 0;
 }
 
-// A fresh empty directory for the files of one test, removed with its
-// contents at the end of the scope.
+// A fresh empty directory, removed with its contents at the end of the scope.
 class TempDir {
 public:
     TempDir()
@@ -46,12 +46,12 @@ public:
     const std::string &path() const { return path_; }
     std::string file(const std::string &name) const { return path_ + "/" + name; }
 
-    // Writes `text` into a file of this directory; returns its path.
-    std::string write(const std::string &name, const std::string &text) const
+    // Writes `bytes` into a file of this directory; returns its path.
+    std::string write(const std::string &name, const std::string &bytes) const
     {
         const std::string full = file(name);
-        if (std::FILE *f = std::fopen(full.c_str(), "w")) {
-            std::fputs(text.c_str(), f);
+        if (std::FILE *f = std::fopen(full.c_str(), "wb")) {
+            std::fwrite(bytes.data(), 1, bytes.size(), f);
             std::fclose(f);
         }
         return full;
@@ -75,6 +75,13 @@ inline std::string read_all_and_close(int fd)
         text.append(chunk, static_cast<size_t>(n));
     ::close(fd);
     return text;
+}
+
+// The whole file, or "<missing>" when it cannot be opened.
+inline std::string read_file(const std::string &path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    return fd < 0 ? "<missing>" : read_all_and_close(fd);
 }
 
 } // namespace kxtest
