@@ -8,6 +8,7 @@
 #include <kxfpx/strings.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstring>
@@ -245,6 +246,19 @@ void rewrite_profile(const char *fileName, const std::string &section, const cha
     IniFile profile(open_ini(fileName, kOpenRead, profile_path));
     std::string temp_path;
     IniFile temp(open_ini(temp_name, kOpenCreateWrite, temp_path));
+    // The temporary file exists from the moment its name was made: it goes
+    // on every path, whether or not it could be opened or written.
+    struct RemoveTemp {
+        const char *made;
+        const std::string &opened;
+        ~RemoveTemp()
+        {
+            if (!opened.empty())
+                delete_file(opened);
+            else if (*made)
+                ::unlink(made);
+        }
+    } remove_temp{temp_name, temp_path};
     if (!temp)
         return;   // the profile stays as it is
 
@@ -276,16 +290,10 @@ void rewrite_profile(const char *fileName, const std::string &section, const cha
     // Nothing replaces the profile unless the new copy was written whole. A
     // missing profile is written all the same: a removal from it leaves an
     // empty file.
-    if (!complete) {
-        delete_file(temp_path);
+    if (!complete)
         return;
-    }
     delete_file(profile_path);
-    // When the copy back fails the temporary file is kept: it then holds
-    // the only whole copy of the profile.
-    if (qorCopy(temp_path.c_str(), profile_path.c_str()) == 0 &&
-        size_is(profile_path, out.expected_size()))
-        delete_file(temp_path);
+    qorCopy(temp_path.c_str(), profile_path.c_str());
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 // Temporary file names: the host's file hook (global option 67 of the
 // option library) is asked first; then the host's temporary directory
 // (option 0x52A37 of its option set, read into a native memory block) is
-// given to tempnam; /tmp whenever the host's options are missing or fail.
+// where the file is made; /tmp whenever the host's options are missing or fail.
 #include <kxfpx/qorfile.h>
 #include <kxfpx/sharedlib.h>
 
@@ -12,6 +12,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <string>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -26,16 +31,47 @@ constexpr size_t kNameBufferSize = KX_PATH_SIZE;
 
 static_assert(kTempDirTextOffset < kTempDirBlockSize, "the directory text lies inside the block");
 
-struct FreeDeleter {
-    void operator()(char *p) const { std::free(p); }
-};
-using HeapName = std::unique_ptr<char, FreeDeleter>;
+constexpr const char kNamePrefix[] = "file";       // the prefix tempnam gives without one
+constexpr const char kUniqueSuffix[] = "XXXXXX";   // replaced by mkstemp
+constexpr const char kTmpDirVariable[] = "TMPDIR";
 
-// tempnam in `dir` with no prefix (tempnam itself prefers $TMPDIR when that
-// names a directory, and uses "/tmp" when `dir` does not exist).
+using HeapName = std::unique_ptr<char[]>;
+
+bool is_directory(const char *path)
+{
+    struct stat status;
+    return path && *path && ::stat(path, &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+// The directory tempnam would choose: $TMPDIR when it names a directory,
+// else `dir` when it does, else /tmp; trailing slashes dropped.
+std::string choose_directory(const char *dir)
+{
+    const char *tmpdir = std::getenv(kTmpDirVariable);
+    std::string chosen = is_directory(tmpdir) ? tmpdir : is_directory(dir) ? dir : kFallbackTempDir;
+    while (chosen.size() > 1 && chosen.back() == '/')
+        chosen.pop_back();
+    return chosen;
+}
+
+// A new file in the directory tempnam would choose for `dir`, and its name.
+// The file is created here, exclusively and readable and writable by its
+// owner only (mkstemp): handing out a bare name, as tempnam does, would let
+// another local user create that name, or a link by it, before the caller
+// opens it. Callers get what they relied on, a fresh name in that directory,
+// and open a file that is already theirs. Null when none can be made.
 HeapName temp_name_in(const char *dir)
 {
-    return HeapName(tempnam(dir, nullptr));
+    const std::string path = choose_directory(dir) + "/" + kNamePrefix + kUniqueSuffix;
+    HeapName name(new (std::nothrow) char[path.size() + 1]);
+    if (!name)
+        return nullptr;
+    std::memcpy(name.get(), path.c_str(), path.size() + 1);
+    const int fd = ::mkstemp(name.get());
+    if (fd < 0)
+        return nullptr;
+    ::close(fd);
+    return name;
 }
 
 // Step 2. Returns false when the host's hook answered 0, which means "no
@@ -92,7 +128,7 @@ HeapName temp_name_from_host_dir(bool &used)
     if (!block.data())
         return nullptr;
     // Zeroed first, so that a value shorter than 9 bytes reads as an empty
-    // directory (tempnam then picks its own), and terminated at its last
+    // directory ($TMPDIR or /tmp is then used), and terminated at its last
     // byte, so that a value filling the block cannot run past it.
     std::memset(block.data(), 0, kTempDirBlockSize);
     uint32_t size = kTempDirBlockSize;
@@ -123,8 +159,11 @@ KX_API int32_t QORGetTempFileName(uint64_t, uint64_t, uint64_t, char *buffer)
         name = temp_name_in(kFallbackTempDir);
 
     // No name, or one too long for the caller's 260-byte buffer (a cut name
-    // would be a different file): 0, with the buffer left empty.
+    // would be a different file): 0, with the buffer left empty and the file
+    // made for it removed.
     if (!name || !kxfpx::port::copy_whole(buffer, kNameBufferSize, name.get())) {
+        if (name)
+            ::unlink(name.get());
         buffer[0] = '\0';
         return 0;
     }

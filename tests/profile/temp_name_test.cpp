@@ -1,6 +1,8 @@
 // QORGetTempFileName with and without the host's options: the file hook of
 // global option 67 answering 0 or not, the temporary directory of option
-// 0x52A37 (text from byte 8 of its block), and the fall-back to /tmp.
+// 0x52A37 (text from byte 8 of its block), and the fall-back to /tmp. Every
+// name belongs to a new private file; a profile rewrite leaves none behind.
+#include <kxfpx/profile.h>
 #include <kxfpx/qorfile.h>
 #include <kxfpx/sharedlib.h>
 
@@ -12,6 +14,9 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "scoped_env.h"
 #include "support.h"
 
@@ -22,7 +27,7 @@ namespace fs = std::filesystem;
 constexpr size_t kNameBuffer = 260;
 constexpr int32_t kTempDirOption = 0x52A37;
 constexpr size_t kTempDirBlock = 264;
-// tempnam with no prefix: "<dir>/file" and six more characters.
+// "<dir>/file" and six more characters.
 constexpr size_t kTempnamTail = std::strlen("/file") + 6;
 
 struct HookLog {
@@ -80,22 +85,32 @@ protected:
     std::string name() const { return std::string(bytes_.data(), strnlen(bytes_.data(), kNameBuffer)); }
     char *buffer() { return bytes_.data(); }
 
-    // tempnam prefers $TMPDIR over the directory it is given.
+    // $TMPDIR is preferred over the directory the host names.
     kxtest::ScopedEnv no_tmpdir_{"TMPDIR", nullptr};
     std::vector<char> bytes_;
 };
 
-bool is_fresh_name_in(const std::string &name, const std::string &dir)
+// The name is "<dir>/file" and six characters, of a regular file (not a
+// link) that the caller owns with mode 0600; the file is removed here.
+::testing::AssertionResult is_new_private_file_in(const std::string &name, const std::string &dir)
 {
-    return name.size() == dir.size() + kTempnamTail && name.rfind(dir + "/file", 0) == 0 &&
-           !kxtest::path_exists(name);
+    struct stat st;
+    const bool shaped = name.size() == dir.size() + kTempnamTail && name.rfind(dir + "/file", 0) == 0;
+    const bool exists = ::lstat(name.c_str(), &st) == 0;
+    ::unlink(name.c_str());
+    if (!shaped || !exists)
+        return ::testing::AssertionFailure() << name << (exists ? " is not in " : " does not exist in ") << dir;
+    if (!S_ISREG(st.st_mode) || st.st_uid != ::getuid() || (st.st_mode & 07777) != 0600)
+        return ::testing::AssertionFailure() << name << " mode " << std::oct << st.st_mode;
+    return ::testing::AssertionSuccess();
 }
+
 
 TEST_F(TempName, WithoutHostOptionsTheNameIsInTmp)
 {
     ASSERT_EQ(HostGetGlobalOptionSet(), nullptr);
     EXPECT_EQ(call(), 1);
-    EXPECT_TRUE(is_fresh_name_in(name(), "/tmp")) << name();
+    EXPECT_TRUE(is_new_private_file_in(name(), "/tmp")) << name();
 }
 
 TEST_F(TempName, HookAnsweringZeroMeansNoName)
@@ -129,7 +144,7 @@ TEST_F(TempName, HookAnsweringNonZeroLetsTheNameBeMade)
         install_hook(answer);
         EXPECT_EQ(call(), 1);
         EXPECT_EQ(hook_log.calls, 1);
-        EXPECT_TRUE(is_fresh_name_in(name(), "/tmp")) << name();
+        EXPECT_TRUE(is_new_private_file_in(name(), "/tmp")) << name();
     }
 }
 
@@ -138,7 +153,7 @@ TEST_F(TempName, HookOptionHoldingNullIsNoHook)
     const uint64_t zero = 0;
     ASSERT_EQ(HostSetGlobalOption(YT_OPTION_FILE_HOOK, &zero, sizeof zero), 0);
     EXPECT_EQ(call(), 1);
-    EXPECT_TRUE(is_fresh_name_in(name(), "/tmp")) << name();
+    EXPECT_TRUE(is_new_private_file_in(name(), "/tmp")) << name();
 }
 
 TEST_F(TempName, HostDirectoryFromByteEightOfTheOption)
@@ -149,12 +164,12 @@ TEST_F(TempName, HostDirectoryFromByteEightOfTheOption)
     block.push_back('\0');
     ASSERT_EQ(HostSetOption(kTempDirOption, block.data(), static_cast<uint32_t>(block.size())), 0);
     EXPECT_EQ(call(), 1);
-    EXPECT_TRUE(is_fresh_name_in(name(), dir.path())) << name();
+    EXPECT_TRUE(is_new_private_file_in(name(), dir.path())) << name();
 
     install_hook(3);  // a hook that lets names be made changes nothing
     ASSERT_EQ(HostSetTempDirectory(dir.path().c_str()), 0);
     EXPECT_EQ(call(), 1);
-    EXPECT_TRUE(is_fresh_name_in(name(), dir.path())) << name();
+    EXPECT_TRUE(is_new_private_file_in(name(), dir.path())) << name();
 }
 
 TEST_F(TempName, OptionSetWithoutTheDirectoryFallsBackToTmp)
@@ -163,7 +178,7 @@ TEST_F(TempName, OptionSetWithoutTheDirectoryFallsBackToTmp)
     ASSERT_EQ(HostSetOption(1234, &other, sizeof other), 0);
     ASSERT_NE(HostGetGlobalOptionSet(), nullptr);
     EXPECT_EQ(call(), 1);
-    EXPECT_TRUE(is_fresh_name_in(name(), "/tmp")) << name();
+    EXPECT_TRUE(is_new_private_file_in(name(), "/tmp")) << name();
 }
 
 TEST_F(TempName, DirectoryOptionTooBigForTheBlockFallsBackToTmp)
@@ -173,7 +188,7 @@ TEST_F(TempName, DirectoryOptionTooBigForTheBlockFallsBackToTmp)
     std::memcpy(block.data() + 8, dir.path().c_str(), dir.path().size());
     ASSERT_EQ(HostSetOption(kTempDirOption, block.data(), static_cast<uint32_t>(block.size())), 0);
     EXPECT_EQ(call(), 1);
-    EXPECT_TRUE(is_fresh_name_in(name(), "/tmp")) << name();
+    EXPECT_TRUE(is_new_private_file_in(name(), "/tmp")) << name();
 }
 
 TEST_F(TempName, DirectoryFillingTheWholeBlockStaysInsideIt)
@@ -184,7 +199,7 @@ TEST_F(TempName, DirectoryFillingTheWholeBlockStaysInsideIt)
     block[8] = '/';
     ASSERT_EQ(HostSetOption(kTempDirOption, block.data(), static_cast<uint32_t>(block.size())), 0);
     EXPECT_EQ(call(), 1);
-    EXPECT_TRUE(is_fresh_name_in(name(), "/tmp")) << name();
+    EXPECT_TRUE(is_new_private_file_in(name(), "/tmp")) << name();
 }
 
 TEST_F(TempName, NameMustFitTheCallersBuffer)
@@ -201,12 +216,29 @@ TEST_F(TempName, NameMustFitTheCallersBuffer)
         const int32_t result = call();
         if (dir.size() + kTempnamTail < kNameBuffer) {
             EXPECT_EQ(result, 1);
-            EXPECT_TRUE(is_fresh_name_in(name(), dir)) << name();
+            EXPECT_TRUE(is_new_private_file_in(name(), dir)) << name();
         } else {
             EXPECT_EQ(result, 0);
             EXPECT_EQ(buffer()[0], '\0');
+            EXPECT_TRUE(fs::is_empty(dir)) << "the refused name's file is left";
         }
     }
+}
+
+TEST_F(TempName, ProfileRewriteLeavesNoTemporaryFile)
+{
+    kxtest::TempDir temp, profiles;
+    ASSERT_EQ(HostSetTempDirectory(temp.path().c_str()), 0);
+    const std::string good = profiles.path() + "/p.ini";
+    const std::string unwritable = profiles.path() + "/missing/p.ini";
+    for (const std::string &profile : {good, unwritable}) {
+        SCOPED_TRACE(profile);
+        WritePrivateProfileString("Section", "Key", "Value", profile.c_str());
+        EXPECT_TRUE(fs::is_empty(temp.path()));
+    }
+    char value[16] = {};
+    GetPrivateProfileString("Section", "Key", "", value, sizeof value, good.c_str());
+    EXPECT_STREQ(value, "Value");
 }
 
 TEST_F(TempName, NullBufferIsRefused)
