@@ -194,7 +194,7 @@ TEST_F(TempName, DirectoryOptionTooBigForTheBlockFallsBackToTmp)
 TEST_F(TempName, DirectoryFillingTheWholeBlockStaysInsideIt)
 {
     // 264 bytes with no NUL: the text is cut at the block's last byte; that
-    // folder does not exist, so tempnam picks /tmp itself.
+    // folder does not exist, so /tmp is used.
     std::vector<char> block(kTempDirBlock, 'a');
     block[8] = '/';
     ASSERT_EQ(HostSetOption(kTempDirOption, block.data(), static_cast<uint32_t>(block.size())), 0);
