@@ -1,6 +1,6 @@
 // Movable memory handles on the process heap. A handle is the address of a
 // 32-byte GlobalBlock header followed by the data area; the whole block is
-// one calloc of ((size + 46) / 8) * 8 bytes, so every block is zero-filled
+// one calloc of ((size + 46) / 8) * 8 bytes (exactly 32 + size in sanitizer builds), so every block is zero-filled
 // and even a block of size 0 has a data area. Blocks never move and locks are
 // not counted: GlobalLock only (re)writes the back-link byte that lets
 // GlobalHandle map a data pointer back to its header.
@@ -19,6 +19,19 @@ constexpr uint32_t kAllocSlack = 46; // header plus rounding slack, in 8-byte un
 // bits so that sizes near 4 GiB do not wrap.
 uint64_t block_elements(uint32_t size) { return (static_cast<uint64_t>(size) + kAllocSlack) / 8; }
 
+// Bytes taken from the heap for a block of `size` data bytes. Sanitizer
+// builds take exactly the header and the data, so that AddressSanitizer sees
+// a read or write one byte past the requested size; the rounding slack of
+// ordinary builds would hide overruns of up to 14 bytes.
+uint64_t block_bytes(uint32_t size)
+{
+#ifdef KXFPX_EXACT_BLOCKS
+    return uint64_t{kDataOffset} + size;
+#else
+    return block_elements(size) * 8;
+#endif
+}
+
 GlobalBlock *header_of(HGLOBAL handle) { return static_cast<GlobalBlock *>(handle); }
 
 } // namespace
@@ -27,12 +40,11 @@ extern "C" {
 
 KX_API HGLOBAL GlobalAlloc(uint32_t flags, uint32_t size)
 {
-    const uint64_t elements = block_elements(size);
-    void *raw = std::calloc(elements, 8);
+    void *raw = std::calloc(1, block_bytes(size));
     if (!raw) {
         std::printf("GlobalAlloc function failed due to insufficient memory: needs %ld bytes "
                     "memory!!\n",
-                    static_cast<long>(elements * 8));
+                    static_cast<long>(block_elements(size) * 8));
         return nullptr;
     }
     GlobalBlock *block = static_cast<GlobalBlock *>(raw);
