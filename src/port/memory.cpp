@@ -1,7 +1,8 @@
 // Movable memory handles on the process heap. A handle is the address of a
 // 32-byte GlobalBlock header followed by the data area; the whole block is
-// one calloc of ((size + 46) / 8) * 8 bytes (exactly 32 + size in sanitizer builds), so every block is zero-filled
-// and even a block of size 0 has a data area. Blocks never move and locks are
+// one calloc of ((size + 46) / 8) * 8 bytes (exactly 32 + size in sanitizer
+// builds), so every block is zero-filled and even a block of size 0 has a
+// data area. Blocks never move and locks are
 // not counted: GlobalLock only (re)writes the back-link byte that lets
 // GlobalHandle map a data pointer back to its header.
 #include <kxfpx/memory.h>
