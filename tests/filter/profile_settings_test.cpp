@@ -12,12 +12,12 @@
 #include <memory>
 #include <string>
 
-#include "filter/scoped_dll_name.h"
 #include "port/field_copy.h"
-#include "profile/profile_files.h"
 #include "scoped_env.h"
 
 namespace {
+
+using kxfpx::port::copy_field;
 
 class ProfileSettings : public ::testing::Test {
 protected:
@@ -31,17 +31,22 @@ protected:
     // Writes the profile and points the setup at it and at `mode`.
     void use(const std::string &text, const char *mode)
     {
-        kxtest::write_bytes(dir.file("p.ini"), text);
-        kxfpx::port::copy_field(setup->profileName, dir.file("p.ini").c_str());
-        kxfpx::port::copy_field(setup->modeName, mode);
+        copy_field(setup->profileName, dir.write("p.ini", text).c_str());
+        copy_field(setup->modeName, mode);
+    }
+    void expect_colour(int i, uint8_t r, uint8_t g, uint8_t b, const char *name)
+    {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(setup->colours[i][0], r);
+        EXPECT_EQ(setup->colours[i][1], g);
+        EXPECT_EQ(setup->colours[i][2], b);
+        EXPECT_STREQ(setup->colourNames[i], name);
     }
 };
 
 TEST_F(ProfileSettings, LoadsDriverColoursFontsAndOption)
 {
-    use("[M]\n"
-        "Driver=KR_FPX.1\n"
-        "ColorTableSource=PROFILE\n"
+    use("[M]\nDriver=KR_FPX.1\nColorTableSource=PROFILE\n"
         "Color[000]=(255, 128, 0), \"Orange\"\n"
         "Color[001]=(300, -1, 7), \"Wrapped\"\n"
         "Color[002]=(1,2,3),\"Lost\"\n"
@@ -57,64 +62,42 @@ TEST_F(ProfileSettings, LoadsDriverColoursFontsAndOption)
     ASSERT_EQ(xLoadProfile(setup.get(), 1, 1), 1);
     EXPECT_STREQ(setup->driverName, "KR_FPX.1");
     EXPECT_STREQ(setup->colourTableSource, "PROFILE");
-
-    ASSERT_EQ(setup->colourEntryCount, 5);   // ends at the missing index 005
+    ASSERT_EQ(setup->colourEntryCount, 5); // ends at the missing index 005
     EXPECT_EQ(setup->colourTableLength, 5);
-    const struct {
-        uint8_t r, g, b;
-        const char *name;
-    } colours[] = {
-        {255, 128, 0, "Orange"},
-        {44, 255, 7, "Wrapped"},     // low bytes of 300 and -1
-        {1, 2, 3, ""},               // nothing between ')' and '"': the name is lost
-        {4, 5, 6, ""},
-        {7, 8, 9, "A name of more t"},
-    };
-    for (int i = 0; i < 5; ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(setup->colours[i][0], colours[i].r);
-        EXPECT_EQ(setup->colours[i][1], colours[i].g);
-        EXPECT_EQ(setup->colours[i][2], colours[i].b);
-        EXPECT_STREQ(setup->colourNames[i], colours[i].name);
+    expect_colour(0, 255, 128, 0, "Orange");
+    expect_colour(1, 44, 255, 7, "Wrapped"); // low bytes of 300 and -1
+    expect_colour(2, 1, 2, 3, "");           // nothing between ')' and '"': name lost
+    expect_colour(3, 4, 5, 6, "");
+    expect_colour(4, 7, 8, 9, "A name of more t");
+    ASSERT_EQ(setup->fontCount, 3); // from index 001
+    const char *fonts[3][2] = {{"Helvetica", "Bold"}, {"", "Plain"}, {"Times", ""}};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_STREQ(setup->fontNames[i], fonts[i][0]);
+        EXPECT_STREQ(setup->fontValues[i], fonts[i][1]);
     }
-
-    ASSERT_EQ(setup->fontCount, 3);   // from index 001
-    EXPECT_STREQ(setup->fontNames[0], "Helvetica");
-    EXPECT_STREQ(setup->fontValues[0], "Bold");
-    EXPECT_STREQ(setup->fontNames[1], "");
-    EXPECT_STREQ(setup->fontValues[1], "Plain");
-    EXPECT_STREQ(setup->fontNames[2], "Times");
-    EXPECT_STREQ(setup->fontValues[2], "");
     EXPECT_EQ(setup->options.resolutionChoice, 1);
 }
 
-TEST_F(ProfileSettings, MissingNumberKeepsTheOldName)
+TEST_F(ProfileSettings, PartialEntriesAndListsStartingLate)
 {
+    // A colour without its third number keeps the old name; no
+    // ColorTableSource is an empty source, which is not FILE.
     use("[M]\nDriver=D\nColor[000]=(10, 20)\n", "M");
-    kxfpx::port::copy_field(setup->colourNames[0], "Old");
+    copy_field(setup->colourNames[0], "Old");
     setup->colours[0][2] = 99;
     ASSERT_EQ(xLoadProfile(setup.get(), 0, 1), 1);
     EXPECT_EQ(setup->colourEntryCount, 1);
-    EXPECT_EQ(setup->colours[0][0], 10);
-    EXPECT_EQ(setup->colours[0][1], 20);
-    EXPECT_EQ(setup->colours[0][2], 0);
-    EXPECT_STREQ(setup->colourNames[0], "Old");
-    // Without a ColorTableSource the source is empty, which is not FILE.
+    expect_colour(0, 10, 20, 0, "Old");
     EXPECT_EQ(setup->colourTableLength, 1);
     EXPECT_EQ(setup->options.resolutionChoice, 2);
-}
 
-TEST_F(ProfileSettings, ListsStartAtTheirFirstIndex)
-{
     use("[M]\nDriver=D\nColorTableSource=file\nColor[001]=(1, 2, 3), \"x\"\n"
-        "Font[002]=\"a\",\"b\",\"c\"\n",
-        "M");
+        "Font[002]=\"a\",\"b\",\"c\"\n", "M");
     setup->fontCount = 7;
     ASSERT_EQ(xLoadProfile(setup.get(), 1, 1), 1);
     EXPECT_EQ(setup->colourEntryCount, 0);
     EXPECT_EQ(setup->fontCount, 0);
-    EXPECT_EQ(setup->colourTableLength, 0);   // "file" counts as FILE
-
+    EXPECT_EQ(setup->colourTableLength, 0); // "file" counts as FILE
     // Flags off: the lists are not read at all.
     setup->fontCount = 7;
     setup->colourEntryCount = 8;
@@ -139,26 +122,23 @@ TEST_F(ProfileSettings, ListsStopAtTheRecordsCapacity)
     ASSERT_EQ(xLoadProfile(setup.get(), 1, 1), 1);
     EXPECT_EQ(setup->colourEntryCount, 256);
     EXPECT_EQ(setup->colourTableLength, 256);
-    EXPECT_EQ(setup->colours[255][0], 255);
-    EXPECT_STREQ(setup->colourNames[255], "c255");
+    expect_colour(255, 255, 0, 0, "c255");
     EXPECT_EQ(setup->fontCount, 32);
     EXPECT_STREQ(setup->fontNames[31], "f32");
     EXPECT_STREQ(setup->fontValues[31], "v32");
 }
 
-TEST_F(ProfileSettings, NoDriverEmptiesTheDriverAndChangesNothingElse)
+TEST_F(ProfileSettings, DriverEntryMissingOrTooLong)
 {
+    // No driver empties the driver and changes nothing else.
     use("[M]\nColorTableSource=PROFILE\nColor[000]=(1, 2, 3), \"x\"\n", "M");
-    kxfpx::port::copy_field(setup->driverName, "KR_FPX.0");
-    kxfpx::port::copy_field(setup->colourTableSource, "FILE");
+    copy_field(setup->driverName, "KR_FPX.0");
+    copy_field(setup->colourTableSource, "FILE");
     EXPECT_EQ(xLoadProfile(setup.get(), 1, 1), 0);
     EXPECT_STREQ(setup->driverName, "");
     EXPECT_STREQ(setup->colourTableSource, "FILE");
     EXPECT_EQ(setup->colourEntryCount, 0);
-}
 
-TEST_F(ProfileSettings, LongDriverStaysInsideItsField)
-{
     use("[M]\nDriver=ABCDEFGHIJKLMNOPQRSTUVWXYZ\nColorTableSource=ABCDEFGHIJKLMNOP\n", "M");
     std::memset(setup->driverName, 'z', sizeof setup->driverName);
     ASSERT_EQ(xLoadProfile(setup.get(), 0, 0), 1);
@@ -166,159 +146,88 @@ TEST_F(ProfileSettings, LongDriverStaysInsideItsField)
     EXPECT_STREQ(setup->colourTableSource, "ABCDEFGHIJ");
 }
 
-const char kModes[] = "[KR_FPX]\n"
-                      "~Mode=KR_FPX.7\n"
-                      "Plain=KR_FPX.5\n"
-                      "Other=kr_fpx.6\n"
-                      "*Star=KR_FPX.5\n"
-                      "[Plain]\nDriver=PLAIN\n"
-                      "[Other]\nDriver=OTHER\nColor[000]=(1, 1, 1), \"one\"\n"
-                      "[*Star]\nDriver=STAR\nNot Defined=0\n";
-
-TEST_F(ProfileSettings, SetDriverModePrefersAsteriskKeys)
+TEST_F(ProfileSettings, SetDriverModePrefersAsteriskKeysThenTheDriverName)
 {
-    use(kModes, "");
+    use("[KR_FPX]\n~Mode=KR_FPX.7\nPlain=KR_FPX.5\nOther=kr_fpx.6\n*Star=KR_FPX.5\n"
+        "[Plain]\nDriver=PLAIN\n"
+        "[Other]\nDriver=OTHER\nColor[000]=(1, 1, 1), \"one\"\n"
+        "[*Star]\nDriver=STAR\nNot Defined=0\n",
+        "Plain");
     EXPECT_EQ(SetDriverMode(5, setup.get()), 0);
     EXPECT_STREQ(setup->modeName, "*Star");
     EXPECT_STREQ(setup->driverName, "STAR");
     EXPECT_EQ(setup->options.resolutionChoice, 0);
-
-    EXPECT_EQ(SetDriverMode(6, setup.get()), 0);   // the driver name ignores case
+    EXPECT_EQ(SetDriverMode(6, setup.get()), 0); // the driver name ignores case
     EXPECT_STREQ(setup->modeName, "Other");
     EXPECT_STREQ(setup->driverName, "OTHER");
     EXPECT_EQ(setup->colourEntryCount, 1);
-}
 
-TEST_F(ProfileSettings, SetDriverModeFallsBackToTheDriverName)
-{
-    use(kModes, "Plain");
-    // "~Mode" is never a mode, whatever its value.
-    EXPECT_EQ(SetDriverMode(7, setup.get()), 1);
-    EXPECT_STREQ(setup->driverName, "KR_FPX.7");
-    EXPECT_STREQ(setup->modeName, "Plain");
-    EXPECT_EQ(SetDriverMode(3, setup.get()), 1);
-    EXPECT_STREQ(setup->driverName, "KR_FPX.3");
-    // A driver number too long for the field is cut inside it.
-    EXPECT_EQ(SetDriverMode(-2147483647 - 1, setup.get()), 1);
-    EXPECT_STREQ(setup->driverName, "KR_FPX.-2147483");
-
+    // "~Mode" is never a mode; without one the driver is named by number,
+    // cut inside its field, and the mode stays.
+    for (const int32_t number : {7, 3, INT32_MIN}) {
+        EXPECT_EQ(SetDriverMode(number, setup.get()), 1);
+        EXPECT_EQ(setup->driverName, ("KR_FPX." + std::to_string(number)).substr(0, 15));
+        EXPECT_STREQ(setup->modeName, "Other");
+    }
     setup->profileName[0] = '\0';
     EXPECT_EQ(SetDriverMode(5, setup.get()), 1);
     EXPECT_STREQ(setup->driverName, "KR_FPX.5");
 }
 
-class ExampleProfile : public ::testing::Test {
-protected:
-    kxtest::TempDir dir;
-    kxtest::ScopedCwd cwd{dir.path()};
-    std::string sample = kxtest::read_bytes(std::string(KXFPX_SOURCE_DIR) + "/samples/libkx_fpx2.ini");
-    kxtest::ScopedEnv ini_dir{"INIDIR", dir.path().c_str()};
-
-    void SetUp() override
-    {
-        ASSERT_NE(sample, "<missing>");
-        kxtest::write_bytes(dir.file("libkx_fpx2.ini"), sample);
+TEST(ExampleProfile, CreateSetupByProfileModeAndLibraryName)
+{
+    const std::string sample = kxtest::read_file(kxtest::source_dir() + "/samples/libkx_fpx2.ini");
+    ASSERT_NE(sample, "<missing>");
+    const struct {
+        const char *profile, *mode, *library; // library: the loader's path
+        bool made;
+        const char *profile_found, *mode_found, *driver;
+        int32_t colours, table_length, resolution, fonts;
+    } cases[] = {
+        // An empty mode name reads "~Mode".
+        {"libkx_fpx2.ini", nullptr, "", true, "libkx_fpx2.ini", "Photo", "KR_FPX.1", 5, 5, 2, 2},
+        {"", "", "/opt/x.y/lib/libkx_fpx2.so", true, "libkx_fpx2.ini", "Photo", "KR_FPX.1", 5, 5, 2, 2},
+        {"libkx_fpx2.ini", "Draft", "", true, "libkx_fpx2.ini", "Draft", "KR_FPX.2", 2, 0, 0, 1},
+        // A profile that is not found gives the defaults.
+        {"other.ini", "Draft", "", true, "", "", "KR_FPX.0", 0, 0, 2, 0},
+        {"", "", "/opt/x/other.so", true, "", "", "KR_FPX.0", 0, 0, 2, 0},
+        // A mode without a driver fails the setup.
+        {"libkx_fpx2.ini", "KR_FPX", "", false},
+        {"libkx_fpx2.ini", "No Such Mode", "", false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.profile) + " " + (c.mode ? c.mode : "") + " " + c.library);
+        kxtest::TempDir dir, ini_dir;
+        kxtest::ScopedCwd cwd(dir.path());
+        kxtest::ScopedEnv env("INIDIR", ini_dir.path().c_str());
+        ini_dir.write("libkx_fpx2.ini", sample);
+        copy_field(import_szDLLName, c.library);
+        HGLOBAL handle = xCreateSetup(0, c.profile, c.mode);
+        import_szDLLName[0] = '\0';
+        ASSERT_EQ(handle != nullptr, c.made);
+        if (!handle)
+            continue;
+        auto *setup = static_cast<FilterSetup *>(GlobalLock(handle));
+        EXPECT_EQ(setup->profileName, std::string(*c.profile_found ? ini_dir.file(c.profile_found) : ""));
+        EXPECT_STREQ(setup->modeName, c.mode_found);
+        EXPECT_STREQ(setup->driverName, c.driver);
+        EXPECT_EQ(setup->colourEntryCount, c.colours);
+        EXPECT_EQ(setup->colourTableLength, c.table_length);
+        EXPECT_EQ(setup->options.resolutionChoice, c.resolution);
+        EXPECT_EQ(setup->fontCount, c.fonts);
+        if (c.colours == 5) {
+            EXPECT_EQ(setup->colours[2][0], 255);
+            EXPECT_STREQ(setup->colourNames[2], "Red");
+            EXPECT_STREQ(setup->fontNames[1], "Times");
+            EXPECT_STREQ(setup->fontValues[1], "Italic");
+        }
+        if (c.colours == 2) { // switching the mode by driver number
+            EXPECT_EQ(SetDriverMode(1, setup), 0);
+            EXPECT_STREQ(setup->modeName, "Photo");
+            EXPECT_EQ(setup->colourTableLength, 5);
+        }
+        EXPECT_EQ(xDestroySetup(handle), 0);
     }
-};
-
-TEST_F(ExampleProfile, DefaultModeComesFromTildeMode)
-{
-    HGLOBAL handle = xCreateSetup(0, "libkx_fpx2.ini", nullptr);
-    ASSERT_NE(handle, nullptr);
-    const auto *setup = static_cast<FilterSetup *>(GlobalLock(handle));
-    EXPECT_EQ(std::string(setup->profileName), dir.file("libkx_fpx2.ini"));
-    EXPECT_STREQ(setup->modeName, "Photo");
-    EXPECT_STREQ(setup->driverName, "KR_FPX.1");
-    EXPECT_STREQ(setup->colourTableSource, "PROFILE");
-    EXPECT_EQ(setup->colourEntryCount, 5);
-    EXPECT_EQ(setup->colourTableLength, 5);
-    EXPECT_EQ(setup->colours[2][0], 255);
-    EXPECT_STREQ(setup->colourNames[2], "Red");
-    EXPECT_EQ(setup->fontCount, 2);
-    EXPECT_STREQ(setup->fontNames[1], "Times");
-    EXPECT_STREQ(setup->fontValues[1], "Italic");
-    EXPECT_EQ(setup->options.resolutionChoice, 2);
-    GlobalUnlock(handle);
-    xDestroySetup(handle);
-}
-
-TEST_F(ExampleProfile, NameDerivedFromTheLibraryPath)
-{
-    // No name from the host: the library's file name without its directory
-    // and last extension, plus ".ini", looked for in INIDIR.
-    HGLOBAL handle = nullptr;
-    {
-        kxtest::ScopedDllName dll_name("/opt/x.y/lib/libkx_fpx2.so");
-        handle = xCreateSetup(0, "", "");
-    }
-    ASSERT_NE(handle, nullptr);
-    const auto *setup = static_cast<FilterSetup *>(GlobalLock(handle));
-    EXPECT_EQ(std::string(setup->profileName), dir.file("libkx_fpx2.ini"));
-    EXPECT_STREQ(setup->modeName, "Photo");   // an empty mode name reads "~Mode"
-    EXPECT_STREQ(setup->driverName, "KR_FPX.1");
-    GlobalUnlock(handle);
-    xDestroySetup(handle);
-}
-
-TEST_F(ExampleProfile, NamedProfileThatIsMissingGivesDefaults)
-{
-    HGLOBAL handle = xCreateSetup(0, "other.ini", "Draft");
-    ASSERT_NE(handle, nullptr);
-    const auto *setup = static_cast<FilterSetup *>(GlobalLock(handle));
-    EXPECT_STREQ(setup->profileName, "");
-    EXPECT_STREQ(setup->modeName, "");
-    EXPECT_STREQ(setup->driverName, "KR_FPX.0");
-    EXPECT_STREQ(setup->colourTableSource, "FILE");
-    EXPECT_EQ(setup->colourEntryCount, 0);
-    EXPECT_EQ(setup->options.resolutionChoice, 2);
-    GlobalUnlock(handle);
-    xDestroySetup(handle);
-}
-
-TEST_F(ExampleProfile, NamedModeAndDriverSwitch)
-{
-    HGLOBAL handle = xCreateSetup(0, "libkx_fpx2.ini", "Draft");
-    ASSERT_NE(handle, nullptr);
-    auto *setup = static_cast<FilterSetup *>(GlobalLock(handle));
-    EXPECT_STREQ(setup->driverName, "KR_FPX.2");
-    EXPECT_EQ(setup->colourEntryCount, 2);
-    EXPECT_EQ(setup->colourTableLength, 0);   // ColorTableSource=FILE
-    EXPECT_EQ(setup->options.resolutionChoice, 0);
-
-    EXPECT_EQ(SetDriverMode(1, setup), 0);
-    EXPECT_STREQ(setup->modeName, "Photo");
-    EXPECT_EQ(setup->colourTableLength, 5);
-    GlobalUnlock(handle);
-    xDestroySetup(handle);
-}
-
-TEST_F(ExampleProfile, ModeWithoutDriverFailsTheSetup)
-{
-    EXPECT_EQ(xCreateSetup(0, "libkx_fpx2.ini", "KR_FPX"), nullptr);
-    EXPECT_EQ(xCreateSetup(0, "libkx_fpx2.ini", "No Such Mode"), nullptr);
-}
-
-TEST_F(ExampleProfile, Escape84WritesIntoTheModeSection)
-{
-    HGLOBAL handle = xCreateSetup(0, "libkx_fpx2.ini", "Draft");
-    ASSERT_NE(handle, nullptr);
-    int16_t value = 1;
-    EXPECT_EQ(xEscapeSetup(handle, 84, 2, &value, nullptr, 1), 0);
-    xDestroySetup(handle);
-    // Only the Draft section's "Not Defined" changed, to "0" whatever was set.
-    std::string expected = sample;
-    const auto draft = expected.find("[Draft]");
-    const auto at = expected.find("Not Defined=0", draft);
-    ASSERT_NE(at, std::string::npos);
-    EXPECT_EQ(kxtest::read_bytes(dir.file("libkx_fpx2.ini")), expected);
-
-    handle = xCreateSetup(0, "libkx_fpx2.ini", "Photo");
-    ASSERT_NE(handle, nullptr);
-    EXPECT_EQ(xEscapeSetup(handle, 84, 2, &value, nullptr, 1), 0);
-    xDestroySetup(handle);
-    const auto photo = expected.find("Not Defined=2");
-    expected.replace(photo, std::strlen("Not Defined=2"), "Not Defined=0");
-    EXPECT_EQ(kxtest::read_bytes(dir.file("libkx_fpx2.ini")), expected);
 }
 
 } // namespace

@@ -1,6 +1,6 @@
-// Setups as a host uses them: creation with no profile found (the defaults),
-// destruction, the escapes with right and wrong sizes, the scratch options
-// path of a record this filter did not make, and what ImportFile records.
+// Setups as a host uses them, where no profile is found: the defaults, the
+// escapes with right and wrong sizes, the scratch options of a record this
+// filter did not make, what ImportFile records, and GetFileInfo's clearing.
 #include <kxfpx/codes.h>
 #include <kxfpx/filter.h>
 #include <kxfpx/memory.h>
@@ -10,17 +10,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 
-#include "filter/scoped_dll_name.h"
 #include "scoped_env.h"
 
 namespace {
 
-// Runs every test where no profile can be found: INIDIR names an empty
-// directory and the current directory is another empty one.
 class Setup : public ::testing::Test {
 protected:
     kxtest::TempDir ini_dir;
@@ -35,16 +30,22 @@ protected:
         handle = xCreateSetup(0xABCDEF, nullptr, nullptr);
         ASSERT_NE(handle, nullptr);
     }
-    void TearDown() override
-    {
-        if (handle) {
-            EXPECT_EQ(xDestroySetup(handle), KX_OK);
-        }
-    }
+    void TearDown() override { EXPECT_EQ(xDestroySetup(handle), KX_OK); }
 
-    // The record behind the handle; blocks never move and locks are not
-    // counted, so the pointer stays valid for the test.
+    // Blocks never move and locks are not counted: the pointer stays valid.
     FilterSetup &record() { return *static_cast<FilterSetup *>(GlobalLock(handle)); }
+    int32_t escape(int32_t code, int32_t size, const void *data, int32_t flag = 0)
+    {
+        return xEscapeSetup(handle, code, size, const_cast<void *>(data), nullptr, flag);
+    }
+    // A mode section in a profile of the working directory.
+    std::string use_profile(const std::string &text)
+    {
+        const std::string profile = work_dir.write("kx.ini", text);
+        std::strcpy(record().modeName, "MODE");
+        std::strcpy(record().profileName, profile.c_str());
+        return profile;
+    }
 };
 
 TEST_F(Setup, DefaultsWhenNoProfileIsFound)
@@ -56,32 +57,15 @@ TEST_F(Setup, DefaultsWhenNoProfileIsFound)
     EXPECT_EQ(s.magic, 0xFFEEDDCCu);
     EXPECT_STREQ(s.driverName, "KR_FPX.0");
     EXPECT_STREQ(s.colourTableSource, "FILE");
-    EXPECT_STREQ(s.modeName, "");
-    EXPECT_STREQ(s.profileName, "");
-    EXPECT_EQ(s.colourTableLength, 0);
-    EXPECT_EQ(s.colourEntryCount, 0);
-    EXPECT_EQ(s.fontCount, 0);
-    EXPECT_STREQ(s.importPath, "");
+    for (const char *text : {s.modeName, s.profileName, s.importPath})
+        EXPECT_STREQ(text, "");
+    EXPECT_EQ(s.colourTableLength + s.colourEntryCount + s.fontCount, 0);
     EXPECT_EQ(s.gdsf, nullptr);
     EXPECT_EQ(s.options.hostReadProc, nullptr);
     EXPECT_EQ(s.options.optionByte, 0u);
-    // The profile read with an empty profile name answers its default.
     EXPECT_EQ(s.options.resolutionChoice, 2);
-}
-
-TEST_F(Setup, EmptyNamesAndALibraryNameAlsoGiveDefaults)
-{
-    // A profile name derived from the library's path, not found either.
-    HGLOBAL other = nullptr;
-    {
-        kxtest::ScopedDllName dll_name("/opt/x/libkx_fpx2.so");
-        other = xCreateSetup(0, "", "");
-    }
-    ASSERT_NE(other, nullptr);
-    const FilterSetup *s = static_cast<FilterSetup *>(GlobalLock(other));
-    EXPECT_STREQ(s->driverName, "KR_FPX.0");
-    EXPECT_STREQ(s->profileName, "");
-    EXPECT_EQ(xDestroySetup(other), KX_OK);
+    EXPECT_EQ(xDestroySetup(nullptr), KX_BAD_HANDLE);
+    EXPECT_EQ(xEditSetup(), KX_OK);
 }
 
 TEST_F(Setup, UseDefaultSettingsWritesTheFileSpec)
@@ -102,126 +86,75 @@ TEST_F(Setup, UseDefaultSettingsWritesTheFileSpec)
     s.fileSpecBuffer = nullptr;
 }
 
-TEST_F(Setup, DestroyNullHandle) { EXPECT_EQ(xDestroySetup(nullptr), KX_BAD_HANDLE); }
-
-TEST_F(Setup, EditSetupDoesNothing) { EXPECT_EQ(xEditSetup(), KX_OK); }
-
-TEST_F(Setup, Escape81StoresThePointerOnlyWithSizeEight)
+TEST_F(Setup, EscapesStoreTheirValuesOnlyWithTheRightSize)
 {
+    FilterOptions &o = record().options;
     int marker = 0;
-    EXPECT_EQ(xEscapeSetup(handle, 81, 4, &marker, nullptr, 0), KX_OK);
-    EXPECT_EQ(record().options.hostReadProc, nullptr);
-    EXPECT_EQ(xEscapeSetup(handle, 81, 8, &marker, nullptr, 0), KX_OK);
-    EXPECT_EQ(reinterpret_cast<void *>(record().options.hostReadProc), &marker);
-    EXPECT_EQ(xEscapeSetup(handle, 81, 8, nullptr, nullptr, 0), KX_OK);
-    EXPECT_EQ(record().options.hostReadProc, nullptr);
-}
+    EXPECT_EQ(escape(81, 4, &marker), KX_OK);
+    EXPECT_EQ(o.hostReadProc, nullptr);
+    EXPECT_EQ(escape(81, 8, &marker), KX_OK);
+    EXPECT_EQ(reinterpret_cast<void *>(o.hostReadProc), &marker);
+    EXPECT_EQ(escape(81, 8, nullptr), KX_OK);
+    EXPECT_EQ(o.hostReadProc, nullptr);
 
-TEST_F(Setup, Escape82StoresTheByteZeroExtended)
-{
-    record().options.optionByte = ~0ull;
+    // 82: the first byte, zero-extended, with size 8 only; null is not read.
+    o.optionByte = ~0ull;
     const uint8_t value[8] = {0xAB, 0xCD, 0xEF, 1, 2, 3, 4, 5};
-    EXPECT_EQ(xEscapeSetup(handle, 82, 16, const_cast<uint8_t *>(value), nullptr, 0), KX_OK);
-    EXPECT_EQ(record().options.optionByte, ~0ull);
-    EXPECT_EQ(xEscapeSetup(handle, 82, 8, const_cast<uint8_t *>(value), nullptr, 0), KX_OK);
-    EXPECT_EQ(record().options.optionByte, 0xABu);
-    // A null data pointer is not read.
-    EXPECT_EQ(xEscapeSetup(handle, 82, 8, nullptr, nullptr, 0), KX_OK);
-    EXPECT_EQ(record().options.optionByte, 0xABu);
-}
+    EXPECT_EQ(escape(82, 16, value), KX_OK);
+    EXPECT_EQ(o.optionByte, ~0ull);
+    EXPECT_EQ(escape(82, 8, value), KX_OK);
+    EXPECT_EQ(o.optionByte, 0xABu);
+    EXPECT_EQ(escape(82, 8, nullptr), KX_OK);
+    EXPECT_EQ(o.optionByte, 0xABu);
 
-TEST_F(Setup, Escape84SetsTheResolutionWhateverTheSize)
-{
-    for (int16_t value : {int16_t(0), int16_t(1), int16_t(-5), int16_t(0x7FFF)}) {
-        int16_t data = value;
-        EXPECT_EQ(xEscapeSetup(handle, 84, 0, &data, nullptr, 0), KX_OK);
-        EXPECT_EQ(record().options.resolutionChoice, value);
-    }
-    EXPECT_EQ(xEscapeSetup(handle, 84, 2, nullptr, nullptr, 0), KX_OK);
-    EXPECT_EQ(record().options.resolutionChoice, 0x7FFF);
-
-    // The host's value may sit at an odd address; it is read as it stands
-    // (in native byte order).
+    // 84: whatever the size, read where it stands (an odd address too).
     alignas(2) unsigned char bytes[4] = {0xEE, 0, 0, 0xEE};
-    const int16_t odd = -300;
-    std::memcpy(bytes + 1, &odd, sizeof odd);
-    EXPECT_EQ(xEscapeSetup(handle, 84, 2, bytes + 1, nullptr, 0), KX_OK);
-    EXPECT_EQ(record().options.resolutionChoice, -300);
-}
-
-std::string read_file(const std::string &path)
-{
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-TEST_F(Setup, Escape84WithFlagWritesZeroIntoTheModeSection)
-{
-    const std::string profile = work_dir.write("kx.ini", "[MODE]\nDriver=KR_FPX.1\n");
-    FilterSetup &s = record();
-    std::strcpy(s.modeName, "MODE");
-    std::strcpy(s.profileName, profile.c_str());
-    int16_t value = 1;
-    EXPECT_EQ(xEscapeSetup(handle, 84, 2, &value, nullptr, 1), KX_OK);
-    EXPECT_EQ(s.options.resolutionChoice, 1);
-    EXPECT_EQ(GetPrivateProfileInt("MODE", "Not Defined", 9, profile.c_str()), 0);
-    EXPECT_NE(read_file(profile).find("Not Defined=0"), std::string::npos);
-
-    // qorSetOptions reads the value back from the same key.
-    s.options.resolutionChoice = 2;
-    EXPECT_EQ(qorSetOptions(&s), 1);
-    EXPECT_EQ(s.options.resolutionChoice, 0);
-}
-
-TEST_F(Setup, Escape84WithoutFlagWritesNothing)
-{
-    const std::string text = "[MODE]\nDriver=KR_FPX.1\n";
-    const std::string profile = work_dir.write("kx.ini", text);
-    FilterSetup &s = record();
-    std::strcpy(s.modeName, "MODE");
-    std::strcpy(s.profileName, profile.c_str());
-    int16_t value = 0;
-    EXPECT_EQ(xEscapeSetup(handle, 84, 2, &value, nullptr, 0), KX_OK);
-    EXPECT_EQ(s.options.resolutionChoice, 0);
-    EXPECT_EQ(read_file(profile), text);
-}
-
-TEST_F(Setup, OtherEscapesAndNullHandle)
-{
-    const FilterOptions before = record().options;
-    int data = 0;
-    for (int32_t code : {0, 42, 43, 80, 83, 85, -1}) {
-        SCOPED_TRACE(code);
-        EXPECT_EQ(xEscapeSetup(handle, code, 8, &data, &data, 1), KX_OK);
+    for (int16_t v : {int16_t(0), int16_t(1), int16_t(-5), int16_t(0x7FFF), int16_t(-300)}) {
+        std::memcpy(bytes + 1, &v, sizeof v);
+        EXPECT_EQ(escape(84, v == 1 ? 2 : 0, bytes + 1), KX_OK);
+        EXPECT_EQ(o.resolutionChoice, v);
     }
-    EXPECT_EQ(std::memcmp(&before, &record().options, sizeof before), 0);
-    EXPECT_EQ(xEscapeSetup(nullptr, 81, 8, &data, nullptr, 0), KX_OK);
+    EXPECT_EQ(escape(84, 2, nullptr), KX_OK);
+    EXPECT_EQ(o.resolutionChoice, -300);
+
+    // Other codes change nothing; a null handle is no error.
+    const FilterOptions before = o;
+    for (int32_t code : {0, 42, 43, 80, 83, 85, -1})
+        EXPECT_EQ(xEscapeSetup(handle, code, 8, &marker, &marker, 1), KX_OK) << code;
+    EXPECT_EQ(std::memcmp(&before, &o, sizeof before), 0);
+    EXPECT_EQ(xEscapeSetup(nullptr, 81, 8, &marker, nullptr, 0), KX_OK);
     EXPECT_EQ(EscapeSetup(handle, 99, 0, nullptr, nullptr, 0), KX_OK);
+}
+
+TEST_F(Setup, Escape84WithTheFlagWritesZeroIntoTheModeSection)
+{
+    const std::string profile = use_profile("[MODE]\nDriver=KR_FPX.1\n");
+    const int16_t zero = 0, one = 1;
+    EXPECT_EQ(escape(84, 2, &zero), KX_OK); // without the flag: nothing written
+    EXPECT_EQ(kxtest::read_file(profile), "[MODE]\nDriver=KR_FPX.1\n");
+    EXPECT_EQ(escape(84, 2, &one, 1), KX_OK);
+    EXPECT_EQ(record().options.resolutionChoice, 1);
+    EXPECT_EQ(kxtest::read_file(profile), "[MODE]\nDriver=KR_FPX.1\nNot Defined=0\n");
+    // qorSetOptions reads the value back from the same key.
+    EXPECT_EQ(qorSetOptions(&record()), 1);
+    EXPECT_EQ(record().options.resolutionChoice, 0);
 }
 
 TEST_F(Setup, ForeignRecordUsesScratchOptions)
 {
-    // A record whose magic does not match keeps its own options untouched:
-    // the escape works on a scratch block handed to and from EscapeSetup.
-    const std::string text = "[MODE]\n";
-    const std::string profile = work_dir.write("kx.ini", text);
-    FilterSetup &s = record();
-    s.magic = 0x12345678;
-    std::strcpy(s.modeName, "MODE");
-    std::strcpy(s.profileName, profile.c_str());
-    const FilterOptions before = s.options;
-
+    // A record whose magic does not match keeps its own options; escape 84
+    // writes the profile only for a record of this filter.
+    const std::string profile = use_profile("[MODE]\n");
+    record().magic = 0x12345678;
+    const FilterOptions before = record().options;
     int marker = 0;
-    int16_t resolution = 1;
+    const int16_t resolution = 1;
     const uint8_t byte = 9;
-    EXPECT_EQ(xEscapeSetup(handle, 81, 8, &marker, nullptr, 0), KX_OK);
-    EXPECT_EQ(xEscapeSetup(handle, 82, 8, const_cast<uint8_t *>(&byte), nullptr, 0), KX_OK);
-    EXPECT_EQ(xEscapeSetup(handle, 84, 2, &resolution, nullptr, 1), KX_OK);
-    EXPECT_EQ(std::memcmp(&before, &s.options, sizeof before), 0);
-    // Escape 84 writes the profile only for a record of this filter.
-    EXPECT_EQ(read_file(profile), text);
+    EXPECT_EQ(escape(81, 8, &marker), KX_OK);
+    EXPECT_EQ(escape(82, 8, &byte), KX_OK);
+    EXPECT_EQ(escape(84, 2, &resolution, 1), KX_OK);
+    EXPECT_EQ(std::memcmp(&before, &record().options, sizeof before), 0);
+    EXPECT_EQ(kxtest::read_file(profile), "[MODE]\n");
 }
 
 TEST_F(Setup, ImportFileRecordsTheCallAndFailsUntilTheDriverExists)
@@ -238,7 +171,6 @@ TEST_F(Setup, ImportFileRecordsTheCallAndFailsUntilTheDriverExists)
     interp.deviceString3 = "third";
     interp.hostRecord = &host;
     interp.fatSectorLimit = 0xFFFFFFFF00000123ull;
-
     EXPECT_EQ(ImportFile(0, "dev", "out.png", "in.fpx", &interp), KX_CANNOT_OPEN);
     EXPECT_STREQ(s.deviceName, "dev");
     EXPECT_STREQ(s.outputName, "out.png");
@@ -254,13 +186,11 @@ TEST_F(Setup, ImportFileRecordsTheCallAndFailsUntilTheDriverExists)
     EXPECT_EQ(s.progressLast, 100);
     EXPECT_EQ(s.progressPercent, 0);
     EXPECT_EQ(s.gdsf, nullptr);
-
     // Names longer than their fields end inside them.
     const std::string long_name(300, 'n');
     EXPECT_EQ(ImportFile(0, long_name.c_str(), nullptr, "", &interp), KX_CANNOT_OPEN);
-    EXPECT_EQ(std::string(s.deviceName), long_name.substr(0, sizeof s.deviceName - 1));
+    EXPECT_EQ(s.deviceName, long_name.substr(0, sizeof s.deviceName - 1));
     EXPECT_STREQ(s.outputName, "");
-
     EXPECT_EQ(ImportFile(0, "d", "o", "i", nullptr), KX_CANNOT_OPEN);
     InterpretStructure no_setup{};
     EXPECT_EQ(ImportFile(0, "d", "o", "i", &no_setup), KX_CANNOT_OPEN);
@@ -274,10 +204,7 @@ TEST(GetFileInfo, ClearsTheRecordWithinItsSize)
     info->size = 20;
     EXPECT_EQ(GetFileInfo("missing.fpx", info, nullptr, nullptr), KX_MISSING_STRUCTURE);
     EXPECT_EQ(info->size, 20);
-    for (size_t i = 4; i < 20; i++)
-        EXPECT_EQ(raw[i], 0) << i;
-    EXPECT_EQ(raw[20], 0x5A);
-
+    EXPECT_EQ(std::string(raw + 4, raw + 21), std::string(16, '\0') + '\x5A');
     info->size = sizeof(FileInfo);
     EXPECT_EQ(GetFileInfo("missing.fpx", info, nullptr, nullptr), KX_MISSING_STRUCTURE);
     EXPECT_EQ(info->setFlags, 0u);
