@@ -1,36 +1,15 @@
 // fpxwrite's JPEG tiles decoded by libjpeg-turbo with the tables of the
-// file's table sets: within the error JPEG coding allows of the input, with
-// the frame, subsampling, restart interval and progression the options ask
-// for, and the tile table's subtype bytes matching each stream.
+// file's table sets: no further from the input than libjpeg-turbo's own coding,
+// with the frame, subsampling, restart interval and progression the options
+// ask for, and the tile table's subtype bytes matching each stream.
 #include "colour.h"
-#include "oracles/fpx_parse.h"
-#include "fpx/fpx_format.h"
-
-#include <gtest/gtest.h>
+#include "fpxwrite_fixture.h"
 
 #include <cmath>
 
-using namespace fpxw;
-using namespace kxfpx::fpx;
 using namespace fpxtest;
 
 namespace {
-
-const std::string kContents = "Data Object Store 000001/\005Image Contents";
-
-std::vector<uint8_t> entry(const Document &doc, const std::string &path)
-{
-    const int i = doc.find(path);
-    EXPECT_GE(i, 0) << path;
-    return i < 0 ? std::vector<uint8_t>{} : doc.entries[size_t(i)].data;
-}
-
-std::string res_path(int rr, const char *leaf)
-{
-    char name[80];
-    std::snprintf(name, sizeof name, "Data Object Store 000001/Resolution %04d/%s", rr, leaf);
-    return name;
-}
 
 // The tables blob of set k (its bytes after the 4-byte blob size).
 std::vector<uint8_t> table_set(const PropSet &ic, uint32_t k)
@@ -38,8 +17,7 @@ std::vector<uint8_t> table_set(const PropSet &ic, uint32_t k)
     const Prop *p = ic.find((k << 16) | 0x03000001);
     if (!p)
         return {};
-    const uint32_t size = p->u32();
-    return std::vector<uint8_t>(p->value.begin() + 4, p->value.begin() + 4 + size);
+    return std::vector<uint8_t>(p->value.begin() + 4, p->value.begin() + 4 + p->u32());
 }
 
 void ycbcr_to_rgb(const uint8_t *in, int out[3])
@@ -142,28 +120,6 @@ Result decode_full(const WriteOptions &o, const Image &img)
     return r;
 }
 
-// "\005Image Contents" of the file the options make of a picture.
-PropSet contents_of(const WriteOptions &o, const Image &img)
-{
-    Document doc;
-    EXPECT_EQ(build_document(o, img, doc), "");
-    PropSet ic;
-    EXPECT_TRUE(parse_propset(entry(doc, kContents), ic));
-    return ic;
-}
-
-// The bytes of the first tile of resolution 0.
-std::vector<uint8_t> first_tile(const WriteOptions &o, const Image &img)
-{
-    Document doc;
-    EXPECT_EQ(build_document(o, img, doc), "");
-    Subimage sub;
-    EXPECT_TRUE(parse_subimage(entry(doc, res_path(0, "Subimage 0000 Header")), sub));
-    if (sub.tiles.empty())
-        return {};
-    return tile_bytes(entry(doc, res_path(0, "Subimage 0000 Data")), sub.tiles[0]);
-}
-
 // The writer's tiles lose no more than libjpeg-turbo's own coding of the
 // same samples at the same quality and sampling (YCbCr rounding aside).
 void expect_jpeg_error(const Result &r)
@@ -174,230 +130,134 @@ void expect_jpeg_error(const Result &r)
     EXPECT_GT(r.error.psnr(), 25.0);
 }
 
-Image opaque(const Image &rgba)
-{
-    Image out;
-    out.width = rgba.width, out.height = rgba.height, out.channels = 3;
-    for (size_t i = 0; i < rgba.samples.size(); i += 4)
-        out.samples.insert(out.samples.end(), rgba.samples.begin() + long(i), rgba.samples.begin() + long(i) + 3);
-    return out;
-}
+using Set = void (*)(WriteOptions &);
 
 } // namespace
 
-TEST(FpxJpegTiles, BaselineYcbcrWithTablesInTheProperty)
+TEST(FpxJpegTiles, FramesAndSubtypesFollowTheOptions)
 {
-    WriteOptions o;
-    o.flat_tiles = FlatTiles::never;
-    o.resolutions = 1;
-    const Result r = decode_full(o, opaque(make_synthetic(200, 150)));
-    ASSERT_EQ(r.tiles.size(), 12u);
-    for (size_t k = 0; k < r.sub.tiles.size(); ++k) {
-        const TileEntry &t = r.sub.tiles[k];
-        EXPECT_EQ(t.type, kTileJpeg);
-        EXPECT_EQ(t.subtype[0], 0);
-        EXPECT_EQ(t.subtype[1], 0x22);
-        EXPECT_EQ(t.subtype[2], 1);  // internal colour conversion
-        EXPECT_EQ(t.subtype[3], 1);  // table set 1
+    const struct {
+        const char *what;
+        Set set;
+        int w, h;
+        size_t tiles;
+        uint8_t sampling;
+        int conversion, components, sets;
+        bool progressive;
+        unsigned restart;
+        bool alpha;
+    } cases[] = {
+        {"baseline", [](WriteOptions &) {}, 200, 150, 12, 0x22, 1, 3, 1, false, 0, false},
+        {"tables in tiles", [](WriteOptions &o) { o.tables_in_tiles = true; }, 130, 64, 3, 0x22, 1, 3, 0, false, 0, false},
+        {"three table sets", [](WriteOptions &o) { o.table_sets = 3, o.quality = 80; }, 256, 128, 8, 0x22, 1, 3, 3, false, 0, false},
+        {"4:4:4", [](WriteOptions &o) { o.subsampling = 0x11; }, 100, 64, 2, 0x11, 1, 3, 1, false, 0, false},
+        {"4:2:2", [](WriteOptions &o) { o.subsampling = 0x21; }, 100, 64, 2, 0x21, 1, 3, 1, false, 0, false},
+        {"plain RGB", [](WriteOptions &o) { o.colour_conversion = 0; }, 100, 64, 2, 0x11, 0, 3, 1, false, 0, false},
+        {"monochrome", [](WriteOptions &o) { o.colour = ColourSpace::monochrome; }, 100, 64, 2, 0x11, 0, 1, 1, false, 0, false},
+        {"progressive", [](WriteOptions &o) { o.progressive = true; }, 128, 64, 2, 0x22, 1, 3, 1, true, 0, false},
+        {"restart interval", [](WriteOptions &o) { o.restart_interval = 4; }, 64, 64, 1, 0x22, 1, 3, 1, false, 4, false},
+        {"inverted", [](WriteOptions &o) { o.invert = true; }, 64, 64, 1, 0x22, 1, 3, 1, false, 0, false},
+        {"opacity, none in the input", [](WriteOptions &o) { o.opacity = true; }, 64, 64, 1, 0x22, 1, 4, 1, false, 0, false},
+        {"monochrome opacity", [](WriteOptions &o) { o.colour = ColourSpace::monochrome, o.opacity = true; }, 64, 64, 1, 0x11, 0, 2, 1, false, 0, true},
+        {"optimized Huffman, JFIF", [](WriteOptions &o) { o.optimize_huffman = true, o.jfif = true; }, 128, 64, 2, 0x22, 1, 3, 1, false, 0, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteOptions o;
+        o.flat_tiles = FlatTiles::never;
+        o.resolutions = 1;
+        c.set(o);
+        const Result r = decode_full(o, c.alpha ? make_synthetic(c.w, c.h) : rgb_picture(c.w, c.h));
+        ASSERT_EQ(r.tiles.size(), c.tiles);
+        for (size_t k = 0; k < c.tiles; ++k) {
+            const TileEntry &t = r.sub.tiles[k];
+            const Decoded &d = r.tiles[k];
+            EXPECT_EQ(t.type, kTileJpeg);
+            EXPECT_EQ(t.subtype[0], 0);
+            EXPECT_EQ(t.subtype[1], c.sampling);
+            EXPECT_EQ(t.subtype[2], c.conversion);
+            EXPECT_EQ(t.subtype[3], c.sets ? 1 + k % size_t(c.sets) : 0) << k;
+            EXPECT_EQ(d.width, 64);
+            EXPECT_EQ(d.height, 64);
+            EXPECT_EQ(d.components, c.components);
+            EXPECT_EQ(d.h[0] << 4 | d.v[0], c.sampling);
+            for (int i = 1; i < std::min(d.components, 3); ++i)
+                EXPECT_EQ(d.h[i] << 4 | d.v[i], 0x11);
+            const int last = d.components - 1; // an opacity channel at full resolution
+            EXPECT_EQ(d.h[last] << 4 | d.v[last], d.components % 2 ? d.h[last] << 4 | d.v[last] : c.sampling);
+            EXPECT_EQ(d.progressive, c.progressive);
+            EXPECT_EQ(d.restart_interval, c.restart);
+        }
+        if (!c.alpha)
+            expect_jpeg_error(r);
+        for (size_t i = 3; c.components == 4 && i < r.tiles[0].samples.size(); i += 4)
+            ASSERT_GE(r.tiles[0].samples[i], 250);
     }
-    for (const Decoded &d : r.tiles) {
-        EXPECT_EQ(d.width, 64);
-        EXPECT_EQ(d.height, 64);
-        EXPECT_EQ(d.components, 3);
-        EXPECT_FALSE(d.progressive);
-        EXPECT_EQ(d.h[0], 2);
-        EXPECT_EQ(d.v[0], 2);
-        EXPECT_EQ(d.h[1], 1);
-        EXPECT_EQ(d.quant[1], 1);
-    }
-    expect_jpeg_error(r);
 }
 
-TEST(FpxJpegTiles, AbbreviatedTilesCarryNoTablesAndTheSetHasThemAll)
+TEST(FpxJpegTiles, TablesLiveInTheirSetAndTilesCarryOnlyWhatTheOptionsAdd)
 {
+    const struct {
+        Set set;
+        uint8_t marker;
+        int min, max;
+    } cases[] = {
+        {[](WriteOptions &) {}, 0xDB, 0, 0},      {[](WriteOptions &) {}, 0xC4, 0, 0},
+        {[](WriteOptions &) {}, 0xC0, 1, 1},      {[](WriteOptions &) {}, 0xE0, 0, 0},
+        {[](WriteOptions &) {}, 0xEE, 0, 0},
+        {[](WriteOptions &o) { o.progressive = true; }, 0xC2, 1, 1},
+        {[](WriteOptions &o) { o.progressive = true; }, 0xDB, 0, 0},
+        {[](WriteOptions &o) { o.progressive = true; }, 0xC4, 1, 99},
+        {[](WriteOptions &o) { o.progressive = true; }, 0xDA, 2, 99},
+        // 16 MCUs of 16 x 16 pixels, a restart every 4: three RST markers.
+        {[](WriteOptions &o) { o.restart_interval = 4; }, 0xDD, 1, 1},
+        {[](WriteOptions &o) { o.restart_interval = 4; }, 0xD0, 3, 3},
+        {[](WriteOptions &o) { o.optimize_huffman = true, o.jfif = true; }, 0xC4, 4, 4},
+        {[](WriteOptions &o) { o.optimize_huffman = true, o.jfif = true; }, 0xDB, 0, 0},
+        {[](WriteOptions &o) { o.optimize_huffman = true, o.jfif = true; }, 0xE0, 1, 1},
+    };
+    const Image img = rgb_picture(64, 64);
+    for (const auto &c : cases) {
+        WriteOptions o;
+        o.flat_tiles = FlatTiles::never;
+        o.resolutions = 1;
+        c.set(o);
+        const std::vector<uint8_t> t = tile(build(o, img), 0, 0);
+        const int n = count_marker(t, c.marker);
+        EXPECT_TRUE(n >= c.min && n <= c.max) << std::hex << int(c.marker) << ": " << std::dec << n;
+        if (o.jfif) {
+            EXPECT_EQ(list_markers(t).at(1), 0xE0); // APP0 right after SOI
+            EXPECT_EQ(t[4] << 8 | t[5], 16);
+        }
+    }
     WriteOptions o;
     o.flat_tiles = FlatTiles::never;
     o.resolutions = 1;
-    const PropSet ic = contents_of(o, opaque(make_synthetic(64, 64)));
+    const Document doc = build(o, img);
+    EXPECT_NE(decode_jpeg({}, tile(doc, 0, 0)).error, ""); // abbreviated: no tables, no decoding
+    const PropSet ic = props(doc, kContents);
     ASSERT_NE(ic.find(0x03000002), nullptr);
     EXPECT_EQ(ic.find(0x03000002)->type, 0x13u);
     EXPECT_EQ(ic.find(0x03000002)->u32(), 1u);
     EXPECT_EQ(ic.find(0x03010001)->type, 0x41u);
     const std::vector<uint8_t> tables = table_set(ic, 1);
-    ASSERT_GE(tables.size(), 4u);
-    EXPECT_EQ(tables[0], 0xFF);
-    EXPECT_EQ(tables[1], 0xD8);
-    EXPECT_EQ(tables[tables.size() - 2], 0xFF);
-    EXPECT_EQ(tables.back(), 0xD9);
-    EXPECT_EQ(count_marker(tables, 0xDB), 2);  // luminance and chrominance
-    EXPECT_EQ(count_marker(tables, 0xC4), 4);  // DC and AC of each
+    const std::vector<uint8_t> markers = list_markers(tables);
+    ASSERT_GE(markers.size(), 2u);
+    EXPECT_EQ(markers.front(), 0xD8);
+    EXPECT_EQ(markers.back(), 0xD9);
+    EXPECT_EQ(count_marker(tables, 0xDB), 2); // luminance and chrominance
+    EXPECT_EQ(count_marker(tables, 0xC4), 4); // DC and AC of each
     EXPECT_EQ(count_marker(tables, 0xDA), 0);
-    const std::vector<uint8_t> tile = first_tile(o, opaque(make_synthetic(64, 64)));
-    EXPECT_EQ(count_marker(tile, 0xDB), 0);
-    EXPECT_EQ(count_marker(tile, 0xC4), 0);
-    EXPECT_EQ(count_marker(tile, 0xC0), 1);
-    EXPECT_EQ(count_marker(tile, 0xE0), 0);  // no JFIF header
-    EXPECT_EQ(count_marker(tile, 0xEE), 0);  // no Adobe marker
-    // Without the tables libjpeg cannot decode it.
-    EXPECT_NE(decode_jpeg({}, tile).error, "");
-}
-
-TEST(FpxJpegTiles, TablesInsideEachTile)
-{
-    WriteOptions o;
-    o.flat_tiles = FlatTiles::never;
+    // Tables in the tiles leave no set; several sets hold other tables.
     o.tables_in_tiles = true;
-    o.resolutions = 1;
-    const Result r = decode_full(o, opaque(make_synthetic(130, 64)));
-    ASSERT_EQ(r.tiles.size(), 3u);
-    for (const TileEntry &t : r.sub.tiles)
-        EXPECT_EQ(t.subtype[3], 0);
-    expect_jpeg_error(r);
-    const PropSet ic = contents_of(o, opaque(make_synthetic(130, 64)));
-    EXPECT_EQ(ic.find(0x03000002), nullptr);
-    EXPECT_EQ(ic.find(0x03010001), nullptr);
-}
-
-TEST(FpxJpegTiles, SeveralTableSetsWithTheirIndices)
-{
-    WriteOptions o;
-    o.flat_tiles = FlatTiles::never;
+    EXPECT_EQ(props(build(o, img), kContents).find(0x03010001), nullptr);
+    o.tables_in_tiles = false;
     o.table_sets = 3;
-    o.quality = 80;
-    o.resolutions = 1;
-    const Result r = decode_full(o, opaque(make_synthetic(256, 128)));
-    ASSERT_EQ(r.sub.tiles.size(), 8u);
-    for (size_t k = 0; k < r.sub.tiles.size(); ++k)
-        EXPECT_EQ(r.sub.tiles[k].subtype[3], 1 + k % 3) << k;
-    expect_jpeg_error(r);
-    const PropSet ic = contents_of(o, opaque(make_synthetic(256, 128)));
-    EXPECT_EQ(ic.find(0x03000002)->u32(), 3u);
-    // Each set holds other quantization tables (quality 80, 70, 60).
-    EXPECT_NE(table_set(ic, 1), table_set(ic, 2));
-    EXPECT_NE(table_set(ic, 2), table_set(ic, 3));
-    EXPECT_TRUE(table_set(ic, 4).empty());
-}
-
-TEST(FpxJpegTiles, SubsamplingByteMatchesTheFrame)
-{
-    const struct {
-        ColourSpace colour;
-        int conversion;
-        int subsampling;
-        int h0, v0;
-    } cases[] = {
-        {ColourSpace::rgb, 1, 0x11, 1, 1}, {ColourSpace::rgb, 1, 0x21, 2, 1}, {ColourSpace::rgb, 1, 0x22, 2, 2},
-        {ColourSpace::photoycc, 0, 0x21, 2, 1}, {ColourSpace::rgb, 0, -1, 1, 1}, {ColourSpace::monochrome, 0, -1, 1, 1},
-    };
-    for (const auto &c : cases) {
-        WriteOptions o;
-        o.colour = c.colour;
-        o.colour_conversion = c.conversion;
-        o.subsampling = c.subsampling;
-        o.flat_tiles = FlatTiles::never;
-        o.resolutions = 1;
-        const Result r = decode_full(o, opaque(make_synthetic(100, 64)));
-        ASSERT_EQ(r.tiles.size(), 2u);
-        for (size_t k = 0; k < r.tiles.size(); ++k) {
-            const Decoded &d = r.tiles[k];
-            EXPECT_EQ(r.sub.tiles[k].subtype[1], uint8_t(c.h0 << 4 | c.v0));
-            EXPECT_EQ(d.h[0], c.h0);
-            EXPECT_EQ(d.v[0], c.v0);
-            for (int i = 1; i < d.components; ++i) {
-                EXPECT_EQ(d.h[i], 1);
-                EXPECT_EQ(d.v[i], 1);
-            }
-            EXPECT_EQ(r.sub.tiles[k].subtype[2], c.conversion == 1 ? 1 : 0);
-        }
-        if (c.colour != ColourSpace::photoycc) {
-            expect_jpeg_error(r);
-        }
-    }
-}
-
-TEST(FpxJpegTiles, ProgressiveTilesCarryTheirHuffmanTables)
-{
-    WriteOptions o;
-    o.flat_tiles = FlatTiles::never;
-    o.progressive = true;
-    o.resolutions = 1;
-    const Result r = decode_full(o, opaque(make_synthetic(128, 64)));
-    ASSERT_EQ(r.tiles.size(), 2u);
-    for (const Decoded &d : r.tiles)
-        EXPECT_TRUE(d.progressive);
-    expect_jpeg_error(r);
-    const std::vector<uint8_t> tile = first_tile(o, opaque(make_synthetic(128, 64)));
-    EXPECT_EQ(count_marker(tile, 0xC2), 1);
-    EXPECT_EQ(count_marker(tile, 0xDB), 0);  // quantization tables from the set
-    EXPECT_GT(count_marker(tile, 0xC4), 0);
-    EXPECT_GT(count_marker(tile, 0xDA), 1);
-}
-
-TEST(FpxJpegTiles, RestartIntervalAndMarkers)
-{
-    WriteOptions o;
-    o.flat_tiles = FlatTiles::never;
-    o.restart_interval = 4;
-    o.resolutions = 1;
-    const Result r = decode_full(o, opaque(make_synthetic(64, 64)));
-    ASSERT_EQ(r.tiles.size(), 1u);
-    EXPECT_EQ(r.tiles[0].restart_interval, 4u);
-    expect_jpeg_error(r);
-    const std::vector<uint8_t> tile = first_tile(o, opaque(make_synthetic(64, 64)));
-    EXPECT_EQ(count_marker(tile, 0xDD), 1);
-    // 16 MCUs of 16 x 16 pixels, a restart every 4: three RST markers.
-    EXPECT_EQ(count_marker(tile, 0xD0), 3);
-}
-
-TEST(FpxJpegTiles, InvertedOutputStoresTheComplement)
-{
-    WriteOptions o;
-    o.flat_tiles = FlatTiles::never;
-    o.invert = true;
-    o.resolutions = 1;
-    const Result r = decode_full(o, opaque(make_synthetic(64, 64)));
-    ASSERT_EQ(r.tiles.size(), 1u);
-    expect_jpeg_error(r);  // complemented back by decode_full
-}
-
-TEST(FpxJpegTiles, OpacityAndMonochromeComponents)
-{
-    WriteOptions o;
-    o.flat_tiles = FlatTiles::never;
-    o.opacity = true;
-    o.resolutions = 1;
-    Result r = decode_full(o, opaque(make_synthetic(64, 64)));  // no alpha in: opaque
-    ASSERT_EQ(r.tiles.size(), 1u);
-    EXPECT_EQ(r.tiles[0].components, 4);
-    EXPECT_EQ(r.tiles[0].h[3], 2);  // opacity at full resolution
-    expect_jpeg_error(r);
-    for (size_t i = 3; i < r.tiles[0].samples.size(); i += 4)
-        ASSERT_GE(r.tiles[0].samples[i], 250);
-
-    o.colour = ColourSpace::monochrome;
-    r = decode_full(o, make_synthetic(64, 64));
-    ASSERT_EQ(r.tiles.size(), 1u);
-    EXPECT_EQ(r.tiles[0].components, 2);
-    EXPECT_EQ(r.sub.tiles[0].subtype[1], 0x11);
-}
-
-TEST(FpxJpegTiles, OptimizedHuffmanTablesAndJfifSegmentsInTiles)
-{
-    WriteOptions o;
-    o.flat_tiles = FlatTiles::never;
-    o.optimize_huffman = true;
-    o.jfif = true;
-    o.resolutions = 1;
-    const Result r = decode_full(o, opaque(make_synthetic(128, 64)));
-    ASSERT_EQ(r.tiles.size(), 2u);
-    expect_jpeg_error(r);
-    const std::vector<uint8_t> tile = first_tile(o, opaque(make_synthetic(128, 64)));
-    const std::vector<uint8_t> markers = list_markers(tile);
-    ASSERT_GE(markers.size(), 3u);
-    EXPECT_EQ(markers[1], 0xE0);  // APP0 right after SOI
-    EXPECT_EQ(tile[4] << 8 | tile[5], 16);  // its length
-    EXPECT_EQ(count_marker(tile, 0xC4), 4);  // DC and AC of luminance and chrominance
-    EXPECT_EQ(count_marker(tile, 0xDB), 0);  // quantization tables still from the set
+    const PropSet three = props(build(o, img), kContents);
+    EXPECT_EQ(three.find(0x03000002)->u32(), 3u);
+    EXPECT_NE(table_set(three, 1), table_set(three, 2));
+    EXPECT_NE(table_set(three, 2), table_set(three, 3));
+    EXPECT_TRUE(table_set(three, 4).empty());
 }
 
 // PhotoYCC JPEG tiles through the import's own arithmetic: three channels
