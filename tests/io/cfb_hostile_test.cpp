@@ -4,39 +4,55 @@
 // reader defines.
 #include "io_support.h"
 
-using namespace cfbtest;
-using iotest::pattern;
+using namespace iotest;
 
 namespace {
 
-constexpr uint32_t kFree = Image::kFree;
-constexpr uint32_t kEnd = Image::kEnd;
-
-// Root (entry 0) with "Data", a regular stream in sectors 2.. (entry 1),
-// and "Tiny", a 100-byte mini stream (entry 2): MiniFAT at sector 20, the
-// mini stream at sector 21.
+// A small Compound File laid out by hand: FAT in sector 0, directory in
+// sector 1; root (entry 0), "Data", a regular stream in sectors 2..11
+// (entry 1), and "Tiny", a 100-byte mini stream (entry 2) with its MiniFAT
+// in sector 20 and the mini stream in sector 21.
 struct Hostile {
     static constexpr uint32_t kMiniFat = 20, kMiniStream = 21;
-    Image image;
-    Bytes data;
-    Bytes tiny = pattern(100);
+    Bytes image = Bytes(sector_at(kMiniStream) + 512, 0);
+    Bytes data = pattern(5000), tiny = pattern(100);
 
-    explicit Hostile(uint32_t size = 5000) : data(pattern(size))
+    Hostile()
     {
-        image.entry(0, "Root Entry", 5, kFree, kFree, 1, kMiniStream, 128);
-        image.entry(1, "Data", 2, kFree, 2, kFree, 2, size);
-        image.entry(2, "Tiny", 2, kFree, kFree, kFree, 0, 100);
-        image.regular_data(2, data);
-        put32(image.bytes, 60, kMiniFat);
-        put32(image.bytes, 64, 1);
-        image.ensure_sector(kMiniStream);
-        image.fat(kMiniFat, kEnd);
-        image.fat(kMiniStream, kEnd);
-        for (uint32_t i = 0; i < 128; ++i)
-            put32(image.bytes, Image::sector_at(kMiniFat) + 4 * i, i == 0 ? 1 : i == 1 ? kEnd : kFree);
-        std::copy(tiny.begin(), tiny.end(), image.bytes.begin() + Image::sector_at(kMiniStream));
+        const uint8_t signature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+        std::copy(signature, signature + 8, image.begin());
+        // Version, byte order, sector shifts; FAT sectors, directory, cutoff, MiniFAT, DIFAT.
+        for (const auto &[at, v] : {std::pair<size_t, uint32_t>{24, 0x3E}, {26, 3}, {28, 0xFFFE}, {30, 9}, {32, 6}})
+            put(image, at, v, 2);
+        for (const auto &[at, v] : {std::pair<size_t, uint32_t>{44, 1}, {48, 1}, {56, 4096}, {60, kMiniFat}, {64, 1},
+                                    {68, kEnd}, {72, 0}})
+            put(image, at, v);
+        for (uint32_t i = 0; i < 128; ++i) {
+            if (i < 109)
+                put(image, 76 + 4 * i, i == 0 ? 0 : kFree); // the header's list of FAT sectors
+            fat(i, i == 0 ? 0xFFFFFFFDu : i == 1 || i == kMiniFat || i == kMiniStream ? kEnd : kFree);
+            put(image, sector_at(kMiniFat) + 4 * i, i == 0 ? 1 : i == 1 ? kEnd : kFree);
+        }
+        entry(0, "Root Entry", kFree, kFree, 1, kMiniStream, 128, 5);
+        entry(1, "Data", kFree, 2, kFree, 2, 5000);
+        entry(2, "Tiny", kFree, kFree, kFree, 0, 100);
+        std::copy(data.begin(), data.end(), image.begin() + sector_at(2));
+        for (uint32_t s = 2; s < 12; ++s)
+            fat(s, s < 11 ? s + 1 : kEnd);
+        std::copy(tiny.begin(), tiny.end(), image.begin() + sector_at(kMiniStream));
     }
-    size_t entry_at(uint32_t n) const { return Image::sector_at(1) + 128 * n; }
+    void fat(uint32_t index, uint32_t value) { put(image, sector_at(0) + 4 * index, value); }
+    size_t entry_at(uint32_t n) const { return sector_at(1) + 128 * n; }
+    void entry(uint32_t n, const char *name, uint32_t left, uint32_t right, uint32_t child, uint32_t start,
+               uint32_t size, uint8_t type = 2)
+    {
+        for (size_t i = 0; name[i]; ++i)
+            image[entry_at(n) + 2 * i] = static_cast<uint8_t>(name[i]);
+        put(image, entry_at(n) + 64, static_cast<uint32_t>(std::strlen(name) + 1) * 2, 2);
+        image[entry_at(n) + 66] = type;
+        for (const auto &[at, v] : {std::pair<size_t, uint32_t>{68, left}, {72, right}, {76, child}, {116, start}, {120, size}})
+            put(image, entry_at(n) + at, v);
+    }
 };
 
 struct ReadAll {
@@ -50,7 +66,7 @@ ReadAll read_all(const Bytes &image, const char *name, int32_t chunk, SourceKind
 {
     ReadAll out;
     Source source(kind, image);
-    QorFile root = qorOpenStorage(source.file(), "Root Entry");
+    QorFile root = qorOpenStorage(source.file, "Root Entry");
     if (!root)
         return out;
     if (QorFile s = qorOpenStream(root, name)) {
@@ -68,8 +84,8 @@ TEST(CfbHostile, WellFormedBaseReadsOverEverySource)
 {
     const Hostile h;
     for (SourceKind kind : kAllSources) {
-        EXPECT_EQ(read_all(h.image.bytes, "Data", 300, kind).bytes, h.data);
-        EXPECT_EQ(read_all(h.image.bytes, "Tiny", 7, kind).bytes, h.tiny);
+        EXPECT_EQ(read_all(h.image, "Data", 300, kind).bytes, h.data);
+        EXPECT_EQ(read_all(h.image, "Tiny", 7, kind).bytes, h.tiny);
     }
 }
 
@@ -85,7 +101,7 @@ TEST(CfbHostile, TruncatedFilesEndCleanly)
         const Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length));
         for (SourceKind kind : {SourceKind::Path, SourceKind::Callback}) {
             Source source(kind, cut);
-            QorFile root = qorOpenStorage(source.file(), "Root Entry");
+            QorFile root = qorOpenStorage(source.file, "Root Entry");
             EXPECT_EQ(root != nullptr, length + 512 >= whole.size());
             if (root)
                 qorCloseStorage(root);
@@ -112,13 +128,10 @@ TEST(CfbHostile, BadHeadersAreRefused)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         Hostile h;
-        if (c.wide)
-            put32(h.image.bytes, c.at, c.value);
-        else
-            put16(h.image.bytes, c.at, static_cast<uint16_t>(c.value));
+        put(h.image, c.at, c.value, c.wide ? 4 : 2);
         for (SourceKind kind : kAllSources) {
-            Source source(kind, h.image.bytes);
-            EXPECT_EQ(qorOpenStorage(source.file(), "Root Entry"), nullptr) << static_cast<int>(kind);
+            Source source(kind, h.image);
+            EXPECT_EQ(qorOpenStorage(source.file, "Root Entry"), nullptr) << static_cast<int>(kind);
         }
     }
 }
@@ -126,8 +139,8 @@ TEST(CfbHostile, BadHeadersAreRefused)
 TEST(CfbHostile, FatChainWithACycleReadsTheSizeAndEnds)
 {
     Hostile h;
-    h.image.fat(3, 2); // 2 -> 3 -> 2 -> ...
-    const ReadAll r = read_all(h.image.bytes, "Data", 4096);
+    h.fat(3, 2); // 2 -> 3 -> 2 -> ...
+    const ReadAll r = read_all(h.image, "Data", 4096);
     ASSERT_EQ(r.bytes.size(), 5000u);
     EXPECT_EQ(r.last, 0);
     EXPECT_TRUE(std::equal(r.bytes.begin(), r.bytes.begin() + 1024, h.data.begin()));
@@ -150,10 +163,10 @@ TEST(CfbHostile, ChainsLeavingTheFileOrTheTable)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         Hostile h;
-        h.image.fat(c.sector, c.value);
-        put32(h.image.bytes, h.entry_at(1) + 116, c.start);
-        Source source(SourceKind::Memory, h.image.bytes);
-        QorFile root = qorOpenStorage(source.file(), "Root Entry");
+        h.fat(c.sector, c.value);
+        put(h.image, h.entry_at(1) + 116, c.start);
+        Source source(SourceKind::Memory, h.image);
+        QorFile root = qorOpenStorage(source.file, "Root Entry");
         ASSERT_NE(root, nullptr);
         QorFile s = qorOpenStream(root, "Data");
         ASSERT_NE(s, nullptr);
@@ -171,14 +184,14 @@ TEST(CfbHostile, ChainsLeavingTheFileOrTheTable)
 TEST(CfbHostile, MiniStreamsWithBrokenChainsEndAtTheSize)
 {
     Hostile outside; // the mini stream's own chain starts outside the table: short reads
-    put32(outside.image.bytes, outside.entry_at(0) + 116, 9999);
-    const ReadAll r = read_all(outside.image.bytes, "Tiny", 64);
+    put(outside.image, outside.entry_at(0) + 116, 9999);
+    const ReadAll r = read_all(outside.image, "Tiny", 64);
     EXPECT_TRUE(r.opened);
     EXPECT_EQ(r.bytes.size(), 100u);
 
     Hostile loop; // a mini chain looping on itself
-    put32(loop.image.bytes, Image::sector_at(Hostile::kMiniFat) + 4, 0);
-    EXPECT_EQ(read_all(loop.image.bytes, "Tiny", 1).bytes.size(), 100u);
+    put(loop.image, sector_at(Hostile::kMiniFat) + 4, 0);
+    EXPECT_EQ(read_all(loop.image, "Tiny", 1).bytes.size(), 100u);
 }
 
 TEST(CfbHostile, SiblingTreesThatLoopOrPointNowhere)
@@ -191,13 +204,13 @@ TEST(CfbHostile, SiblingTreesThatLoopOrPointNowhere)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         Hostile h;
-        put32(h.image.bytes, h.entry_at(c.entry) + 68, c.left);
-        put32(h.image.bytes, h.entry_at(c.entry) + 72, c.right);
+        put(h.image, h.entry_at(c.entry) + 68, c.left);
+        put(h.image, h.entry_at(c.entry) + 72, c.right);
         for (bool cyclic_directory : {false, true}) {
             if (cyclic_directory)
-                h.image.fat(1, 1); // a directory chain looping on itself
-            EXPECT_FALSE(read_all(h.image.bytes, "Absent", 64).opened);
-            EXPECT_EQ(read_all(h.image.bytes, "Data", 512).bytes, h.data);
+                h.fat(1, 1); // a directory chain looping on itself
+            EXPECT_FALSE(read_all(h.image, "Absent", 64).opened);
+            EXPECT_EQ(read_all(h.image, "Data", 512).bytes, h.data);
         }
     }
 }
@@ -205,40 +218,40 @@ TEST(CfbHostile, SiblingTreesThatLoopOrPointNowhere)
 TEST(CfbHostile, NamesLongerThanTheFieldAndUnusedEntries)
 {
     Hostile h;
-    put16(h.image.bytes, h.entry_at(1) + 64, 66); // "Data" claims 66 bytes
-    EXPECT_FALSE(read_all(h.image.bytes, "Data", 64).opened);
-    EXPECT_FALSE(read_all(h.image.bytes, "Tiny", 64).opened); // behind Data in the tree
+    put(h.image, h.entry_at(1) + 64, 66, 2); // "Data" claims 66 bytes
+    EXPECT_FALSE(read_all(h.image, "Data", 64).opened);
+    EXPECT_FALSE(read_all(h.image, "Tiny", 64).opened); // behind Data in the tree
 
     // 64 bytes of name without a terminator: the 32 narrowed characters are
     // followed by the field's untouched upper half.
     Hostile full;
-    std::fill_n(full.image.bytes.begin() + static_cast<std::ptrdiff_t>(full.entry_at(2)), 64, 'A');
-    put16(full.image.bytes, full.entry_at(2) + 64, 64);
-    EXPECT_FALSE(read_all(full.image.bytes, std::string(32, 'a').c_str(), 64).opened);
-    EXPECT_TRUE(read_all(full.image.bytes, std::string(64, 'a').c_str(), 64).opened);
-    EXPECT_FALSE(read_all(full.image.bytes, "Tiny", 64).opened);
+    std::fill_n(full.image.begin() + static_cast<std::ptrdiff_t>(full.entry_at(2)), 64, 'A');
+    put(full.image, full.entry_at(2) + 64, 64, 2);
+    EXPECT_FALSE(read_all(full.image, std::string(32, 'a').c_str(), 64).opened);
+    EXPECT_TRUE(read_all(full.image, std::string(64, 'a').c_str(), 64).opened);
+    EXPECT_FALSE(read_all(full.image, "Tiny", 64).opened);
 
     Hostile unused;
-    unused.image.bytes[unused.entry_at(1) + 66] = 0; // "Data" marked unused
-    EXPECT_FALSE(read_all(unused.image.bytes, "Data", 64).opened);
-    EXPECT_TRUE(read_all(unused.image.bytes, "Tiny", 64).opened); // its siblings are still searched
+    unused.image[unused.entry_at(1) + 66] = 0; // "Data" marked unused
+    EXPECT_FALSE(read_all(unused.image, "Data", 64).opened);
+    EXPECT_TRUE(read_all(unused.image, "Tiny", 64).opened); // its siblings are still searched
 }
 
 TEST(CfbHostile, StreamSizesPastTheFile)
 {
     Hostile h; // 100000 bytes claimed along a chain 2 -> ... -> 127 mostly past the file
     for (uint32_t s = 2; s < 127; ++s)
-        h.image.fat(s, s + 1);
-    h.image.fat(127, kEnd);
-    put32(h.image.bytes, h.entry_at(1) + 120, 100000);
-    const ReadAll r = read_all(h.image.bytes, "Data", 4096);
+        h.fat(s, s + 1);
+    h.fat(127, kEnd);
+    put(h.image, h.entry_at(1) + 120, 100000);
+    const ReadAll r = read_all(h.image, "Data", 4096);
     ASSERT_GE(r.bytes.size(), h.data.size());
     EXPECT_TRUE(std::equal(h.data.begin(), h.data.end(), r.bytes.begin()));
     EXPECT_LE(r.bytes.size(), 100000u);
 
     Hostile negative; // negative as a signed 32-bit size: nothing to read
-    put32(negative.image.bytes, negative.entry_at(1) + 120, 0x80000000u);
-    const ReadAll n = read_all(negative.image.bytes, "Data", 4096);
+    put(negative.image, negative.entry_at(1) + 120, 0x80000000u);
+    const ReadAll n = read_all(negative.image, "Data", 4096);
     EXPECT_TRUE(n.opened);
     EXPECT_TRUE(n.bytes.empty());
     EXPECT_EQ(n.last, 0);

@@ -1,7 +1,6 @@
-// Helpers for the I/O tests: files and memory blocks, the four QorFile
-// sources over one file image, trees written by our Compound File writer,
-// whole-stream reads, Python's olefile as an independent reader, and a
-// hand-made Compound File image for hostile cases.
+// Helpers for the I/O tests: files and memory blocks, QorFile sources over
+// one file image, trees written by our Compound File writer, whole-stream
+// reads, and Python's olefile as an independent reader.
 #pragma once
 
 #include "io/qorfile_rec.h"
@@ -10,7 +9,6 @@
 #include <kxfpx/memory.h>
 #include <kxfpx/qorfile.h>
 #include <kxfpx/storage.h>
-#include <options/yt_ut.h>
 
 #include <gtest/gtest.h>
 
@@ -74,12 +72,6 @@ struct MemoryBlock {
 
 inline QorFileRec &record(QorFile file) { return *static_cast<QorFileRec *>(GlobalLock(file)); }
 
-} // namespace iotest
-
-namespace cfbtest {
-
-using iotest::Bytes;
-
 struct Node {
     std::string name;
     bool storage = false;
@@ -87,10 +79,7 @@ struct Node {
     std::vector<Node> children;
 };
 inline Node stream_node(const std::string &name, Bytes data) { return Node{name, false, std::move(data), {}}; }
-inline Node storage_node(const std::string &name, std::vector<Node> children)
-{
-    return Node{name, true, {}, std::move(children)};
-}
+inline Node storage_node(const std::string &name, std::vector<Node> kids) { return Node{name, true, {}, std::move(kids)}; }
 
 // Writes the children of `parent` with our writer, data in calls of `chunk`.
 inline bool write_children(QorFile out, QorFile parent, const std::vector<Node> &children, size_t chunk)
@@ -131,114 +120,62 @@ inline bool write_tree(const std::string &path, const std::vector<Node> &childre
 
 inline Bytes written_image(const std::vector<Node> &tree, size_t chunk = 4096)
 {
-    iotest::TempDir dir;
+    TempDir dir;
     EXPECT_TRUE(write_tree(dir.file("t.cfb"), tree, chunk));
-    return iotest::read_file(dir.file("t.cfb"));
+    return read_file(dir.file("t.cfb"));
 }
 
 // ---------------------------------------------------------------- sources
 
-enum class SourceKind { Path, Memory, Callback, Object };
-constexpr SourceKind kAllSources[] = {SourceKind::Path, SourceKind::Memory, SourceKind::Callback, SourceKind::Object};
+enum class SourceKind { Path, Memory, Callback };
+constexpr SourceKind kAllSources[] = {SourceKind::Path, SourceKind::Memory, SourceKind::Callback};
 
-// A file image served through a host callback or a host stream object.
-struct ImageState : QorHostStream {
+// A file image served through a host callback.
+struct ImageState {
     Bytes bytes;
     int64_t position = 0;
-    int64_t seek_to(int64_t offset, int32_t whence)
-    {
-        const int64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? position : static_cast<int64_t>(bytes.size());
-        if (whence < 0 || whence > 2 || base + offset < 0)
-            return -1;
-        return position = base + offset;
-    }
-    int32_t read_into(void *buffer, int64_t count)
-    {
-        const int64_t n = std::max<int64_t>(0, std::min<int64_t>(count, static_cast<int64_t>(bytes.size()) - position));
-        if (n > 0)
-            std::memcpy(buffer, bytes.data() + position, static_cast<size_t>(n));
-        position += n;
-        return static_cast<int32_t>(n);
-    }
 };
 
 inline int64_t image_callback(void *handle, int32_t op, void *data, int64_t count)
 {
-    auto *state = static_cast<ImageState *>(handle);
-    switch (op) {
-    case QOR_IO_OPEN: return reinterpret_cast<intptr_t>(handle);
-    case QOR_IO_READ: return state->read_into(data, count);
-    case QOR_IO_SEEK: return state->seek_to(*static_cast<int32_t *>(data), static_cast<int32_t>(count));
-    default: return 0;
+    auto &s = *static_cast<ImageState *>(handle);
+    const int64_t size = static_cast<int64_t>(s.bytes.size());
+    if (op == QOR_IO_READ) {
+        const int64_t n = std::max<int64_t>(0, std::min(count, size - s.position));
+        std::memcpy(data, s.bytes.data() + std::min(s.position, size), static_cast<size_t>(n));
+        return s.position += n, n;
     }
-}
-
-inline ImageState *g_object_image = nullptr;
-inline int32_t image_hook(QorHostStream **object, char *, uint32_t)
-{
-    ImageState *state = g_object_image;
-    state->close = [](QorHostStream *) { return 0; };
-    state->read = [](QorHostStream *s, void *buffer, int32_t count, int32_t *done) {
-        *done = static_cast<ImageState *>(s)->read_into(buffer, count);
-        return 0;
-    };
-    state->write = [](QorHostStream *, const void *, int32_t, int32_t *done) { return *done = 0, -9; };
-    state->seek = [](QorHostStream *s, int32_t whence, int32_t offset) {
-        return static_cast<ImageState *>(s)->seek_to(offset, whence) < 0 ? -1 : 0;
-    };
-    state->tell = [](QorHostStream *s, int32_t *position) {
-        *position = static_cast<int32_t>(static_cast<ImageState *>(s)->position);
-        return 0;
-    };
-    state->request = [](QorHostStream *, int32_t, const char *) { return 0; };
-    *object = state;
-    return 0;
+    if (op == QOR_IO_SEEK) {
+        const int64_t to = *static_cast<int32_t *>(data) + (count == SEEK_SET ? 0 : count == SEEK_CUR ? s.position : size);
+        return to < 0 || count < 0 || count > 2 ? -1 : (s.position = to);
+    }
+    return op == QOR_IO_OPEN ? reinterpret_cast<intptr_t>(handle) : 0;
 }
 
 // A file image opened as a QorFile of the given kind, little-endian.
-class Source {
-public:
-    Source(SourceKind kind, const Bytes &image)
+struct Source {
+    Source(SourceKind kind, const Bytes &image) : state{image}
     {
-        QorOpenDesc desc{};
-        state_.bytes = image;
         if (kind == SourceKind::Path) {
-            iotest::write_file(dir_.file("image.cfb"), image);
-            file_ = qorOpen(dir_.file("image.cfb").c_str(), nullptr, QOR_READ);
+            write_file(dir.file("image.cfb"), image);
+            file = qorOpen(dir.file("image.cfb").c_str(), nullptr, QOR_READ);
         } else if (kind == SourceKind::Memory) {
-            Bytes marked = image;
-            marked.push_back(0xFF); // a memory block ends with its end marker
-            block_ = std::make_unique<iotest::MemoryBlock>(marked);
-            file_ = qorOpen("", &block_->desc, QOR_READ);
-        } else if (kind == SourceKind::Callback) {
-            desc.blockPtr = &state_;
-            desc.ioCallback = image_callback;
-            file_ = qorOpen("image.cfb", &desc, QOR_READ);
+            state.bytes.push_back(0xFF); // a memory block ends with its end marker
+            block = std::make_unique<MemoryBlock>(state.bytes);
+            file = qorOpen("", &block->desc, QOR_READ);
         } else {
-            g_object_image = &state_;
-            const HostFileHook hook = image_hook;
-            HostSetGlobalOption(YT_OPTION_FILE_HOOK, &hook, sizeof hook);
-            char path[] = "image.cfb";
-            file_ = qorOpen(path, nullptr, QOR_CREATE);
-            HostSetGlobalOption(YT_OPTION_FILE_HOOK, nullptr, 0);
+            desc.blockPtr = &state;
+            desc.ioCallback = image_callback;
+            file = qorOpen("image.cfb", &desc, QOR_READ);
         }
-        if (file_)
-            qorSetDataFormat(file_, 0, 0);
+        qorSetDataFormat(file, 0, 0);
     }
-    ~Source()
-    {
-        if (file_)
-            qorClose(file_);
-    }
-    Source(const Source &) = delete;
-    Source &operator=(const Source &) = delete;
-    QorFile file() const { return file_; }
-
-private:
-    iotest::TempDir dir_;
-    std::unique_ptr<iotest::MemoryBlock> block_;
-    ImageState state_;
-    QorFile file_ = nullptr;
+    ~Source() { qorClose(file); }
+    TempDir dir;
+    ImageState state;
+    QorOpenDesc desc{};
+    std::unique_ptr<MemoryBlock> block;
+    QorFile file = nullptr;
 };
 
 // Reads a whole stream named by its path ("a/b/c") through our reader in
@@ -276,7 +213,7 @@ inline Bytes read_stream(QorFile file, const std::string &path, int32_t chunk, b
 
 inline bool olefile_available() { return std::system("/usr/bin/python3 -c 'import olefile' >/dev/null 2>&1") == 0; }
 #define KX_REQUIRE_OLEFILE()                                                                                      \
-    if (!cfbtest::olefile_available())                                                                            \
+    if (!iotest::olefile_available())                                                                            \
     GTEST_SKIP() << "python3-olefile is not installed"
 
 // olefile's view: the root's name, every entry by path (names narrowed to
@@ -315,7 +252,7 @@ inline Bytes unhex(const std::string &hex, size_t from = 0)
 inline OleView olefile_view(const std::string &path)
 {
     OleView view;
-    iotest::TempDir dir;
+    TempDir dir;
     std::ofstream(dir.file("dump.py")) << kOleScript;
     const std::string command = "/usr/bin/python3 " + dir.file("dump.py") + " '" + path + "' " + dir.file("out");
     if (std::system(command.c_str()) != 0)
@@ -335,76 +272,19 @@ inline OleView olefile_view(const std::string &path)
     return view;
 }
 
-// ------------------------------------------------------- hand-made images
+// ------------------------------------------------ little-endian fields
 
-inline void put32(Bytes &b, size_t at, uint32_t v)
+constexpr uint32_t kFree = 0xFFFFFFFFu, kEnd = 0xFFFFFFFEu;
+inline size_t sector_at(uint32_t sector) { return (size_t{sector} + 1) * 512; }
+inline void put(Bytes &b, size_t at, uint32_t v, int size = 4)
 {
-    b.resize(std::max(b.size(), at + 4));
-    for (int i = 0; i < 4; ++i)
+    b.resize(std::max(b.size(), at + size_t(size)));
+    for (int i = 0; i < size; ++i)
         b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-inline void put16(Bytes &b, size_t at, uint16_t v)
-{
-    b.resize(std::max(b.size(), at + 2));
-    b[at] = static_cast<uint8_t>(v);
-    b[at + 1] = static_cast<uint8_t>(v >> 8);
 }
 inline uint32_t get32(const Bytes &b, size_t at)
 {
     return uint32_t{b[at]} | uint32_t{b[at + 1]} << 8 | uint32_t{b[at + 2]} << 16 | uint32_t{b[at + 3]} << 24;
 }
 
-// A small Compound File laid out by hand: FAT in sector 0, directory in
-// sector 1, no MiniFAT. Sector s starts at (s + 1) * 512.
-struct Image {
-    static constexpr uint32_t kFree = 0xFFFFFFFFu, kEnd = 0xFFFFFFFEu, kFatMark = 0xFFFFFFFDu;
-    Bytes bytes = Bytes(512 * 3, 0);
-
-    Image()
-    {
-        static const uint8_t signature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-        std::memcpy(bytes.data(), signature, 8);
-        const std::pair<size_t, uint16_t> shorts[] = {{24, 0x3E}, {26, 3}, {28, 0xFFFE}, {30, 9}, {32, 6}};
-        for (const auto &[at, v] : shorts)
-            put16(bytes, at, v);
-        // FAT sectors, directory, cutoff, MiniFAT start and count, DIFAT start and count.
-        const std::pair<size_t, uint32_t> longs[] = {{44, 1}, {48, 1}, {56, 4096}, {60, kEnd}, {64, 0}, {68, kEnd}, {72, 0}};
-        for (const auto &[at, v] : longs)
-            put32(bytes, at, v);
-        for (uint32_t i = 0; i < 109; ++i)
-            put32(bytes, 76 + 4 * i, i == 0 ? 0 : kFree);
-        for (uint32_t i = 0; i < 128; ++i)
-            fat(i, i == 0 ? kFatMark : i == 1 ? kEnd : kFree);
-    }
-    static size_t sector_at(uint32_t sector) { return (size_t{sector} + 1) * 512; }
-    void ensure_sector(uint32_t sector) { bytes.resize(std::max(bytes.size(), sector_at(sector) + 512), 0); }
-    void fat(uint32_t index, uint32_t value) { put32(bytes, sector_at(0) + 4 * index, value); }
-
-    // Directory entry n of the directory sector (0..3).
-    void entry(uint32_t n, const std::string &name, uint8_t type, uint32_t left, uint32_t right, uint32_t child,
-               uint32_t start, uint32_t size)
-    {
-        const size_t at = sector_at(1) + 128 * n;
-        std::fill(bytes.begin() + at, bytes.begin() + at + 128, 0);
-        for (size_t i = 0; i < name.size() && i < 31; ++i)
-            bytes[at + 2 * i] = static_cast<uint8_t>(name[i]);
-        put16(bytes, at + 64, static_cast<uint16_t>((name.size() + 1) * 2));
-        bytes[at + 66] = type;
-        for (const auto &[off, v] : {std::pair<size_t, uint32_t>{68, left}, {72, right}, {76, child}, {116, start}, {120, size}})
-            put32(bytes, at + off, v);
-    }
-
-    // A regular stream's data in consecutive chained sectors from `first`.
-    void regular_data(uint32_t first, const Bytes &data)
-    {
-        const uint32_t sectors = static_cast<uint32_t>((data.size() + 511) / 512);
-        for (uint32_t i = 0; i < sectors; ++i) {
-            ensure_sector(first + i);
-            const size_t n = std::min<size_t>(512, data.size() - size_t{i} * 512);
-            std::memcpy(bytes.data() + sector_at(first + i), data.data() + size_t{i} * 512, n);
-            fat(first + i, i + 1 < sectors ? first + i + 1 : kEnd);
-        }
-    }
-};
-
-} // namespace cfbtest
+} // namespace iotest

@@ -1,55 +1,58 @@
-// QorFile over the host's sources: the I/O callback, recorded operation by
-// operation, and the host stream object reached through the file hook
-// (global option 67).
+// QorFile over the host's sources: the I/O callback and the host stream
+// object reached through the file hook (global option 67), each logged
+// call by call.
 #include "io_support.h"
+
+#include <options/yt_ut.h>
 
 using namespace iotest;
 
 namespace {
 
-struct Call {
-    void *handle;
-    int32_t op;
-    const void *data;
-    int64_t count;
-    std::string text; // path of open, exists and delete
-    int32_t offset;   // where a seek points
-};
-
+// A host file that logs every call it receives.
 struct HostFile {
-    std::vector<Call> calls;
+    std::vector<std::string> log;
+    std::vector<void *> handles;
     Bytes contents;
     int64_t pos = 0;
-    int64_t open_answer = 0x5150;
-    int64_t query_answer = 42;
+    int64_t open_answer = 0x5150, query_answer = 42;
+
+    void note(const std::string &what, int64_t a, int64_t b = 0) { log.push_back(what + " " + std::to_string(a) + " " + std::to_string(b)); }
+    int64_t read(void *data, int64_t count)
+    {
+        const int64_t n = std::max<int64_t>(0, std::min<int64_t>(count, int64_t(contents.size()) - pos));
+        std::memcpy(data, contents.data() + pos, size_t(n));
+        return pos += n, n;
+    }
+    int64_t write(const void *data, int64_t count)
+    {
+        contents.resize(std::max(contents.size(), size_t(pos + count)));
+        std::memcpy(contents.data() + pos, data, size_t(count));
+        return pos += count, count;
+    }
+    int64_t seek(int64_t whence, int64_t offset)
+    {
+        return pos = (whence == SEEK_SET ? 0 : whence == SEEK_CUR ? pos : int64_t(contents.size())) + offset;
+    }
 };
 HostFile *g_host = nullptr;
 
 int64_t host_io(void *handle, int32_t op, void *data, int64_t count)
 {
     HostFile &h = *g_host;
-    Call call{handle, op, data, count, std::string(), 0};
-    int64_t result = 0;
-    if (op == QOR_IO_OPEN || op == QOR_IO_EXISTS || op == QOR_IO_DELETE) {
-        call.text = data ? static_cast<const char *>(data) : "";
-        result = op == QOR_IO_OPEN ? h.open_answer : h.query_answer;
-    } else if (op == QOR_IO_READ) {
-        result = std::min<int64_t>(count, int64_t(h.contents.size()) - h.pos);
-        std::memcpy(data, h.contents.data() + h.pos, size_t(result));
-        h.pos += result;
-    } else if (op == QOR_IO_WRITE) {
-        h.contents.resize(std::max(h.contents.size(), size_t(h.pos + count)));
-        std::memcpy(h.contents.data() + h.pos, data, size_t(count));
-        h.pos += result = count;
-    } else if (op == QOR_IO_SEEK) {
-        call.offset = *static_cast<int32_t *>(data);
-        h.pos = result = (count == SEEK_SET ? 0 : count == SEEK_CUR ? h.pos : int64_t(h.contents.size())) + call.offset;
+    h.handles.push_back(handle);
+    switch (op) {
+    case QOR_IO_OPEN: h.log.push_back(std::string("open ") + static_cast<const char *>(data)); return h.open_answer;
+    case QOR_IO_EXISTS: h.log.push_back(std::string("exists ") + static_cast<const char *>(data)); return h.query_answer;
+    case QOR_IO_DELETE: h.log.push_back(std::string("delete ") + static_cast<const char *>(data)); return h.query_answer;
+    case QOR_IO_READ: h.note("read", count); return h.read(data, count);
+    case QOR_IO_WRITE: h.note("write", count); return h.write(data, count);
+    case QOR_IO_SEEK: h.note("seek", count, *static_cast<int32_t *>(data)); return h.seek(count, *static_cast<int32_t *>(data));
+    default: h.log.push_back(data ? "close with data" : "close"); return 0;
     }
-    h.calls.push_back(call);
-    return result;
 }
 
-class QorCallback : public ::testing::Test {
+class QorHost : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -57,12 +60,14 @@ protected:
         desc.blockPtr = &context;
         desc.ioCallback = host_io;
     }
+    void TearDown() override { HostSetGlobalOption(YT_OPTION_FILE_HOOK, nullptr, 0); }
     HostFile host;
     int context = 0;
     QorOpenDesc desc{};
+    TempDir dir;
 };
 
-TEST_F(QorCallback, EveryOperationIsForwarded)
+TEST_F(QorHost, CallbackGetsEveryOperation)
 {
     host.contents = {1, 2, 3, 4, 5, 6, 7, 8};
     QorFile f = qorOpen("image.fpx", &desc, QOR_READ);
@@ -75,42 +80,22 @@ TEST_F(QorCallback, EveryOperationIsForwarded)
     int16_t shorts[4];
     EXPECT_EQ(qorReadShort(f, shorts, 4), 4); // one read call of the whole array
     EXPECT_EQ(qorClose(f), 0);
-
-    const struct {
-        int32_t op;
-        int64_t count;
-        int32_t offset;
-    } expected[] = {{QOR_IO_OPEN, 0, 0},  {QOR_IO_READ, 3, 0},        {QOR_IO_SEEK, SEEK_CUR, 2}, {QOR_IO_WRITE, 2, 0},
-                    {QOR_IO_SEEK, SEEK_SET, 0}, {QOR_IO_READ, 8, 0}, {QOR_IO_CLOSE, 0, 0}};
-    ASSERT_EQ(host.calls.size(), std::size(expected));
-    void *const handle = reinterpret_cast<void *>(host.open_answer);
-    for (size_t i = 0; i < host.calls.size(); i++) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(host.calls[i].handle, i == 0 ? static_cast<void *>(&context) : handle);
-        EXPECT_EQ(host.calls[i].op, expected[i].op);
-        EXPECT_EQ(host.calls[i].count, expected[i].count);
-        EXPECT_EQ(host.calls[i].offset, expected[i].offset);
-    }
-    EXPECT_EQ(host.calls[0].text, "image.fpx");
-    EXPECT_EQ(host.calls[1].data, buf);
-    EXPECT_EQ(host.calls.back().data, nullptr);
+    EXPECT_EQ(host.log, (std::vector<std::string>{"open image.fpx", "read 3 0", "seek 1 2", "write 2 0", "seek 0 0",
+                                                  "read 8 0", "close"}));
+    EXPECT_EQ(host.handles[0], &context);
+    for (size_t i = 1; i < host.handles.size(); i++)
+        EXPECT_EQ(host.handles[i], reinterpret_cast<void *>(host.open_answer)) << i;
     EXPECT_EQ(host.contents[5], 'x');
-}
 
-TEST_F(QorCallback, ExistsAndDeleteReturnTheCallbacksAnswer)
-{
+    host = HostFile(); // exists and delete answer what the callback answers, without a handle
     EXPECT_EQ(qorOpen("a.fpx", &desc, QOR_EXIST), reinterpret_cast<QorFile>(42));
     host.query_answer = 0;
     EXPECT_EQ(qorOpen("b.fpx", &desc, QOR_DELETE), nullptr);
-    ASSERT_EQ(host.calls.size(), 2u);
-    EXPECT_EQ(host.calls[0].op, QOR_IO_EXISTS);
-    EXPECT_EQ(host.calls[0].handle, nullptr);
-    EXPECT_EQ(host.calls[0].text, "a.fpx");
-    EXPECT_EQ(host.calls[1].op, QOR_IO_DELETE);
-    EXPECT_EQ(host.calls[1].text, "b.fpx");
+    EXPECT_EQ(host.log, (std::vector<std::string>{"exists a.fpx", "delete b.fpx"}));
+    EXPECT_EQ(host.handles, (std::vector<void *>{nullptr, nullptr}));
 }
 
-TEST_F(QorCallback, HandedInHandleSkipsTheOpen)
+TEST_F(QorHost, HandedInHandleSkipsTheOpen)
 {
     host.contents = {9, 8, 7};
     QorOpenDesc handed{};
@@ -121,13 +106,11 @@ TEST_F(QorCallback, HandedInHandleSkipsTheOpen)
     uint8_t b[3];
     EXPECT_EQ(qorRead(f, b, 3), 3);
     EXPECT_EQ(qorClose(f), 0);
-    ASSERT_EQ(host.calls.size(), 2u);
-    EXPECT_EQ(host.calls[0].handle, &context);
-    EXPECT_EQ(host.calls[0].op, QOR_IO_READ);
-    EXPECT_EQ(host.calls[1].op, QOR_IO_CLOSE);
+    EXPECT_EQ(host.log, (std::vector<std::string>{"read 3 0", "close"}));
+    EXPECT_EQ(host.handles[0], &context);
 }
 
-TEST_F(QorCallback, RefusedOpenFallsBackToTheMemoryBlock)
+TEST_F(QorHost, RefusedOpenFallsBackToTheMemoryBlock)
 {
     host.open_answer = 0;
     MemoryBlock block({'h', 'i', 0xFF});
@@ -138,98 +121,70 @@ TEST_F(QorCallback, RefusedOpenFallsBackToTheMemoryBlock)
     EXPECT_EQ(qorRead(f, b, 4), 2);
     EXPECT_STREQ(b, "hi");
     EXPECT_EQ(qorClose(f), 0);
-    EXPECT_EQ(host.calls.size(), 1u); // only the refused open
+    EXPECT_EQ(host.log, std::vector<std::string>{"open "}); // only the refused open
 }
 
 // ---------------------------------------------------------------- object
 
-struct TestObject : QorHostStream {
-    std::vector<std::string> log;
-    Bytes contents;
-    int32_t pos = 0;
-    int32_t request_answer = 1;
-    int32_t read_status = 0;
+struct HostObject : QorHostStream {
+    int32_t request_answer = 1, read_status = 0;
 };
-TestObject *self_of(QorHostStream *s) { return static_cast<TestObject *>(s); }
-
-struct HookState {
-    TestObject *object = nullptr;
-    int32_t answer = 0;
-    std::vector<std::string> calls;
-};
-HookState g_hook;
+HostObject g_object;
+int32_t g_hook_answer = 0;
+bool g_hook_gives_object = true;
 
 int32_t file_hook(QorHostStream **object, char *path, uint32_t mode)
 {
-    g_hook.calls.push_back(std::string(path) + " " + std::to_string(mode));
-    *object = g_hook.object;
-    return g_hook.answer;
+    g_host->log.push_back("hook " + std::string(path) + " " + std::to_string(mode));
+    *object = g_hook_gives_object ? &g_object : nullptr;
+    return g_hook_answer;
 }
 
-class QorObject : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        object.close = [](QorHostStream *s) { return self_of(s)->log.push_back("close"), 0; };
-        object.read = [](QorHostStream *s, void *buffer, int32_t count, int32_t *done) {
-            TestObject *o = self_of(s);
-            o->log.push_back("read " + std::to_string(count));
-            *done = std::min<int32_t>(count, int32_t(o->contents.size()) - o->pos);
-            std::memcpy(buffer, o->contents.data() + o->pos, size_t(*done));
-            o->pos += *done;
-            return o->read_status;
-        };
-        object.write = [](QorHostStream *s, const void *buffer, int32_t count, int32_t *done) {
-            TestObject *o = self_of(s);
-            o->log.push_back("write " + std::to_string(count));
-            o->contents.insert(o->contents.begin() + o->pos, static_cast<const uint8_t *>(buffer),
-                               static_cast<const uint8_t *>(buffer) + count);
-            o->pos += *done = count;
-            return 0;
-        };
-        object.seek = [](QorHostStream *s, int32_t whence, int32_t offset) {
-            TestObject *o = self_of(s);
-            o->log.push_back("seek " + std::to_string(whence) + " " + std::to_string(offset));
-            o->pos = (whence == SEEK_END ? int32_t(o->contents.size()) : whence == SEEK_CUR ? o->pos : 0) + offset;
-            return 0;
-        };
-        object.tell = [](QorHostStream *s, int32_t *position) {
-            self_of(s)->log.push_back("tell");
-            return *position = self_of(s)->pos, 0;
-        };
-        object.request = [](QorHostStream *s, int32_t code, const char *path) {
-            self_of(s)->log.push_back("request " + std::to_string(code) + " " + path);
-            return self_of(s)->request_answer;
-        };
-        g_hook = HookState();
-        g_hook.object = &object;
-        const HostFileHook hook = file_hook;
-        ASSERT_EQ(HostSetGlobalOption(YT_OPTION_FILE_HOOK, &hook, sizeof hook), 0);
-    }
-    void TearDown() override { HostSetGlobalOption(YT_OPTION_FILE_HOOK, nullptr, 0); }
-    TestObject object;
-    TempDir dir;
-};
-
-TEST_F(QorObject, CreatingOpenGoesThroughTheFileHook)
+void install_hook(int32_t answer, bool gives_object)
 {
+    g_hook_answer = answer;
+    g_hook_gives_object = gives_object;
+    g_object = HostObject();
+    g_object.close = [](QorHostStream *) { return g_host->log.push_back("close"), 0; };
+    g_object.read = [](QorHostStream *, void *buffer, int32_t count, int32_t *done) {
+        g_host->note("read", count);
+        *done = int32_t(g_host->read(buffer, count));
+        return g_object.read_status;
+    };
+    g_object.write = [](QorHostStream *, const void *buffer, int32_t count, int32_t *done) {
+        g_host->note("write", count);
+        return *done = int32_t(g_host->write(buffer, count)), 0;
+    };
+    g_object.seek = [](QorHostStream *, int32_t whence, int32_t offset) {
+        g_host->note("seek", whence, offset);
+        return g_host->seek(whence, offset), 0;
+    };
+    g_object.tell = [](QorHostStream *, int32_t *position) { return g_host->log.push_back("tell"), *position = int32_t(g_host->pos), 0; };
+    g_object.request = [](QorHostStream *, int32_t code, const char *path) {
+        g_host->note(std::string("request ") + path, code);
+        return g_object.request_answer;
+    };
+    const HostFileHook hook = file_hook;
+    ASSERT_EQ(HostSetGlobalOption(YT_OPTION_FILE_HOOK, &hook, sizeof hook), 0);
+}
+
+TEST_F(QorHost, CreatingOpenGoesThroughTheFileHook)
+{
+    install_hook(0, true);
     char path[] = "out.fpx";
     QorFile f = qorOpen(path, nullptr, QOR_CREATE | QOR_WRITE);
     ASSERT_NE(f, nullptr);
-    EXPECT_EQ(g_hook.calls, std::vector<std::string>{"out.fpx 4097"});
     EXPECT_EQ(path[0], '\0'); // the request answered non-zero: the path was taken
     EXPECT_EQ(qorWrite(f, "abcde", 5), 5);
     EXPECT_EQ(qorSeek(f, 1, SEEK_SET), 1);
     uint8_t b[8];
     EXPECT_EQ(qorRead(f, b, 8), 4);
-    object.read_status = -9;
+    g_object.read_status = -9;
     EXPECT_EQ(qorRead(f, b, 8), 0);
     EXPECT_EQ(qorClose(f), 0);
-    const std::vector<std::string> expected = {"request 6 out.fpx", "write 5", "seek 2 0", "tell", "seek 0 1",
-                                               "tell",              "read 8",  "read 8",   "close"};
-    EXPECT_EQ(object.log, expected);
-
-    object.request_answer = 0;
+    EXPECT_EQ(host.log, (std::vector<std::string>{"hook out.fpx 4097", "request out.fpx 6 0", "write 5 0", "seek 2 0",
+                                                  "tell", "seek 0 1", "tell", "read 8 0", "read 8 0", "close"}));
+    g_object.request_answer = 0;
     char keep[] = "keep.fpx";
     f = qorOpen(keep, nullptr, QOR_CREATE | QOR_WRITE);
     ASSERT_NE(f, nullptr);
@@ -238,34 +193,30 @@ TEST_F(QorObject, CreatingOpenGoesThroughTheFileHook)
 }
 
 // A hook that declines, or answers without an object, leaves the file to qorOpen.
-TEST_F(QorObject, DecliningHookOpensTheFileItself)
+TEST_F(QorHost, DecliningHookOpensTheFileItself)
 {
-    for (const auto &[answer, with_object] : {std::pair<int32_t, bool>{1, true}, {0, false}}) {
-        g_hook.answer = answer;
-        g_hook.object = with_object ? &object : nullptr;
-        const std::string path = dir.file("real");
-        QorFile f = qorOpen(path.c_str(), nullptr, QOR_CREATE | QOR_WRITE);
+    for (const auto &[answer, gives_object] : {std::pair<int32_t, bool>{1, true}, {0, false}}) {
+        install_hook(answer, gives_object);
+        host.log.clear();
+        QorFile f = qorOpen(dir.file("real").c_str(), nullptr, QOR_CREATE | QOR_WRITE);
         ASSERT_NE(f, nullptr);
         EXPECT_EQ(qorWrite(f, "q", 1), 1);
         EXPECT_EQ(qorClose(f), 0);
-        EXPECT_EQ(read_file(path), Bytes{'q'});
-        EXPECT_TRUE(object.log.empty());
+        EXPECT_EQ(read_file(dir.file("real")), Bytes{'q'});
+        EXPECT_EQ(host.log.size(), 1u); // the hook only
     }
 }
 
-TEST_F(QorObject, HookIsOnlyAskedWithoutADescriptorAndForCreateOrDelete)
+TEST_F(QorHost, HookIsOnlyAskedWithoutADescriptorAndForCreateOrDelete)
 {
+    install_hook(0, true);
     const std::string path = dir.file("plain");
     write_file(path, pattern(3));
-    QorFile f = qorOpen(path.c_str(), nullptr, QOR_READ);
-    ASSERT_NE(f, nullptr);
-    EXPECT_EQ(qorClose(f), 0);
+    EXPECT_EQ(qorClose(qorOpen(path.c_str(), nullptr, QOR_READ)), 0);
     MemoryBlock block(Bytes(), 8);
     block.desc.growBy = 8;
-    QorFile g = qorOpen(nullptr, &block.desc, QOR_CREATE | QOR_WRITE);
-    ASSERT_NE(g, nullptr);
-    EXPECT_EQ(qorClose(g), 0);
-    EXPECT_TRUE(g_hook.calls.empty());
+    EXPECT_EQ(qorClose(qorOpen(nullptr, &block.desc, QOR_CREATE | QOR_WRITE)), 0);
+    EXPECT_TRUE(host.log.empty());
     // Deleting with a hook installed deletes nothing and answers 1.
     EXPECT_EQ(qorOpen(path.c_str(), nullptr, QOR_DELETE), reinterpret_cast<QorFile>(1));
     EXPECT_EQ(read_file(path), pattern(3));

@@ -45,27 +45,18 @@ void random_ops(QorFile f, Bytes &model, uint32_t seed, int steps, bool writes, 
     }
 }
 
-TEST(QorFilePath, RandomReadsAndSeeksMatchTheFile)
+TEST(QorFilePath, RandomReadsSeeksAndWritesMatchTheFile)
 {
     TempDir dir;
-    Bytes data = pattern(5 * kQorBufferSize + 777);
+    Bytes data = pattern(5 * kQorBufferSize + 777), model;
     write_file(dir.file("r"), data);
     QorFile f = qorOpen(dir.file("r").c_str(), nullptr, QOR_READ);
-    ASSERT_NE(f, nullptr);
     random_ops(f, data, 1234, 2000, false, 0, 40000);
     qorClose(f);
-}
-
-TEST(QorFilePath, RandomWritesMatchTheFile)
-{
-    TempDir dir;
-    const std::string path = dir.file("w");
-    Bytes model;
-    QorFile f = qorOpen(path.c_str(), nullptr, QOR_CREATE | QOR_WRITE);
-    ASSERT_NE(f, nullptr);
+    f = qorOpen(dir.file("w").c_str(), nullptr, QOR_CREATE | QOR_WRITE);
     random_ops(f, model, 99, 600, true, 0, 5000);
     ASSERT_EQ(qorClose(f), 0);
-    EXPECT_EQ(read_file(path), model);
+    EXPECT_EQ(read_file(dir.file("w")), model);
 }
 
 TEST(QorMemory, RandomWritesMatchTheBlockAndThePointerFollows)

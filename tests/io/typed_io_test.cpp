@@ -38,10 +38,10 @@ struct Sink {
     QorFile file;
 };
 
-template <typename T> Bytes native(T value)
+template <typename T> Bytes native(std::initializer_list<T> values)
 {
-    Bytes b(sizeof value);
-    std::memcpy(b.data(), &value, sizeof value);
+    Bytes b(sizeof(T) * values.size());
+    std::memcpy(b.data(), values.begin(), b.size());
     return b;
 }
 
@@ -54,6 +54,7 @@ Bytes cat_fill(Bytes b)
 using ReadFn = int32_t (*)(QorFile, void *, int32_t);
 using WriteFn = int32_t (*)(QorFile, const void *, int32_t);
 
+// Two elements of each type; order 1 is big-endian, 0 and any other value little-endian.
 TEST(TypedIo, ByteOrders)
 {
     const struct {
@@ -61,22 +62,23 @@ TEST(TypedIo, ByteOrders)
         WriteFn write;
         Bytes big_endian, value;
     } cases[] = {
-        {qorReadShort, qorWriteShort, {0x12, 0x34}, native<uint16_t>(0x1234)},
-        {qorReadLong, qorWriteLong, {1, 2, 3, 4}, native<uint32_t>(0x01020304u)},
-        {qorReadDouble, qorWriteDouble, {0x3F, 0xF0, 0, 0, 0, 0, 0, 0}, native(1.0)},
-        {qorReadFloat, qorWriteFloat, {0x3F, 0xC0, 0, 0}, native(1.5f)},
+        {qorReadShort, qorWriteShort, {0x12, 0x34, 0xFE, 0xDC}, native<uint16_t>({0x1234, 0xFEDC})},
+        {qorReadLong, qorWriteLong, {1, 2, 3, 4, 0xF8, 0, 0, 7}, native<uint32_t>({0x01020304u, 0xF8000007u})},
+        {qorReadDouble, qorWriteDouble, {0x3F, 0xF0, 0, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0}, native({1.0, -2.0})},
+        {qorReadFloat, qorWriteFloat, {0x3F, 0xC0, 0, 0, 0xBE, 0, 0, 0}, native({1.5f, -0.125f})},
     };
     for (const auto &c : cases) {
-        const Bytes little(c.big_endian.rbegin(), c.big_endian.rend());
-        // Order 1 is big-endian; 0 and any other value little-endian.
+        const size_t half = c.value.size() / 2;
+        Bytes little(c.big_endian.rend() - half, c.big_endian.rend());
+        little.insert(little.end(), c.big_endian.rbegin(), c.big_endian.rbegin() + half);
         for (const auto &[order, file] : {std::pair<int16_t, Bytes>{1, c.big_endian}, {0, little}, {7, little}}) {
             SCOPED_TRACE(order);
             Source src(file, order);
             Bytes value(c.value.size());
-            EXPECT_EQ(c.read(src.file, value.data(), 1), 1);
+            EXPECT_EQ(c.read(src.file, value.data(), 2), 2);
             EXPECT_EQ(value, c.value);
             Sink sink(order);
-            EXPECT_EQ(c.write(sink.file, c.value.data(), 1), 1);
+            EXPECT_EQ(c.write(sink.file, c.value.data(), 2), 2);
             EXPECT_EQ(sink.written(), file);
         }
     }
@@ -111,34 +113,11 @@ TEST(TypedIo, FixedPointFloats)
         for (int16_t order : {0, 1}) {
             Sink sink(order, 1);
             EXPECT_EQ(qorWriteFloat(sink.file, &c.value, 1), 1);
-            Bytes expected = native(c.fixed);
+            Bytes expected = native({c.fixed});
             if (order == 1)
                 std::reverse(expected.begin(), expected.end());
             EXPECT_EQ(sink.written(), expected) << c.value;
         }
-    }
-}
-
-TEST(TypedIo, ArraysRoundTripInBothOrders)
-{
-    for (int16_t order : {0, 1}) {
-        const int16_t shorts[3] = {1, -2, 0x7ABC};
-        const int32_t longs[3] = {7, -8, 0x12345678};
-        const double doubles[2] = {-0.125, 1e300};
-        Sink sink(order);
-        EXPECT_EQ(qorWriteShort(sink.file, shorts, 3), 3);
-        EXPECT_EQ(qorWriteLong(sink.file, longs, 3), 3);
-        EXPECT_EQ(qorWriteDouble(sink.file, doubles, 2), 2);
-        Source src(sink.written(), order);
-        int16_t s[3];
-        int32_t l[3];
-        double d[2];
-        EXPECT_EQ(qorReadShort(src.file, s, 3), 3);
-        EXPECT_EQ(qorReadLong(src.file, l, 3), 3);
-        EXPECT_EQ(qorReadDouble(src.file, d, 2), 2);
-        EXPECT_EQ(0, std::memcmp(s, shorts, sizeof s));
-        EXPECT_EQ(0, std::memcmp(l, longs, sizeof l));
-        EXPECT_EQ(0, std::memcmp(d, doubles, sizeof d));
     }
 }
 
