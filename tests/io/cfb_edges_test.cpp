@@ -73,7 +73,6 @@ TEST(CfbEdges, LookUpRules)
     ASSERT_NE(sub, nullptr);
     EXPECT_EQ(qorOpenStream(sub, "Small"), nullptr); // only the storage's own children
     qorCloseStorage(sub);
-
     // The root's FAT sector count (1) at or above the caller's limit refuses the file.
     Source source(SourceKind::Memory, written_image({}));
     QorFile root = qorOpenStorage_ex(source.file, "Root Entry", 2);

@@ -16,7 +16,6 @@ struct Hostile {
     static constexpr uint32_t kMiniFat = 20, kMiniStream = 21;
     Bytes image = Bytes(sector_at(kMiniStream) + 512, 0);
     Bytes data = pattern(5000), tiny = pattern(100);
-
     Hostile()
     {
         const uint8_t signature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
@@ -188,7 +187,6 @@ TEST(CfbHostile, MiniStreamsWithBrokenChainsEndAtTheSize)
     const ReadAll r = read_all(outside.image, "Tiny", 64);
     EXPECT_TRUE(r.opened);
     EXPECT_EQ(r.bytes.size(), 100u);
-
     Hostile loop; // a mini chain looping on itself
     put(loop.image, sector_at(Hostile::kMiniFat) + 4, 0);
     EXPECT_EQ(read_all(loop.image, "Tiny", 1).bytes.size(), 100u);
@@ -221,7 +219,6 @@ TEST(CfbHostile, NamesLongerThanTheFieldAndUnusedEntries)
     put(h.image, h.entry_at(1) + 64, 66, 2); // "Data" claims 66 bytes
     EXPECT_FALSE(read_all(h.image, "Data", 64).opened);
     EXPECT_FALSE(read_all(h.image, "Tiny", 64).opened); // behind Data in the tree
-
     // 64 bytes of name without a terminator: the 32 narrowed characters are
     // followed by the field's untouched upper half.
     Hostile full;
@@ -230,7 +227,6 @@ TEST(CfbHostile, NamesLongerThanTheFieldAndUnusedEntries)
     EXPECT_FALSE(read_all(full.image, std::string(32, 'a').c_str(), 64).opened);
     EXPECT_TRUE(read_all(full.image, std::string(64, 'a').c_str(), 64).opened);
     EXPECT_FALSE(read_all(full.image, "Tiny", 64).opened);
-
     Hostile unused;
     unused.image[unused.entry_at(1) + 66] = 0; // "Data" marked unused
     EXPECT_FALSE(read_all(unused.image, "Data", 64).opened);
@@ -248,7 +244,6 @@ TEST(CfbHostile, StreamSizesPastTheFile)
     ASSERT_GE(r.bytes.size(), h.data.size());
     EXPECT_TRUE(std::equal(h.data.begin(), h.data.end(), r.bytes.begin()));
     EXPECT_LE(r.bytes.size(), 100000u);
-
     Hostile negative; // negative as a signed 32-bit size: nothing to read
     put(negative.image, negative.entry_at(1) + 120, 0x80000000u);
     const ReadAll n = read_all(negative.image, "Data", 4096);

@@ -47,7 +47,6 @@ void expect_round_trip(const std::vector<Node> &tree, size_t chunk)
     ASSERT_TRUE(write_tree(path, tree, chunk));
     std::map<std::string, const Node *> expected;
     flatten(tree, "", expected);
-
     const OleView view = olefile_view(path);
     ASSERT_TRUE(view.ok);
     EXPECT_EQ(view.rootName, "Root Entry");
@@ -71,10 +70,7 @@ TEST(CfbInterop, WrittenTreesReadBackThroughOlefile)
     std::vector<Node> forty;
     for (int i = 0; i < 39; ++i) // several directory sectors, names inserted out of order
         forty.push_back(stream_node("Stream " + std::to_string(10 + (i * 17) % 39), pattern(size_t(i) * 211)));
-    const struct {
-        std::vector<Node> tree;
-        size_t chunk;
-    } cases[] = {
+    const struct { std::vector<Node> tree; size_t chunk; } cases[] = {
         {{}, 4096},
         {{stream_node("Small", pattern(100))}, 4096},
         {{stream_node("Below", pattern(4095)), stream_node("At", pattern(4096)), stream_node("Above", pattern(4097))},

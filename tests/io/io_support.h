@@ -65,7 +65,6 @@ struct MemoryBlock {
     MemoryBlock &operator=(const MemoryBlock &) = delete;
     uint32_t size() const { return GlobalSize(GlobalHandle(data)); }
     Bytes bytes(size_t n) const { return Bytes(static_cast<uint8_t *>(data), static_cast<uint8_t *>(data) + n); }
-
     void *data = nullptr;
     QorOpenDesc desc{};
 };

@@ -16,7 +16,6 @@ struct HostFile {
     Bytes contents;
     int64_t pos = 0;
     int64_t open_answer = 0x5150, query_answer = 42;
-
     void note(const std::string &what, int64_t a, int64_t b = 0) { log.push_back(what + " " + std::to_string(a) + " " + std::to_string(b)); }
     int64_t read(void *data, int64_t count)
     {
@@ -86,7 +85,6 @@ TEST_F(QorHost, CallbackGetsEveryOperation)
     for (size_t i = 1; i < host.handles.size(); i++)
         EXPECT_EQ(host.handles[i], reinterpret_cast<void *>(host.open_answer)) << i;
     EXPECT_EQ(host.contents[5], 'x');
-
     host = HostFile(); // exists and delete answer what the callback answers, without a handle
     EXPECT_EQ(qorOpen("a.fpx", &desc, QOR_EXIST), reinterpret_cast<QorFile>(42));
     host.query_answer = 0;

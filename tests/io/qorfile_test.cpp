@@ -92,7 +92,6 @@ TEST(QorFilePath, ShortFilesAndWindowEdges)
     EXPECT_EQ(qorRead(f, buf, 20), 10);
     EXPECT_EQ(qorRead(f, buf, 20), 0);
     qorClose(f);
-
     // A read that ends exactly at a window's end, then a write: the write
     // lands at the position, not over the window's first bytes.
     Bytes data = pattern(2 * kQorBufferSize);
@@ -112,10 +111,7 @@ TEST(QorFilePath, SeekBoundsDependOnAccess)
     TempDir dir;
     const std::string path = dir.file("f");
     write_file(path, pattern(100));
-    const struct {
-        uint32_t mode;
-        int32_t offset, whence, expected;
-    } cases[] = {
+    const struct { uint32_t mode; int32_t offset, whence, expected; } cases[] = {
         {QOR_READ, 100, SEEK_SET, 100}, // the end itself is allowed
         {QOR_READ, 101, SEEK_SET, -1},  {QOR_READ, -1, SEEK_SET, -1},  {QOR_READ, 1, 3, -1},
         {QOR_READ, -1, SEEK_CUR, -1},   {QOR_READ, 101, SEEK_CUR, -1}, {QOR_READWRITE, 500, SEEK_SET, 500},
@@ -143,7 +139,6 @@ TEST(QorFilePath, FlushesAndFailedFlushes)
     EXPECT_EQ(FlushQorIO(f), 0);  // nothing dirty
     EXPECT_EQ(read_file(path), data);
     EXPECT_EQ(qorClose(f), 0);
-
     write_file(path, pattern(10));
     f = qorOpen(path.c_str(), nullptr, QOR_READ); // "r": writes cannot reach the file
     EXPECT_EQ(qorWrite(f, data.data(), int32_t(data.size())), -1);
@@ -180,7 +175,6 @@ TEST(QorFilePath, OpenModes)
     EXPECT_EQ(qorOpen(path.c_str(), nullptr, 0x4), nullptr); // unsupported low byte
     EXPECT_EQ(qorOpen("", nullptr, QOR_READ), nullptr);
     EXPECT_EQ(qorOpen(nullptr, nullptr, QOR_READ), nullptr);
-
     MemoryBlock block({'m', 'e', 'm', 0xFF}); // a path wins over the descriptor's block
     write_file(path, {'f', 'i', 'l', 'e'});
     QorFile f = qorOpen(path.c_str(), &block.desc, QOR_READ);
@@ -224,7 +218,6 @@ TEST(QorFilePath, HandedInAndStandardStreams)
     desc.handedStream = reinterpret_cast<FILE *>(-1);
     EXPECT_EQ(qorOpen(nullptr, &desc, QOR_HANDED), nullptr);
     EXPECT_EQ(qorOpen(nullptr, nullptr, QOR_HANDED), nullptr);
-
     for (const auto &[name, std_stream] : {std::pair<const char *, FILE *>{"stdin", stdin}, {"stdout", stdout}}) {
         QorFile s = qorOpen(name, nullptr, name[3] == 'i' ? QOR_CREATE | QOR_WRITE : QOR_READ); // whatever the mode
         ASSERT_NE(s, nullptr);
@@ -245,7 +238,6 @@ TEST(QorFilePath, NullHandlesNegativeCountsCopyAndUnxSeek)
     EXPECT_EQ(FillQorIOBuf(nullptr), -1);
     EXPECT_EQ(FlushQorIO(nullptr), -1);
     EXPECT_EQ(unxSeek(nullptr, 0, SEEK_SET), -1);
-
     TempDir dir;
     const std::string src = dir.file("src"), dst = dir.file("dst");
     const Bytes data = pattern(3 * 4096 + 17);
@@ -256,7 +248,6 @@ TEST(QorFilePath, NullHandlesNegativeCountsCopyAndUnxSeek)
     EXPECT_EQ(qorRead(f, buf, 0), 0);
     EXPECT_EQ(qorSeek(f, 0, SEEK_CUR), 0);
     qorClose(f);
-
     EXPECT_EQ(qorCopy(src.c_str(), dst.c_str()), 0);
     EXPECT_EQ(read_file(dst), data);
     write_file(src, Bytes());
@@ -264,7 +255,6 @@ TEST(QorFilePath, NullHandlesNegativeCountsCopyAndUnxSeek)
     EXPECT_TRUE(read_file(dst).empty());
     EXPECT_EQ(qorCopy(dir.file("absent").c_str(), dst.c_str()), -1);
     EXPECT_EQ(qorCopy(src.c_str(), dir.file("no/such/dir").c_str()), -1);
-
     FILE *stream = std::tmpfile();
     std::fwrite("0123456789", 1, 10, stream);
     EXPECT_EQ(unxSeek(stream, 3, SEEK_SET), 3);
@@ -302,65 +292,35 @@ TEST(QorMemory, EndMarkerAndLogicalLength)
     }
 }
 
-TEST(QorMemory, GrowsThroughTheCallersPointerAndMarksTheEnd)
+// Writes into blocks: growth by whole increments (none with an increment
+// of 0), through seeks past the limit, and the end marker at close, which
+// goes with the write and read-write bits only.
+TEST(QorMemory, GrowthAndTheEndMarker)
 {
-    MemoryBlock block(Bytes(), 16);
-    block.desc.growBy = 1024;
-    void *const first = block.data;
-    QorFile f = qorOpen(nullptr, &block.desc, QOR_CREATE | QOR_WRITE);
-    const Bytes data = pattern(20);
-    ASSERT_EQ(qorWrite(f, data.data(), 16), 16);
-    EXPECT_EQ(block.data, first); // exactly full: not grown yet
-    ASSERT_EQ(qorWrite(f, data.data() + 16, 4), 4);
-    EXPECT_NE(block.data, first);
-    EXPECT_EQ(block.size(), 16u + 1024u);
-    EXPECT_EQ(block.desc.blockSize, 16); // a created block keeps the given size
-    ASSERT_EQ(qorClose(f), 0);
-    EXPECT_EQ(block.bytes(22), [&] { Bytes b = data; b.push_back(0xFF); b.push_back(0); return b; }());
-
-    block.desc.blockSize = static_cast<int32_t>(block.size()); // reopened, it gives back what was written
-    QorFile g = qorOpen(nullptr, &block.desc, QOR_READ);
-    EXPECT_EQ(block.desc.blockSize, 20);
-    uint8_t back[64];
-    EXPECT_EQ(qorRead(g, back, 64), 20);
-    EXPECT_EQ(qorClose(g), 0);
-}
-
-TEST(QorMemory, GrowthEdges)
-{
-    {
-        MemoryBlock block(Bytes(), 8); // growth increment 0: fails instead of spinning
-        void *const first = block.data;
-        QorFile f = qorOpen(nullptr, &block.desc, QOR_CREATE | QOR_WRITE);
-        const Bytes data = pattern(10);
-        EXPECT_EQ(qorWrite(f, data.data(), 10), -1);
-        EXPECT_EQ(block.bytes(8), Bytes(data.begin(), data.begin() + 8));
-        EXPECT_EQ(FlushQorIO(f), -1);
-        EXPECT_EQ(qorClose(f), -1); // the end marker has no room either
-        EXPECT_EQ(block.data, first);
-    }
-    {
-        MemoryBlock block({'A', 'B', 0xFF, 0, 0, 0, 0, 0}); // a seek past the limit grows the block
-        block.desc.growBy = 4;
-        QorFile f = qorOpen(nullptr, &block.desc, QOR_READWRITE);
-        EXPECT_EQ(qorSeek(f, 20, SEEK_SET), 20);
-        EXPECT_EQ(block.size(), 25u); // target + 1 + growBy
-        ASSERT_EQ(qorWrite(f, "Z", 1), 1);
-        ASSERT_EQ(qorClose(f), 0);
-        const Bytes after = block.bytes(22);
-        EXPECT_EQ(after[0], 'A');
-        EXPECT_EQ(after[20], 'Z');
-        EXPECT_EQ(after[21], 0xFF);
-    }
-    {
-        MemoryBlock block(Bytes(), 4); // a write far past the end grows in whole increments
-        block.desc.growBy = 2;
-        QorFile f = qorOpen(nullptr, &block.desc, QOR_CREATE | QOR_WRITE);
-        EXPECT_EQ(qorSeek(f, 100, SEEK_END), 100);
-        ASSERT_EQ(qorWrite(f, "x", 1), 1);
-        EXPECT_EQ(block.size(), 102u); // 4 + 49 increments of 2
-        ASSERT_EQ(qorClose(f), 0);
-        EXPECT_EQ(block.bytes(102)[101], 0xFF);
+    const Bytes ab = {'A', 'B', 0xFF, 0, 0, 0, 0, 0}, twenty = pattern(20), abc = {'a', 'b', 'c'};
+    const struct {
+        Bytes initial; uint32_t size, growBy, mode; int32_t seek, whence; Bytes data; int32_t written;
+        uint32_t grown; int32_t closed; size_t from; Bytes after;
+    } cases[] = {
+        {{}, 16, 1024, QOR_CREATE | QOR_WRITE, 0, SEEK_CUR, twenty, 20, 16 + 1024, 0, 0, [&] { Bytes b = twenty; b.push_back(0xFF); return b; }()},
+        {{}, 8, 0, QOR_CREATE | QOR_WRITE, 0, SEEK_CUR, pattern(10), -1, 8, -1, 0, pattern(8)}, // no room for the marker either
+        {ab, 0, 4, QOR_READWRITE, 20, SEEK_SET, {'Z'}, 1, 25, 0, 20, {'Z', 0xFF}},           // target + 1 + growBy
+        {{}, 4, 2, QOR_CREATE | QOR_WRITE, 100, SEEK_END, {'x'}, 1, 102, 0, 100, {'x', 0xFF}}, // 4 + 49 increments of 2
+        {{}, 8, 8, QOR_CREATE, 0, SEEK_CUR, abc, 3, 8, 0, 0, {'a', 'b', 'c', 0, 0}},
+        {{}, 8, 8, QOR_CREATE | QOR_WRITE, 0, SEEK_CUR, abc, 3, 8, 0, 0, {'a', 'b', 'c', 0xFF, 0}},
+        {{}, 8, 8, QOR_CREATE | QOR_READWRITE, 0, SEEK_CUR, abc, 3, 8, 0, 0, {'a', 'b', 'c', 0xFF, 0}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(&c - cases);
+        MemoryBlock block(c.initial, c.size);
+        block.desc.growBy = c.growBy;
+        QorFile f = qorOpen(nullptr, &block.desc, c.mode);
+        EXPECT_EQ(qorSeek(f, c.seek, c.whence), c.seek);
+        EXPECT_EQ(qorWrite(f, c.data.data(), int32_t(c.data.size())), c.written);
+        EXPECT_EQ(block.size(), c.grown);
+        EXPECT_EQ(qorClose(f), c.closed);
+        const Bytes got = block.bytes(c.from + c.after.size());
+        EXPECT_EQ(Bytes(got.begin() + std::ptrdiff_t(c.from), got.end()), c.after);
     }
 }
 
@@ -380,19 +340,6 @@ TEST(QorMemory, SeeksWithinTheBlock)
         EXPECT_EQ(qorSeek(f, s.offset, s.whence), s.expected) << s.offset << " " << s.whence;
     EXPECT_EQ(qorRead(f, &c, 1), 0);
     EXPECT_EQ(qorClose(f), 0);
-}
-
-// The end marker goes with the write and read-write bits only.
-TEST(QorMemory, EndMarkerNeedsWriteAccess)
-{
-    for (const uint32_t mode : {QOR_CREATE, QOR_CREATE | QOR_WRITE, QOR_CREATE | QOR_READWRITE}) {
-        MemoryBlock block(Bytes(), 8);
-        block.desc.growBy = 8;
-        QorFile f = qorOpen(nullptr, &block.desc, mode);
-        ASSERT_EQ(qorWrite(f, "abc", 3), 3);
-        EXPECT_EQ(qorClose(f), 0);
-        EXPECT_EQ(block.bytes(5), (Bytes{'a', 'b', 'c', uint8_t(mode & 0x3u ? 0xFF : 0), 0})) << mode;
-    }
 }
 
 TEST(QorMemory, BadDescriptors)

@@ -55,14 +55,7 @@ Bytes slice(const Bytes &b, size_t from, size_t to) { return Bytes(b.begin() + f
 TEST(RecordLayout, LayoutsAndRoundTrips)
 {
     const Bytes p126 = pattern(126), p76 = pattern(76), p16 = pattern(16);
-    const struct {
-        const char *format;
-        Bytes file;
-        Bytes image;
-        int32_t count;
-        int16_t order;
-        bool writes;
-    } cases[] = {
+    const struct { const char *format; Bytes file; Bytes image; int32_t count; int16_t order; bool writes; } cases[] = {
         // Fields at aligned places, padding zeroed before the D and up to the record's alignment of 8.
         {"64C1S2C3L16C1L2D2L2C", p126,
          cat(cat(cat(cat(slice(p126, 0, 100), Bytes(4, 0)), slice(p126, 100, 126)), Bytes(6, 0)), fill(4)), 1, 0, true},
@@ -133,7 +126,6 @@ TEST(RecordErrors, UnknownCharactersAndShortFiles)
     EXPECT_EQ(slice(r.image, 0, 4), (Bytes{1, 2, 3, 4}));
     EXPECT_EQ(read_records("1C#", {1, 2}, 4, 2).result, 0);
     EXPECT_EQ(write_records("1L?", Bytes(4, 3)).first, 0);
-
     const ReadResult s = read_records("1L1L", {1, 0, 0, 0, 2, 0}, 8);
     EXPECT_EQ(s.result, 0);
     EXPECT_EQ(s.image, (Bytes{1, 0, 0, 0, 2, 0, kFill, kFill})); // raw bytes of the short field

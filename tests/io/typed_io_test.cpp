@@ -45,23 +45,13 @@ template <typename T> Bytes native(std::initializer_list<T> values)
     return b;
 }
 
-Bytes cat_fill(Bytes b)
-{
-    b.push_back(0xEE);
-    return b;
-}
-
 using ReadFn = int32_t (*)(QorFile, void *, int32_t);
 using WriteFn = int32_t (*)(QorFile, const void *, int32_t);
 
 // Two elements of each type; order 1 is big-endian, 0 and any other value little-endian.
 TEST(TypedIo, ByteOrders)
 {
-    const struct {
-        ReadFn read;
-        WriteFn write;
-        Bytes big_endian, value;
-    } cases[] = {
+    const struct { ReadFn read; WriteFn write; Bytes big_endian, value; } cases[] = {
         {qorReadShort, qorWriteShort, {0x12, 0x34, 0xFE, 0xDC}, native<uint16_t>({0x1234, 0xFEDC})},
         {qorReadLong, qorWriteLong, {1, 2, 3, 4, 0xF8, 0, 0, 7}, native<uint32_t>({0x01020304u, 0xF8000007u})},
         {qorReadDouble, qorWriteDouble, {0x3F, 0xF0, 0, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0}, native({1.0, -2.0})},
@@ -101,10 +91,7 @@ TEST(TypedIo, FixedPointFloats)
         EXPECT_EQ(qorReadFloat(Source(Bytes(c.little.rbegin(), c.little.rend()), 1, 1).file, &value, 1), 1);
         EXPECT_EQ(value, c.value);
     }
-    const struct {
-        float value;
-        int32_t fixed;
-    } writes[] = {
+    const struct { float value; int32_t fixed; } writes[] = {
         {1.5f, 0x18000},  {-1.5f, -98304}, {1.0f / 3.0f, 21845}, {-1.0f / 3.0f, -21845}, // toward zero
         {1e10f, INT32_MAX}, {-1e10f, INT32_MIN},                                       // saturated
         {std::numeric_limits<float>::quiet_NaN(), 0},
@@ -128,7 +115,6 @@ TEST(TypedIo, ShortReadsCountsAndFailingWrites)
     EXPECT_EQ(qorReadShort(src.file, dest, 2), 0);
     EXPECT_EQ((Bytes(dest, dest + 4)), (Bytes{0x12, 0x34, 0x56, 0xEE})); // raw bytes left
     EXPECT_EQ(qorSeek(src.file, 0, SEEK_CUR), 3);
-
     Source eight(Bytes{1, 2, 3, 4, 5, 6, 7, 8});
     EXPECT_EQ(qorReadShort(eight.file, dest, 0), 0);
     EXPECT_EQ(qorReadLong(eight.file, dest, -1), 0);
@@ -137,7 +123,6 @@ TEST(TypedIo, ShortReadsCountsAndFailingWrites)
     EXPECT_EQ(qorSeek(eight.file, 0, SEEK_CUR), 0); // nothing was read
     EXPECT_EQ(qorWriteShort(nullptr, dest, 1), 0);
     EXPECT_EQ(qorWriteLong(eight.file, dest, 0), 0);
-
     Sink full(0, 0, /*growBy=*/0, /*size=*/5);
     const int16_t values[3] = {0x0102, 0x0304, 0x0506};
     EXPECT_EQ(qorWriteShort(full.file, values, 3), -1);
@@ -146,111 +131,62 @@ TEST(TypedIo, ShortReadsCountsAndFailingWrites)
 
 TEST(TypedIo, DataFormatAndNativeToLEAndBE)
 {
-    Source src(Bytes{0});
+    Source src(Bytes{0}, 1, 1);
     int16_t order = 9, floats = 9;
-    EXPECT_EQ(qorGetDataFormat(src.file, &order, &floats), 0);
-    EXPECT_TRUE(order == 0 && floats == 0);
-    EXPECT_EQ(qorSetDataFormat(src.file, 1, 1), 0);
     EXPECT_EQ(qorGetDataFormat(src.file, &order, &floats), 0);
     EXPECT_TRUE(order == 1 && floats == 1);
     EXPECT_EQ(qorSetDataFormat(nullptr, 1, 1), 0);
     EXPECT_EQ(qorGetDataFormat(nullptr, &order, &floats), -1);
-
-    const struct {
-        int32_t count;
-        Bytes le, be;
-    } cases[] = {
-        {0, {}, {}},
-        {-3, {}, {}},
-        {1, {0x04}, {0x04}},
-        {2, {0x04, 0x03}, {0x03, 0x04}},
-        {4, {0x04, 0x03, 0x02, 0x01}, {0x01, 0x02, 0x03, 0x04}},
-        {6, {0x04, 0x03, 0x02, 0x01, 0, 0}, {0, 0, 0x01, 0x02, 0x03, 0x04}},
-    };
+    const struct { int32_t count; Bytes le, be; } cases[] = {
+        {0, {}, {}}, {-3, {}, {}}, {1, {0x04}, {0x04}}, {2, {0x04, 0x03}, {0x03, 0x04}},
+        {4, {0x04, 0x03, 0x02, 0x01}, {0x01, 0x02, 0x03, 0x04}}, {6, {0x04, 0x03, 0x02, 0x01, 0, 0}, {0, 0, 1, 2, 3, 4}}};
     for (const auto &c : cases) {
-        Bytes le(8, 0xEE), be(8, 0xEE);
+        Bytes le(8, 0xEE), be(8, 0xEE), want_le = c.le, want_be = c.be;
         qorNativeToLE(le.data(), 0x01020304u, c.count);
         qorNativeToBE(be.data(), 0x01020304u, c.count);
-        le.resize(c.le.size() + 1);
-        be.resize(c.be.size() + 1);
-        EXPECT_EQ(le, cat_fill(c.le)) << c.count;
-        EXPECT_EQ(be, cat_fill(c.be)) << c.count;
+        want_le.resize(8, 0xEE); // nothing written past the count
+        want_be.resize(8, 0xEE);
+        EXPECT_EQ(le, want_le) << c.count;
+        EXPECT_EQ(be, want_be) << c.count;
     }
 }
 
 // ----------------------------------------------------------------- lines
 
+// Reads line by line, each read's result and text; a full buffer gets no
+// terminator and nothing past its size. A CR that ends one buffer window
+// makes the look-ahead and the step back cross windows.
 TEST(Lines, ReadEachLineEnd)
 {
-    // Each call: the result, the text, the position after.
-    Source m(text("ab\r\nxy\nz\r\rq\r"));
-    const struct {
-        int32_t result;
-        const char *text;
-        int32_t position;
-    } calls[] = {{2, "ab", 4}, {2, "xy", 7}, {1, "z", 9}, {0, "", 10}, {1, "q", 12}, {-1, "", 12}};
-    char buf[16];
-    for (const auto &c : calls) {
-        EXPECT_EQ(qorReadLine(m.file, buf, 16), c.result) << c.text;
-        EXPECT_STREQ(buf, c.text);
-        EXPECT_EQ(qorSeek(m.file, 0, SEEK_CUR), c.position) << c.text;
-    }
-    Source last(text("ab\rcd")); // the last line without an end gives -1
-    EXPECT_EQ(qorReadLine(last.file, buf, 16), 2);
-    EXPECT_EQ(qorReadLine(last.file, buf, 16), -1);
-    EXPECT_STREQ(buf, "cd");
-}
-
-TEST(Lines, LongerThanTheBuffer)
-{
-    Source src(text("abcdefgh\nij\n"));
-    char buf[6];
-    std::memset(buf, '#', sizeof buf);
-    EXPECT_EQ(qorReadLine(src.file, buf, 4), 4);
-    EXPECT_EQ(std::string(buf, 6), "abcd##"); // no terminator, nothing past the size
-    EXPECT_EQ(qorReadLine(src.file, buf, 4), 4);
-    EXPECT_EQ(std::string(buf, 6), "efgh##");
-    EXPECT_EQ(qorReadLine(src.file, buf, 4), 0);
-    EXPECT_EQ(buf[0], '\0');
-    EXPECT_EQ(qorReadLine(src.file, buf, 4), 2);
-    EXPECT_STREQ(buf, "ij");
-
-    std::memset(buf, '#', sizeof buf);
-    EXPECT_EQ(qorReadLine(src.file, buf, 0), 0);
-    EXPECT_EQ(qorReadLine(src.file, buf, -1), -1);
-    EXPECT_EQ(qorReadLine(src.file, nullptr, 4), -1);
-    EXPECT_EQ(buf[0], '#');
-}
-
-// A CR that ends one buffer window: the look-ahead and the step back cross
-// into the next window and back again.
-TEST(Lines, LineEndsAcrossBufferWindows)
-{
+    const std::string x(kQorBufferSize - 1, 'x');
+    const struct { std::string data; int32_t size; std::vector<std::pair<int32_t, std::string>> reads; } cases[] = {
+        {"ab\r\nxy\nz\r\rq\r", 16, {{2, "ab"}, {2, "xy"}, {1, "z"}, {0, ""}, {1, "q"}, {-1, ""}}},
+        {"ab\rcd", 16, {{2, "ab"}, {-1, "cd"}}}, // the last line without an end gives -1
+        {"abcdefgh\nij\n", 4, {{4, "abcd"}, {4, "efgh"}, {0, ""}, {2, "ij"}}},
+        {x + "\ry\n" + x + "\r\nz", 3 * kQorBufferSize, {{kQorBufferSize - 1, x}, {1, "y"}, {kQorBufferSize - 1, x}, {-1, "z"}}},
+    };
     TempDir dir;
-    const std::string first(kQorBufferSize - 1, 'x');
-    const std::string all = first + "\ry\n" + first + "\r\nz";
-    write_file(dir.file("lines"), text(all));
-    QorFile f = qorOpen(dir.file("lines").c_str(), nullptr, QOR_READ);
-    ASSERT_NE(f, nullptr);
-    std::vector<char> buf(3 * kQorBufferSize);
-    const int32_t size = static_cast<int32_t>(buf.size());
-    EXPECT_EQ(qorReadLine(f, buf.data(), size), kQorBufferSize - 1);
-    EXPECT_EQ(std::string(buf.data()), first);
-    EXPECT_EQ(qorReadLine(f, buf.data(), size), 1);
-    EXPECT_STREQ(buf.data(), "y");
-    EXPECT_EQ(qorReadLine(f, buf.data(), size), kQorBufferSize - 1);
-    EXPECT_EQ(qorReadLine(f, buf.data(), size), -1);
-    EXPECT_STREQ(buf.data(), "z");
-    qorClose(f);
+    for (const auto &c : cases) {
+        write_file(dir.file("lines"), text(c.data));
+        QorFile f = qorOpen(dir.file("lines").c_str(), nullptr, QOR_READ);
+        std::string buf(size_t(c.size) + 1, '#');
+        for (const auto &[result, line] : c.reads) {
+            std::fill(buf.begin(), buf.end(), '#');
+            EXPECT_EQ(qorReadLine(f, buf.data(), c.size), result) << line;
+            EXPECT_EQ(buf.substr(0, line.size() + 1), line + (result == c.size ? '#' : '\0'));
+        }
+        std::fill(buf.begin(), buf.end(), '#');
+        EXPECT_EQ(qorReadLine(f, buf.data(), 0), 0);
+        EXPECT_EQ(qorReadLine(f, buf.data(), -1), -1);
+        EXPECT_EQ(qorReadLine(f, nullptr, 4), -1);
+        EXPECT_EQ(buf[0], '#');
+        qorClose(f);
+    }
 }
 
 TEST(Lines, GuessTheLineEnd)
 {
-    const struct {
-        std::string data;
-        int32_t start;
-        int32_t format;
-    } cases[] = {
+    const struct { std::string data; int32_t start; int32_t format; } cases[] = {
         {"abc\ndef", 0, 2}, {"abc\r\ndef", 0, 0}, {"abc\rdef", 0, 1}, {"abc\r", 0, 1},
         {"abc", 0, -1},     {"", 0, -1},          {"a\r\nb\nc", 3, 2}, {"\n\r", 0, 2},
     };
@@ -277,7 +213,6 @@ TEST(Lines, WriteWithEachLineEnd)
         EXPECT_EQ(sink.written(), text(expected)) << format; // -1: the default, LF
     }
     EXPECT_EQ(qorWriteLine(nullptr, "hi", 2), 0);
-
     Sink full(0, 0, /*growBy=*/0, /*size=*/3);
     qorSetLineFormat(full.file, 0);
     EXPECT_EQ(qorWriteLine(full.file, "abc", 3), -1); // the CR finds no room
