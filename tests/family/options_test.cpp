@@ -57,8 +57,10 @@ TEST_F(Options, GlobalOptionsAndTheirBufferRules)
     EXPECT_EQ(big[0], 0);
     EXPECT_EQ(HostGetGlobalOption(9, big, 0), YT_OK);
 
+    ASSERT_EQ(HostSetOption(2, &four, sizeof four), YT_OK);
     HostClearOptions();
     EXPECT_EQ(HostGetGlobalOption(7, big, sizeof big), YT_NOT_SET);
+    EXPECT_EQ(HostGetGlobalOptionSet(), nullptr);
 }
 
 TEST_F(Options, OptionSetExistsWhileItHoldsOptions)

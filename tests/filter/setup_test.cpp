@@ -57,9 +57,7 @@ TEST_F(Setup, DefaultsWhenNoProfileIsFound)
     EXPECT_EQ(s.magic, 0xFFEEDDCCu);
     EXPECT_STREQ(s.driverName, "KR_FPX.0");
     EXPECT_STREQ(s.colourTableSource, "FILE");
-    for (const char *text : {s.modeName, s.profileName, s.importPath})
-        EXPECT_STREQ(text, "");
-    EXPECT_EQ(s.colourTableLength + s.colourEntryCount + s.fontCount, 0);
+    EXPECT_STREQ(s.importPath, "");
     EXPECT_EQ(s.gdsf, nullptr);
     EXPECT_EQ(s.options.hostReadProc, nullptr);
     EXPECT_EQ(s.options.optionByte, 0u);

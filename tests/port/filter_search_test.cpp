@@ -175,7 +175,8 @@ TEST(FindFilter, BesideTheLibraryThenTheListWithinTheBuffer)
     // and a buffer that just holds the name.
     const std::string full = root.file("b/k.so");
     EXPECT_EQ(guarded_find("k.so", full.size() + 1), "1|" + full + "|guard\n");
-    EXPECT_EQ(guarded_find("k.so", full.size()), "1|" + full.substr(0, full.size() - 1) + "|guard\n");
+    EXPECT_EQ(guarded_find("k.so", full.size()),
+              "1|" + full.substr(0, full.size() - 1) + "|guard\n");
     EXPECT_EQ(guarded_find("k.so", 5), "1|" + full.substr(0, 4) + "|guard\n");
 
     std::vector<char> no_nul(8, 'n'); // the NUL lies one past the declared size
@@ -200,8 +201,8 @@ TEST(TokenizePath, BothVariablesThenTheCurrentDirectory)
         ASSERT_NE(list, nullptr);
         EXPECT_EQ(std::string(list, c.expected.size()), c.expected);
         std::string walked;
-        for (char *token = list; token && token < list + c.expected.size(); token = NextPathToken(token))
-            walked += std::string(token) + '|';
+        for (char *t = list; t && t < list + c.expected.size(); t = NextPathToken(t))
+            walked += std::string(t) + '|';
         std::string bars = c.expected;
         std::replace(bars.begin(), bars.end(), '\0', '|');
         EXPECT_EQ(walked, bars); // the list ends with its NUL
@@ -243,8 +244,9 @@ TEST(FindFilter, MovedOutputFolder)
         if (line.rfind("loaded ", 0) != 0)
             continue;
         const std::string object = real(line.substr(7));
-        EXPECT_NE(object.rfind(real(kxtest::bin_dir()) + "/", 0), 0u) << "loaded from the original folder: " << object;
-        from_moved += object == real(moved + "/libyt_ut.so") || object == real(moved + "/libqe_core.so");
+        EXPECT_NE(object.rfind(real(kxtest::bin_dir()) + "/", 0), 0u) << "loaded from " << object;
+        from_moved += object == real(moved + "/libyt_ut.so") ||
+                      object == real(moved + "/libqe_core.so");
     }
     EXPECT_EQ(from_moved, 2) << out;
     EXPECT_NE(out.find("find 1 " + moved + "/libqe_core.so\n"), std::string::npos) << out;

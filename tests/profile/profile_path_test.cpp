@@ -67,16 +67,16 @@ TEST(GetProfileDirectory, IniDirThenTheBareName)
                 text.replace(0, 1, root.path());
             return text;
         };
-        std::string ini_dir = c.ini_dir ? at(c.ini_dir) : "";
-        if (c.ini_dir && c.ini_dir[0] == '#') {
-            ini_dir = root.file("i/");
-            ini_dir += std::string(std::atoi(c.ini_dir + 1) - ini_dir.size(), 'd');
-        }
-        std::filesystem::create_directories(root.file("w"));
-        std::filesystem::create_directories(c.ini_dir && c.ini_dir[0] == '#' ? ini_dir : root.file("i"));
+        const bool long_dir = c.ini_dir && c.ini_dir[0] == '#';
+        std::string deep = root.file("i/");
+        if (long_dir)
+            deep += std::string(std::atoi(c.ini_dir + 1) - deep.size(), 'd');
+        for (const std::string &d : {root.file("w"), deep})
+            std::filesystem::create_directories(d);
+        const std::string ini_dir = long_dir ? deep : c.ini_dir ? at(c.ini_dir) : "";
         std::istringstream files(c.files);
         for (std::string f; files >> f;)
-            root.write(f[0] == '#' ? ini_dir.substr(root.path().size() + 1) + f.substr(1) : f, "");
+            root.write(f[0] == '#' ? deep.substr(root.path().size() + 1) + f.substr(1) : f, "");
         kxtest::ScopedEnv env("INIDIR", c.ini_dir ? ini_dir.c_str() : nullptr);
         kxtest::ScopedCwd cwd(root.file("w"));
         char name[144];

@@ -130,7 +130,8 @@ TEST_F(ProfileRead, LooksUpKeysAsTheyAreWritten)
         EXPECT_EQ(value(dir.write("p.ini", c.text), c.section, c.key), c.expected);
     }
     for (const char *eol : {"\n", "\r\n", "\r"}) { // an unended last line too
-        const std::string file = dir.write("p.ini", std::regex_replace("[S]\na=1\nlast=9", std::regex("\n"), eol));
+        const std::string text = std::regex_replace("[S]\na=1\nlast=9", std::regex("\n"), eol);
+        const std::string file = dir.write("p.ini", text);
         EXPECT_EQ(value(file, "S", "a"), "1");
         EXPECT_EQ(value(file, "S", "last"), "9");
     }
@@ -161,7 +162,8 @@ TEST_F(ProfileRead, ValuesAndKeyListsAreCutToTheBuffer)
         SCOPED_TRACE(std::string(c.key ? c.key : "(list)") + " " + std::to_string(c.size));
         char buffer[80];
         std::memset(buffer, kFill, sizeof buffer);
-        EXPECT_EQ(GetPrivateProfileString(c.key ? "S" : "E", c.key, "", buffer, c.size, file.c_str()),
+        const char *section = c.key ? "S" : "E";
+        EXPECT_EQ(GetPrivateProfileString(section, c.key, "", buffer, c.size, file.c_str()),
                   c.count);
         EXPECT_EQ(std::string(buffer, c.bytes.size()), c.bytes);
         EXPECT_EQ(buffer[c.size], kFill) << "wrote beyond the buffer";
@@ -195,7 +197,8 @@ TEST_F(ProfileRead, Integers)
     const std::string file = dir.write(
         "p.ini", "[N]\nhex=0x1f\nHEX=0X1F\nbig=0xFFFFFFFF\nnohex=0x\nbad=0xzz\nlead=12abc\n"
                  "neg=-5\nspace=\" 5\"\nempty=\n"
-                 "max=2147483647\nmin=2147483648\nall=4294967295\nwrap=4294967296\nwrap1=4294967297\n"
+                 "max=2147483647\nmin=2147483648\nall=4294967295\n"
+                 "wrap=4294967296\nwrap1=4294967297\n"
                  "huge=99999999999\nrange=99999999999999999999\n"
                  "long32=0x" + std::string(29, '0') + "1f\n"
                  "dec32=" + std::string(30, '0') + "42999\n");
