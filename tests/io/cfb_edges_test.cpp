@@ -45,10 +45,9 @@ TEST(CfbEdges, ReadsAndSeeksAtTheEnd)
         EXPECT_TRUE(std::equal(buf, buf + 10, data.end() - 10));
         EXPECT_EQ(qorRead(s, buf, 100), 0);
         // SEEK_END counts backwards from the end; results are clamped.
-        const struct {
-            int32_t offset, whence, expected;
-        } seeks[] = {{10, SEEK_END, end - 10}, {-10, SEEK_END, end}, {end + 50, SEEK_SET, end}, {-5, SEEK_SET, 0},
-                     {7, SEEK_CUR, 7},         {-100, SEEK_CUR, 0},  {3, 9, -1},                {0, SEEK_CUR, 0}};
+        const struct { int32_t offset, whence, expected; } seeks[] = {
+            {10, SEEK_END, end - 10}, {-10, SEEK_END, end}, {end + 50, SEEK_SET, end}, {-5, SEEK_SET, 0},
+            {7, SEEK_CUR, 7},         {-100, SEEK_CUR, 0},  {3, 9, -1},                {0, SEEK_CUR, 0}};
         for (const auto &k : seeks)
             EXPECT_EQ(qorSeek(s, k.offset, k.whence), k.expected) << k.offset << " " << k.whence;
         qorCloseStream(s);
@@ -135,11 +134,10 @@ TEST(CfbEdges, ChainsThroughGetSectAndGetEndSect)
     auto *table = static_cast<uint32_t *>(qorPtrGlobalAlloc(8 * 4));
     const uint32_t chain[8] = {1, 2, 0xFFFFFFFE, 5, 5, 4, 0xFFFFFFFF, 700}; // 3 -> 5 <-> 4 loops
     std::memcpy(table, chain, sizeof chain);
-    const struct {
-        uint32_t start, offset, size, expected;
-    } cases[] = {{0, 0, 512, 0},    {0, 511, 512, 0}, {0, 512, 512, 1},           {0, 1024, 512, 2},
-                 {0, 5000, 512, 0xFFFFFFFE},          {9, 5000, 512, 9},          {7, 512, 512, 700},
-                 {3, 64, 64, 5},    {4, 0xFFFFFFFFu, 1, 5},                       {3, 0xFFFFFFFEu, 1, 4}};
+    const struct { uint32_t start, offset, size, expected; } cases[] = {
+        {0, 0, 512, 0},    {0, 511, 512, 0}, {0, 512, 512, 1},           {0, 1024, 512, 2},
+        {0, 5000, 512, 0xFFFFFFFE},          {9, 5000, 512, 9},          {7, 512, 512, 700},
+        {3, 64, 64, 5},    {4, 0xFFFFFFFFu, 1, 5},                       {3, 0xFFFFFFFEu, 1, 4}};
     for (const auto &c : cases)
         EXPECT_EQ(qorGetSect(c.start, c.offset, c.size, table, 8), c.expected) << c.start << " " << c.offset;
     EXPECT_EQ(qorGetSect(0, 1024, 512, table, 2), 2u); // a link at the limit stops the walk

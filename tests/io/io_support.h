@@ -61,8 +61,6 @@ struct MemoryBlock {
         desc.blockSize = static_cast<int32_t>(n);
     }
     ~MemoryBlock() { GlobalFree(GlobalHandle(data)); }
-    MemoryBlock(const MemoryBlock &) = delete;
-    MemoryBlock &operator=(const MemoryBlock &) = delete;
     uint32_t size() const { return GlobalSize(GlobalHandle(data)); }
     Bytes bytes(size_t n) const { return Bytes(static_cast<uint8_t *>(data), static_cast<uint8_t *>(data) + n); }
     void *data = nullptr;
@@ -83,37 +81,25 @@ inline Node storage_node(const std::string &name, std::vector<Node> kids) { retu
 // Writes the children of `parent` with our writer, data in calls of `chunk`.
 inline bool write_children(QorFile out, QorFile parent, const std::vector<Node> &children, size_t chunk)
 {
+    bool ok = true;
     for (const Node &node : children) {
-        if (node.storage) {
-            QorFile storage = qorCreateStorage(out, parent, node.name.c_str());
-            const bool ok = storage && write_children(out, storage, node.children, chunk);
-            if (!storage || qorCloseStorage(storage) != 0 || !ok)
-                return false;
-            continue;
-        }
-        QorFile stream = qorCreateStream(parent, node.name.c_str());
-        if (!stream)
-            return false;
-        bool ok = true;
+        QorFile made = node.storage ? qorCreateStorage(out, parent, node.name.c_str())
+                                    : qorCreateStream(parent, node.name.c_str());
+        ok = ok && made && (!node.storage || write_children(out, made, node.children, chunk));
         for (size_t at = 0; ok && at < node.data.size(); at += chunk) {
             const int32_t n = static_cast<int32_t>(std::min(chunk, node.data.size() - at));
-            ok = qorWrite(stream, node.data.data() + at, n) == n;
+            ok = qorWrite(made, node.data.data() + at, n) == n;
         }
-        if (qorCloseStream(stream) != 0 || !ok)
-            return false;
+        ok = made && (node.storage ? qorCloseStorage(made) : qorCloseStream(made)) == 0 && ok;
     }
-    return true;
+    return ok;
 }
 
 inline bool write_tree(const std::string &path, const std::vector<Node> &children, size_t chunk = 4096)
 {
     QorFile out = qorOpen(path.c_str(), nullptr, QOR_CREATE | QOR_WRITE);
-    if (!out)
-        return false;
     QorFile root = qorCreateStorage(out, nullptr, "Root Entry");
-    bool ok = root && write_children(out, root, children, chunk);
-    if (root)
-        ok = qorCloseStorage(root) == 0 && ok;
+    const bool ok = root && write_children(out, root, children, chunk) && qorCloseStorage(root) == 0;
     return qorClose(out) == 0 && ok;
 }
 
@@ -123,8 +109,6 @@ inline Bytes written_image(const std::vector<Node> &tree, size_t chunk = 4096)
     EXPECT_TRUE(write_tree(dir.file("t.cfb"), tree, chunk));
     return read_file(dir.file("t.cfb"));
 }
-
-// ---------------------------------------------------------------- sources
 
 enum class SourceKind { Path, Memory, Callback };
 constexpr SourceKind kAllSources[] = {SourceKind::Path, SourceKind::Memory, SourceKind::Callback};
@@ -208,11 +192,8 @@ inline Bytes read_stream(QorFile file, const std::string &path, int32_t chunk, b
     return out;
 }
 
-// ---------------------------------------------------------------- olefile
-
-inline bool olefile_available() { return std::system("/usr/bin/python3 -c 'import olefile' >/dev/null 2>&1") == 0; }
 #define KX_REQUIRE_OLEFILE()                                                                                      \
-    if (!iotest::olefile_available())                                                                            \
+    if (std::system("/usr/bin/python3 -c 'import olefile' >/dev/null 2>&1") != 0)                                 \
     GTEST_SKIP() << "python3-olefile is not installed"
 
 // olefile's view: the root's name, every entry by path (names narrowed to
@@ -270,8 +251,6 @@ inline OleView olefile_view(const std::string &path)
     view.ok = true;
     return view;
 }
-
-// ------------------------------------------------ little-endian fields
 
 constexpr uint32_t kFree = 0xFFFFFFFFu, kEnd = 0xFFFFFFFEu;
 inline size_t sector_at(uint32_t sector) { return (size_t{sector} + 1) * 512; }

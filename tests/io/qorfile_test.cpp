@@ -154,12 +154,9 @@ TEST(QorFilePath, OpenModes)
 {
     const Bytes five = pattern(5);
     const Bytes patched = {0xAA, five[1], five[2], five[3], five[4]};
-    const struct {
-        uint32_t mode;
-        int32_t closeResult;
-        Bytes after;
-    } cases[] = {{QOR_READ, -1, five},        {QOR_WRITE, 0, {0xAA}},          {QOR_READWRITE, 0, patched},
-                 {QOR_READWRITE | QOR_WRITE, 0, patched}, {QOR_CREATE, 0, {0xAA}}, {QOR_CREATE | QOR_READWRITE, 0, {0xAA}}};
+    const struct { uint32_t mode; int32_t closeResult; Bytes after; } cases[] = {
+        {QOR_READ, -1, five},        {QOR_WRITE, 0, {0xAA}},          {QOR_READWRITE, 0, patched},
+        {QOR_READWRITE | QOR_WRITE, 0, patched}, {QOR_CREATE, 0, {0xAA}}, {QOR_CREATE | QOR_READWRITE, 0, {0xAA}}};
     TempDir dir;
     const std::string path = dir.file("mode");
     for (const auto &c : cases) {
@@ -333,9 +330,8 @@ TEST(QorMemory, SeeksWithinTheBlock)
     EXPECT_EQ(qorRead(f, &c, 1), 1);
     EXPECT_EQ(c, 'F');
     // endOffset is the last byte's index: read-only, even the end is out of bounds.
-    const struct {
-        int32_t offset, whence, expected;
-    } seeks[] = {{6, SEEK_SET, -1}, {-1, SEEK_SET, -1}, {-2, SEEK_END, 4}, {0, SEEK_END, 6}, {-7, SEEK_END, -1}, {0, SEEK_CUR, 6}};
+    const struct { int32_t offset, whence, expected; } seeks[] = {
+        {6, SEEK_SET, -1}, {-1, SEEK_SET, -1}, {-2, SEEK_END, 4}, {0, SEEK_END, 6}, {-7, SEEK_END, -1}, {0, SEEK_CUR, 6}};
     for (const auto &s : seeks)
         EXPECT_EQ(qorSeek(f, s.offset, s.whence), s.expected) << s.offset << " " << s.whence;
     EXPECT_EQ(qorRead(f, &c, 1), 0);
