@@ -5,11 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "support.h"
-
 #include <malloc.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -92,25 +90,17 @@ TEST(GlobalAlloc, FailurePrintsTheRoundedSize)
 {
     if (kSanitized)
         GTEST_SKIP() << "an address-space limit cannot be set under AddressSanitizer";
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    const auto fail_in_a_small_address_space = [] {
         struct rlimit limit = {256u << 20, 256u << 20};
         setrlimit(RLIMIT_AS, &limit);
-        dup2(out[1], STDOUT_FILENO);
+        dup2(STDERR_FILENO, STDOUT_FILENO);
         HGLOBAL h = GlobalAlloc(0, 0xFFFFFFF0u);
         fflush(stdout);
         _exit(h == nullptr ? 0 : 1);
-    }
-    close(out[1]);
-    const std::string text = kxtest::read_all_and_close(out[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "GlobalAlloc did not fail";
-    EXPECT_EQ(text, "GlobalAlloc function failed due to insufficient memory: needs " +
-                        std::to_string(rounded_allocation(0xFFFFFFF0u)) + " bytes memory!!\n");
+    };
+    EXPECT_EXIT(fail_in_a_small_address_space(), ::testing::ExitedWithCode(0),
+                "^GlobalAlloc function failed due to insufficient memory: needs " +
+                    std::to_string(rounded_allocation(0xFFFFFFF0u)) + " bytes memory!!\n$");
 }
 
 TEST(GlobalReAlloc, KeepsTheFirstBytesAndZerosTheRest)
