@@ -1,7 +1,5 @@
-// Hostile Compound Files made by hand: each kind of corruption once. Every
-// open and read must end (no hang, no out-of-bounds access under the
-// sanitizer build, no allocation far beyond the file) with the result the
-// reader defines.
+// Hostile Compound Files, each kind of corruption once: every open and read
+// ends (no hang, no overrun under the sanitizer build) with a defined result.
 #include "io_support.h"
 
 using namespace iotest;

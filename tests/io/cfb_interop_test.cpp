@@ -17,11 +17,10 @@ TEST(CfbInterop, CorpusStreamsReadAsOlefileReadsThem)
         const OleView view = olefile_view(kxtest::corpus_file(name));
         ASSERT_TRUE(view.ok);
         ASSERT_FALSE(view.streams.empty());
-        const Bytes image = iotest::read_file(kxtest::corpus_file(name));
+        const Bytes image = read_file(kxtest::corpus_file(name));
         const int32_t chunks[] = {4096, 7, 1}; // one per source, crossing sectors differently
         for (SourceKind kind : kAllSources) {
             Source source(kind, image);
-            ASSERT_NE(source.file, nullptr);
             for (const auto &[stream, data] : view.streams) {
                 bool ok = false;
                 EXPECT_EQ(read_stream(source.file, stream, chunks[static_cast<int>(kind)], ok), data) << stream;
@@ -42,7 +41,7 @@ void flatten(const std::vector<Node> &nodes, const std::string &prefix, std::map
 
 void expect_round_trip(const std::vector<Node> &tree, size_t chunk)
 {
-    iotest::TempDir dir;
+    TempDir dir;
     const std::string path = dir.file("written.cfb");
     ASSERT_TRUE(write_tree(path, tree, chunk));
     std::map<std::string, const Node *> expected;
@@ -51,7 +50,7 @@ void expect_round_trip(const std::vector<Node> &tree, size_t chunk)
     ASSERT_TRUE(view.ok);
     EXPECT_EQ(view.rootName, "Root Entry");
     ASSERT_EQ(view.storages.size(), expected.size());
-    Source source(SourceKind::Path, iotest::read_file(path));
+    Source source(SourceKind::Path, read_file(path));
     for (const auto &[name, node] : expected) {
         ASSERT_TRUE(view.storages.count(name)) << name;
         EXPECT_EQ(view.storages.at(name), node->storage) << name;

@@ -1,7 +1,5 @@
-// QorFile over files opened by path and over caller memory blocks: random
-// reads, writes and seeks against a byte vector, seek bounds, flushes, open
-// modes, end markers and growth, exist and delete, handed-in and standard
-// streams, qorCopy, and null or negative arguments.
+// QorFile over files opened by path and over caller memory blocks, random
+// operations against a byte vector and each edge of the emulated calls.
 #include "io_support.h"
 
 #include <random>
@@ -16,7 +14,6 @@ void random_ops(QorFile f, Bytes &model, uint32_t seed, int steps, bool writes, 
 {
     std::mt19937 rng(seed);
     int64_t pos = qorSeek(f, 0, SEEK_CUR);
-    Bytes buf(size_t(std::max(most, 70)) + 1);
     for (int step = 0; step < steps; step++) {
         const unsigned what = rng() % (writes ? 3 : 2);
         if (what == 0) {
@@ -28,15 +25,13 @@ void random_ops(QorFile f, Bytes &model, uint32_t seed, int steps, bool writes, 
         } else if (what == 1) {
             const int32_t want = static_cast<int32_t>(rng() % 3 == 0 ? rng() % most : rng() % 70);
             const int32_t expect = static_cast<int32_t>(std::max<int64_t>(0, std::min<int64_t>(want, int64_t(model.size()) - pos)));
-            std::fill(buf.begin(), buf.end(), 0xEE);
+            Bytes buf(size_t(want) + 1, 0xEE);
             ASSERT_EQ(qorRead(f, buf.data(), want), expect);
             ASSERT_TRUE(std::equal(buf.begin(), buf.begin() + expect, model.begin() + pos)) << pos;
             ASSERT_EQ(buf[size_t(expect)], 0xEE);
             pos += expect;
         } else {
-            Bytes chunk(1 + rng() % size_t(most));
-            for (auto &c : chunk)
-                c = static_cast<uint8_t>(rng());
+            const Bytes chunk = pattern(1 + rng() % size_t(most));
             ASSERT_EQ(qorWrite(f, chunk.data(), int32_t(chunk.size())), int32_t(chunk.size()));
             model.resize(std::max(model.size(), size_t(pos) + chunk.size()));
             std::copy(chunk.begin(), chunk.end(), model.begin() + pos);
@@ -81,8 +76,7 @@ TEST(QorFilePath, ShortFilesAndWindowEdges)
     const std::string path = dir.file("f");
     write_file(path, pattern(kQorBufferSize + 100));
     QorFile f = qorOpen(path.c_str(), nullptr, QOR_READ);
-    ASSERT_NE(f, nullptr);
-    EXPECT_EQ(FillQorIOBuf(f), kQorBufferSize);
+    EXPECT_EQ(FillQorIOBuf(f), kQorBufferSize); // windows of kQorBufferSize, nothing read at open
     EXPECT_EQ(FillQorIOBuf(f), 100);
     EXPECT_EQ(FillQorIOBuf(f), 0);
     EXPECT_EQ(qorSeek(f, kQorBufferSize + 90, SEEK_SET), kQorBufferSize + 90);
@@ -99,10 +93,9 @@ TEST(QorFilePath, ShortFilesAndWindowEdges)
     f = qorOpen(path.c_str(), nullptr, QOR_READWRITE);
     Bytes window(kQorBufferSize);
     ASSERT_EQ(qorRead(f, window.data(), kQorBufferSize), kQorBufferSize);
-    ASSERT_EQ(qorWrite(f, "\xAB\xCD", 2), 2);
+    ASSERT_EQ(qorWrite(f, "\xAB", 1), 1);
     ASSERT_EQ(qorClose(f), 0);
     data[kQorBufferSize] = 0xAB;
-    data[kQorBufferSize + 1] = 0xCD;
     EXPECT_EQ(read_file(path), data);
 }
 
@@ -121,7 +114,6 @@ TEST(QorFilePath, SeekBoundsDependOnAccess)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.mode);
         QorFile f = qorOpen(path.c_str(), nullptr, c.mode);
-        ASSERT_NE(f, nullptr);
         EXPECT_EQ(qorSeek(f, c.offset, c.whence), c.expected) << c.offset;
         EXPECT_EQ(qorSeek(f, 0, SEEK_CUR), std::max(c.expected, 0));
         qorClose(f);
@@ -163,7 +155,6 @@ TEST(QorFilePath, OpenModes)
         SCOPED_TRACE(c.mode);
         write_file(path, five);
         QorFile f = qorOpen(path.c_str(), nullptr, c.mode);
-        ASSERT_NE(f, nullptr);
         EXPECT_EQ(qorWrite(f, "\xAA", 1), 1);
         EXPECT_EQ(qorClose(f), c.closeResult);
         EXPECT_EQ(read_file(path), c.after);
@@ -204,7 +195,6 @@ TEST(QorFilePath, HandedInAndStandardStreams)
     QorOpenDesc desc{};
     desc.handedStream = stream;
     QorFile f = qorOpen(nullptr, &desc, QOR_HANDED);
-    ASSERT_NE(f, nullptr);
     EXPECT_EQ(qorWrite(f, "hello", 5), 5);
     EXPECT_EQ(qorClose(f), 0);
     std::rewind(stream); // flushed, not closed
@@ -264,11 +254,7 @@ TEST(QorFilePath, NullHandlesNegativeCountsCopyAndUnxSeek)
 
 TEST(QorMemory, EndMarkerAndLogicalLength)
 {
-    const struct {
-        Bytes block;
-        int32_t blockSize; // as rewritten by qorOpen
-        Bytes readable;
-    } cases[] = {
+    const struct { Bytes block; int32_t blockSize; Bytes readable; } cases[] = { // blockSize: as qorOpen rewrites it
         {{0x41, 0x42, 0xFF, 0, 0}, 2, {0x41, 0x42}},
         {{0x41, 0x42, 0x43}, 2, {0x41, 0x42}}, // no zero tail: only the last byte goes
         {{0xFF, 0, 0, 0}, 0, {}},
@@ -278,12 +264,11 @@ TEST(QorMemory, EndMarkerAndLogicalLength)
     for (const auto &c : cases) {
         MemoryBlock block(c.block);
         QorFile f = qorOpen("", &block.desc, QOR_READ);
-        ASSERT_NE(f, nullptr);
         EXPECT_EQ(block.desc.blockSize, c.blockSize);
-        uint8_t buf[16];
-        std::memset(buf, 0xEE, sizeof buf);
-        EXPECT_EQ(qorRead(f, buf, 16), int32_t(c.readable.size()));
-        EXPECT_EQ(Bytes(buf, buf + c.readable.size() + 1), [&] { Bytes b = c.readable; b.push_back(0xEE); return b; }());
+        Bytes buf(16, 0xEE), want = c.readable;
+        want.resize(16, 0xEE);
+        EXPECT_EQ(qorRead(f, buf.data(), 16), int32_t(c.readable.size()));
+        EXPECT_EQ(buf, want);
         EXPECT_EQ(qorClose(f), 0);
         EXPECT_EQ(block.bytes(c.block.size()), c.block); // read-only: no marker written
     }
@@ -352,7 +337,6 @@ TEST(QorMemory, BadDescriptors)
     desc = block.desc;
     desc.blockSize = 1 << 20; // held to the block
     QorFile f = qorOpen(nullptr, &desc, QOR_READ);
-    ASSERT_NE(f, nullptr);
     EXPECT_EQ(desc.blockSize, 2);
     EXPECT_EQ(qorClose(f), 0);
 }

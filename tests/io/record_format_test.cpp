@@ -1,6 +1,5 @@
-// Record format strings: memory layouts (alignment, padding zeroed or left,
-// skipped runs, unions, several records), big-endian fields, writer round
-// trips, pad widths and union sizes, format errors and absurd counts.
+// Record format strings: memory layouts, writer round trips, pad widths,
+// union sizes, format errors and absurd counts.
 #include "io_support.h"
 
 using namespace iotest;
@@ -9,11 +8,7 @@ namespace {
 
 constexpr uint8_t kFill = 0xEE; // images are pre-filled to catch stray writes
 
-struct ReadResult {
-    int32_t result;
-    Bytes image;
-    int32_t consumed;
-};
+struct ReadResult { int32_t result; Bytes image; int32_t consumed; };
 
 // Reads `count` records from a file holding `file` into a pre-filled image.
 ReadResult read_records(const char *format, const Bytes &file, size_t size, int32_t count = 1, int16_t order = 0)
@@ -43,11 +38,7 @@ std::pair<int32_t, Bytes> write_records(const char *format, const Bytes &image, 
 }
 
 Bytes fill(size_t n) { return Bytes(n, kFill); }
-Bytes cat(Bytes a, const Bytes &b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
+Bytes cat(Bytes a, const Bytes &b) { return a.insert(a.end(), b.begin(), b.end()), a; }
 Bytes slice(const Bytes &b, size_t from, size_t to) { return Bytes(b.begin() + from, b.begin() + to); }
 
 // Each format read from `file` gives `image`, and written back gives `file`
@@ -101,11 +92,7 @@ TEST(RecordLayout, PadWidth)
 
 TEST(RecordLayout, UnionSize)
 {
-    const struct {
-        const char *format;
-        int32_t size;
-        size_t close; // index of the closing ")"
-    } cases[] = {
+    const struct { const char *format; int32_t size; size_t close; } cases[] = { // close: the index of ")"
         {"(2L|1D)", 8, 6},     {"(1C|2S)", 4, 6},           {"(1C|1L)", 4, 6}, // the last alternative counts too
         {"(1C1L|6C)1L", 8, 8}, {"(1C(2L|1C)|1S)", 12, 13}, {"(3C", 3, 3},     // no closer: the string's end
     };

@@ -1,6 +1,5 @@
-// Typed reads and writes in both byte orders, 16.16 fixed-point floats both
-// ways, qorNativeToLE/BE, and text lines with all three line ends, lines
-// longer than the buffer and line ends split across buffer windows.
+// Typed reads and writes in both byte orders, 16.16 fixed-point floats,
+// qorNativeToLE/BE, and text lines.
 #include "io_support.h"
 
 #include <limits>
@@ -76,10 +75,7 @@ TEST(TypedIo, ByteOrders)
 
 TEST(TypedIo, FixedPointFloats)
 {
-    const struct {
-        Bytes little; // the 16.16 value, little-endian
-        float value;
-    } reads[] = {
+    const struct { Bytes little; float value; } reads[] = { // the 16.16 value, little-endian
         {{0x00, 0x80, 0x01, 0x00}, 1.5f},  {{0x00, 0x80, 0xFE, 0xFF}, -1.5f}, {{0x01, 0, 0, 0}, 1.0f / 65536.0f},
         {{0xFF, 0xFF, 0xFF, 0x7F}, 32768.0f}, // 0x7FFFFFFF / 65536 rounds once, to the nearest single
         {{0, 0, 0, 0x80}, -32768.0f},
