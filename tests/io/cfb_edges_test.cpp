@@ -9,20 +9,11 @@ using namespace iotest;
 namespace {
 
 struct Opened {
-    explicit Opened(const Bytes &image, SourceKind kind = SourceKind::Memory)
-        : source(kind, image), root(qorOpenStorage_ex(source.file, "Root Entry", 0))
-    {
-    }
+    explicit Opened(const Bytes &image, SourceKind kind = SourceKind::Memory) : source(kind, image) {}
     ~Opened() { qorCloseStorage(root); }
-    bool has(const char *name) const
-    {
-        QorFile s = qorOpenStream(root, name);
-        if (s)
-            qorCloseStream(s);
-        return s != nullptr;
-    }
+    bool has(const char *name) const { return qorCloseStream(qorOpenStream(root, name)) == 0; }
     Source source;
-    QorFile root;
+    QorFile root = qorOpenStorage_ex(source.file, "Root Entry", 0);
 };
 
 TEST(CfbEdges, ReadsAndSeeksAtTheEnd)
@@ -50,9 +41,7 @@ TEST(CfbEdges, ReadsAndSeeksAtTheEnd)
 TEST(CfbEdges, LookUpRules)
 {
     Opened file(written_image({stream_node("Small", pattern(10)), storage_node("Sub", {})}));
-    QorFile other_root = qorOpenStorage(file.source.file, "Anything"); // the root's name is not compared
-    ASSERT_NE(other_root, nullptr);
-    qorCloseStorage(other_root);
+    EXPECT_EQ(qorCloseStorage(qorOpenStorage(file.source.file, "Anything")), 0); // the root's name is not compared
     EXPECT_TRUE(file.has("sMALL")); // case is ignored
     EXPECT_FALSE(file.has("Absent"));
     EXPECT_EQ(qorOpenStorage(file.root, "Absent"), nullptr);
@@ -66,9 +55,7 @@ TEST(CfbEdges, LookUpRules)
     qorCloseStorage(sub);
     // The root's FAT sector count (1) at or above the caller's limit refuses the file.
     Source source(SourceKind::Memory, written_image({}));
-    QorFile root = qorOpenStorage_ex(source.file, "Root Entry", 2);
-    ASSERT_NE(root, nullptr);
-    qorCloseStorage(root);
+    EXPECT_EQ(qorCloseStorage(qorOpenStorage_ex(source.file, "Root Entry", 2)), 0);
     EXPECT_EQ(qorOpenStorage_ex(source.file, "Root Entry", 1), nullptr);
 }
 
@@ -87,11 +74,8 @@ size_t entry_offset(const Bytes &image, uint32_t n)
 TEST(CfbEdges, LookUpDepthLimit)
 {
     std::vector<Node> tree;
-    for (int i = 299; i >= 0; --i) {
-        char name[8];
-        std::snprintf(name, sizeof name, "s%03d", i);
-        tree.push_back(stream_node(name, {}));
-    }
+    for (int i = 299; i >= 0; --i)
+        tree.push_back(stream_node("s" + std::to_string(1000 + i).substr(1), {}));
     Bytes image = written_image(tree);
     {
         Opened file(image);
@@ -111,12 +95,8 @@ TEST(CfbEdges, SiblingTreeOrder)
 {
     const Bytes image = written_image({stream_node("b", {}), stream_node("a", {}), stream_node("c", {}),
                                        stream_node("bb", {}), storage_node("D", {})});
-    const struct {
-        uint32_t entry;
-        size_t field; // 68 left, 72 right, 76 child
-        uint32_t expected;
-    } links[] = {{0, 76, 1}, {1, 68, 2}, {1, 72, 3}, {2, 68, 5}, {2, 72, kFree},
-                 {3, 72, 4}, {3, 68, kFree}, {4, 68, kFree}};
+    const struct { uint32_t entry; size_t field; uint32_t expected; } links[] = { // fields: 68 left, 72 right, 76 child
+        {0, 76, 1}, {1, 68, 2}, {1, 72, 3}, {2, 68, 5}, {2, 72, kFree}, {3, 72, 4}, {3, 68, kFree}, {4, 68, kFree}};
     for (const auto &l : links)
         EXPECT_EQ(get32(image, entry_offset(image, l.entry) + l.field), l.expected) << l.entry << "@" << l.field;
 }
@@ -136,8 +116,8 @@ TEST(CfbEdges, ChainsThroughGetSectAndGetEndSect)
     EXPECT_EQ(qorGetEndSect(0, table), 2u);
     EXPECT_EQ(qorGetEndSect(7, table), 7u); // 700 lies outside the table
     EXPECT_EQ(qorGetEndSect(6, table), 6u); // a free entry ends the walk
-    const uint32_t loop_end = qorGetEndSect(3, table);
-    EXPECT_TRUE(loop_end == 4 || loop_end == 5);
+    EXPECT_GE(qorGetEndSect(3, table), 4u); // a loop ends, on 4 or 5
+    EXPECT_LE(qorGetEndSect(3, table), 5u);
     qorPtrGlobalFree(table);
 }
 
@@ -177,11 +157,11 @@ TEST(CfbEdges, WritesThatSeekBackPatchTheStream)
         TempDir dir;
         const std::string path = dir.file("p.cfb");
         Bytes expected = pattern(size_t(size));
+        const uint8_t patch[4] = {1, 2, 3, 4};
         QorFile out = qorOpen(path.c_str(), nullptr, QOR_CREATE | QOR_WRITE);
         QorFile root = qorCreateStorage(out, nullptr, "Root Entry");
         QorFile s = qorCreateStream(root, "patched");
         ASSERT_EQ(qorWrite(s, expected.data(), size), size);
-        const uint8_t patch[4] = {1, 2, 3, 4};
         for (int32_t at : {10, size - 6}) {
             ASSERT_EQ(qorSeek(s, at, SEEK_SET), at);
             ASSERT_EQ(qorWrite(s, patch, 4), 4);
@@ -190,13 +170,9 @@ TEST(CfbEdges, WritesThatSeekBackPatchTheStream)
         EXPECT_EQ(qorSeek(s, 0, SEEK_END), size);
         ASSERT_EQ(qorWrite(s, patch, 4), 4);
         expected.insert(expected.end(), patch, patch + 4);
-        EXPECT_EQ(qorCloseStream(s), 0);
-        EXPECT_EQ(qorCloseStorage(root), 0);
-        EXPECT_EQ(qorClose(out), 0);
+        EXPECT_TRUE(qorCloseStream(s) == 0 && qorCloseStorage(root) == 0 && qorClose(out) == 0);
         Source source(SourceKind::Path, read_file(path));
-        bool ok = false;
-        EXPECT_EQ(read_stream(source.file, "patched", 4096, ok), expected);
-        EXPECT_TRUE(ok);
+        EXPECT_EQ(read_stream(source.file, "patched", 4096), expected);
     }
 }
 
@@ -208,17 +184,14 @@ TEST(CfbEdges, WriterRefusesNamesItCannotKeepApart)
     QorFile root = qorCreateStorage(out, nullptr, "Root Entry");
     ASSERT_NE(root, nullptr);
     EXPECT_EQ(qorCreateStorage(out, nullptr, "Root Entry"), nullptr); // one root a file
-    QorFile s = qorCreateStream(root, std::string(31, 'x').c_str());
-    ASSERT_NE(s, nullptr);
-    qorCloseStream(s);
+    EXPECT_EQ(qorCloseStream(qorCreateStream(root, std::string(31, 'x').c_str())), 0);
     EXPECT_EQ(qorCreateStream(root, std::string(32, 'y').c_str()), nullptr);
     EXPECT_EQ(qorCreateStream(root, ""), nullptr);
     EXPECT_EQ(qorCreateStream(root, nullptr), nullptr);
     QorFile sub = qorCreateStorage(out, root, "Data");
-    ASSERT_NE(sub, nullptr);
     EXPECT_EQ(qorCreateStream(root, "DATA"), nullptr); // same name, other case
     EXPECT_EQ(qorCreateStorage(out, root, "data"), nullptr);
-    s = qorCreateStream(sub, "data"); // another storage's child
+    QorFile s = qorCreateStream(sub, "data"); // another storage's child
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(qorCreateStream(s, "x"), nullptr); // a stream has no children
     qorCloseStream(s);
@@ -262,9 +235,7 @@ TEST(CfbEdges, CompoundFileInsideAStream)
     const Bytes inner = written_image({stream_node("deep", pattern(6000))});
     Opened outer(written_image({stream_node("embedded", inner)}), SourceKind::Path);
     QorFile stream = qorOpenStream(outer.root, "embedded");
-    bool ok = false;
-    EXPECT_EQ(read_stream(stream, "deep", 999, ok), pattern(6000));
-    EXPECT_TRUE(ok);
+    EXPECT_EQ(read_stream(stream, "deep", 999), pattern(6000));
     qorCloseStream(stream);
 }
 

@@ -17,6 +17,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -161,31 +162,26 @@ struct Source {
     QorFile file = nullptr;
 };
 
-// Reads a whole stream named by its path ("a/b/c") through our reader in
-// calls of `chunk` bytes; `ok` is false when an open or a read failed.
-inline Bytes read_stream(QorFile file, const std::string &path, int32_t chunk, bool &ok)
+// A whole stream named by its path ("a/b/c") read through our reader in
+// calls of `chunk` bytes; nothing when an open or a read fails.
+inline std::optional<Bytes> read_stream(QorFile file, const std::string &path, int32_t chunk)
 {
-    ok = false;
-    Bytes out;
     std::vector<std::string> parts;
     std::stringstream in(path);
     for (std::string part; std::getline(in, part, '/');)
         parts.push_back(part);
-    std::vector<QorFile> storages;
-    for (QorFile s = qorOpenStorage_ex(file, "Root Entry", 0); s && storages.size() < parts.size();) {
-        storages.push_back(s);
-        if (storages.size() < parts.size())
-            s = qorOpenStorage(s, parts[storages.size() - 1].c_str());
-    }
-    if (storages.size() == parts.size()) {
-        if (QorFile stream = qorOpenStream(storages.back(), parts.back().c_str())) {
-            Bytes buf(static_cast<size_t>(chunk));
-            int32_t n;
-            while ((n = qorRead(stream, buf.data(), chunk)) > 0)
-                out.insert(out.end(), buf.begin(), buf.begin() + n);
-            ok = n == 0;
-            qorCloseStream(stream);
-        }
+    std::vector<QorFile> storages{qorOpenStorage_ex(file, "Root Entry", 0)};
+    while (storages.back() && storages.size() < parts.size())
+        storages.push_back(qorOpenStorage(storages.back(), parts[storages.size() - 1].c_str()));
+    std::optional<Bytes> out;
+    if (QorFile stream = storages.back() ? qorOpenStream(storages.back(), parts.back().c_str()) : nullptr) {
+        Bytes all, buf(static_cast<size_t>(chunk));
+        int32_t n;
+        while ((n = qorRead(stream, buf.data(), chunk)) > 0)
+            all.insert(all.end(), buf.begin(), buf.begin() + n);
+        if (n == 0)
+            out = all;
+        qorCloseStream(stream);
     }
     for (auto it = storages.rbegin(); it != storages.rend(); ++it)
         qorCloseStorage(*it);

@@ -13,25 +13,7 @@ struct HostFile {
     std::vector<std::string> log;
     std::vector<void *> handles;
     Bytes contents;
-    int64_t pos = 0;
-    int64_t open_answer = 0x5150, query_answer = 42;
-    void note(const std::string &what, int64_t a, int64_t b = 0) { log.push_back(what + " " + std::to_string(a) + " " + std::to_string(b)); }
-    int64_t read(void *data, int64_t count)
-    {
-        const int64_t n = std::max<int64_t>(0, std::min<int64_t>(count, int64_t(contents.size()) - pos));
-        std::memcpy(data, contents.data() + pos, size_t(n));
-        return pos += n, n;
-    }
-    int64_t write(const void *data, int64_t count)
-    {
-        contents.resize(std::max(contents.size(), size_t(pos + count)));
-        std::memcpy(contents.data() + pos, data, size_t(count));
-        return pos += count, count;
-    }
-    int64_t seek(int64_t whence, int64_t offset)
-    {
-        return pos = (whence == SEEK_SET ? 0 : whence == SEEK_CUR ? pos : int64_t(contents.size())) + offset;
-    }
+    int64_t pos = 0, open_answer = 0x5150, query_answer = 42;
 };
 HostFile *g_host = nullptr;
 
@@ -39,15 +21,27 @@ int64_t host_io(void *handle, int32_t op, void *data, int64_t count)
 {
     HostFile &h = *g_host;
     h.handles.push_back(handle);
-    switch (op) {
-    case QOR_IO_OPEN: h.log.push_back(std::string("open ") + static_cast<const char *>(data)); return h.open_answer;
-    case QOR_IO_EXISTS: h.log.push_back(std::string("exists ") + static_cast<const char *>(data)); return h.query_answer;
-    case QOR_IO_DELETE: h.log.push_back(std::string("delete ") + static_cast<const char *>(data)); return h.query_answer;
-    case QOR_IO_READ: h.note("read", count); return h.read(data, count);
-    case QOR_IO_WRITE: h.note("write", count); return h.write(data, count);
-    case QOR_IO_SEEK: h.note("seek", count, *static_cast<int32_t *>(data)); return h.seek(count, *static_cast<int32_t *>(data));
-    default: h.log.push_back(data ? "close with data" : "close"); return 0;
+    const char *names[] = {"", "open ", "read ", "write ", "seek ", "close", "exists ", "delete "};
+    std::string &line = (h.log.push_back(names[op]), h.log.back());
+    if (op == QOR_IO_OPEN || op == QOR_IO_EXISTS || op == QOR_IO_DELETE)
+        return line += static_cast<const char *>(data), op == QOR_IO_OPEN ? h.open_answer : h.query_answer;
+    line += op == QOR_IO_CLOSE ? "" : std::to_string(count);
+    if (op == QOR_IO_READ) {
+        const int64_t n = std::max<int64_t>(0, std::min<int64_t>(count, int64_t(h.contents.size()) - h.pos));
+        std::memcpy(data, h.contents.data() + h.pos, size_t(n));
+        return h.pos += n, n;
     }
+    if (op == QOR_IO_WRITE) {
+        h.contents.resize(std::max(h.contents.size(), size_t(h.pos + count)));
+        std::memcpy(h.contents.data() + h.pos, data, size_t(count));
+        return h.pos += count, count;
+    }
+    if (op == QOR_IO_SEEK) {
+        const int32_t offset = *static_cast<int32_t *>(data);
+        line += " " + std::to_string(offset);
+        return h.pos = (count == SEEK_SET ? 0 : count == SEEK_CUR ? h.pos : int64_t(h.contents.size())) + offset;
+    }
+    return data ? -1 : 0; // close gets no data
 }
 
 class QorHost : public ::testing::Test {
@@ -77,8 +71,8 @@ TEST_F(QorHost, CallbackGetsEveryOperation)
     int16_t shorts[4];
     EXPECT_EQ(qorReadShort(f, shorts, 4), 4); // one read call of the whole array
     EXPECT_EQ(qorClose(f), 0);
-    EXPECT_EQ(host.log, (std::vector<std::string>{"open image.fpx", "read 3 0", "seek 1 2", "write 2 0", "seek 0 0",
-                                                  "read 8 0", "close"}));
+    EXPECT_EQ(host.log, (std::vector<std::string>{"open image.fpx", "read 3", "seek 1 2", "write 2", "seek 0 0", "read 8",
+                                                  "close"}));
     EXPECT_EQ(host.handles[0], &context);
     for (size_t i = 1; i < host.handles.size(); i++)
         EXPECT_EQ(host.handles[i], reinterpret_cast<void *>(host.open_answer)) << i;
@@ -101,7 +95,7 @@ TEST_F(QorHost, HandedInHandleSkipsTheOpen)
     uint8_t b[3];
     EXPECT_EQ(qorRead(f, b, 3), 3);
     EXPECT_EQ(qorClose(f), 0);
-    EXPECT_EQ(host.log, (std::vector<std::string>{"read 3 0", "close"}));
+    EXPECT_EQ(host.log, (std::vector<std::string>{"read 3", "close"}));
     EXPECT_EQ(host.handles[0], &context);
 }
 
@@ -139,23 +133,17 @@ void install_hook(int32_t answer, bool gives_object)
     g_hook_answer = answer;
     g_hook_gives_object = gives_object;
     g_object = HostObject();
-    g_object.close = [](QorHostStream *) { return g_host->log.push_back("close"), 0; };
+    g_object.close = [](QorHostStream *) { return int32_t(host_io(nullptr, QOR_IO_CLOSE, nullptr, 0)); };
     g_object.read = [](QorHostStream *, void *buffer, int32_t count, int32_t *done) {
-        g_host->note("read", count);
-        *done = int32_t(g_host->read(buffer, count));
-        return g_object.read_status;
+        return *done = int32_t(host_io(nullptr, QOR_IO_READ, buffer, count)), g_object.read_status;
     };
     g_object.write = [](QorHostStream *, const void *buffer, int32_t count, int32_t *done) {
-        g_host->note("write", count);
-        return *done = int32_t(g_host->write(buffer, count)), 0;
+        return *done = int32_t(host_io(nullptr, QOR_IO_WRITE, const_cast<void *>(buffer), count)), 0;
     };
-    g_object.seek = [](QorHostStream *, int32_t whence, int32_t offset) {
-        g_host->note("seek", whence, offset);
-        return g_host->seek(whence, offset), 0;
-    };
+    g_object.seek = [](QorHostStream *, int32_t whence, int32_t offset) { return host_io(nullptr, QOR_IO_SEEK, &offset, whence), 0; };
     g_object.tell = [](QorHostStream *, int32_t *position) { return g_host->log.push_back("tell"), *position = int32_t(g_host->pos), 0; };
     g_object.request = [](QorHostStream *, int32_t code, const char *path) {
-        g_host->note(std::string("request ") + path, code);
+        g_host->log.push_back("request " + std::to_string(code) + " " + path);
         return g_object.request_answer;
     };
     const HostFileHook hook = file_hook;
@@ -175,8 +163,8 @@ TEST_F(QorHost, CreatingOpenGoesThroughTheFileHook)
     g_object.read_status = -9;
     EXPECT_EQ(qorRead(f, b, 8), 0);
     EXPECT_EQ(qorClose(f), 0);
-    EXPECT_EQ(host.log, (std::vector<std::string>{"hook out.fpx 4097", "request out.fpx 6 0", "write 5 0", "seek 2 0",
-                                                  "tell", "seek 0 1", "tell", "read 8 0", "read 8 0", "close"}));
+    EXPECT_EQ(host.log, (std::vector<std::string>{"hook out.fpx 4097", "request 6 out.fpx", "write 5", "seek 2 0", "tell",
+                                                  "seek 0 1", "tell", "read 8", "read 8", "close"}));
     g_object.request_answer = 0;
     char keep[] = "keep.fpx";
     f = qorOpen(keep, nullptr, QOR_CREATE | QOR_WRITE);
