@@ -192,13 +192,12 @@ inline std::optional<Bytes> read_stream(QorFile file, const std::string &path, i
     if (std::system("/usr/bin/python3 -c 'import olefile' >/dev/null 2>&1") != 0)                                 \
     GTEST_SKIP() << "python3-olefile is not installed"
 
-// olefile's view: the root's name, every entry by path (names narrowed to
-// the low bytes of their UTF-16 units) and the bytes of every stream.
+// olefile's view: the root's name and every entry by path (names narrowed to
+// the low bytes of their UTF-16 units), with the bytes of every stream.
 struct OleView {
     bool ok = false;
     std::string rootName;
-    std::map<std::string, bool> storages; // path -> is a storage
-    std::map<std::string, Bytes> streams;
+    std::map<std::string, std::optional<Bytes>> entries; // nothing for a storage
 };
 
 constexpr const char kOleScript[] = R"PY(
@@ -207,19 +206,15 @@ def enc(name): return ''.join(chr(ord(c) & 0xFF) for c in name).encode('latin-1'
 ole = olefile.OleFileIO(sys.argv[1])
 with open(sys.argv[2], 'w') as m:
     m.write('root %s x\n' % enc(ole.root.name))
-    for entry in ole.listdir(streams=True, storages=True):
-        p = enc('/'.join(entry))
-        if ole.get_type(entry) == olefile.STGTY_STREAM:
-            m.write('stream %s x%s\n' % (p, ole.openstream(entry).read().hex()))
-        else:
-            m.write('storage %s x\n' % p)
+    for e in ole.listdir(streams=True, storages=True):
+        stream = ole.get_type(e) == olefile.STGTY_STREAM
+        m.write('%s %s x%s\n' % ('stream' if stream else 'storage', enc('/'.join(e)), ole.openstream(e).read().hex() if stream else ''))
 )PY";
 
 inline Bytes unhex(const std::string &hex, size_t from = 0)
 {
     auto nibble = [](char c) { return c <= '9' ? c - '0' : c - 'a' + 10; };
     Bytes out;
-    out.reserve(hex.size() / 2);
     for (size_t i = from; i + 1 < hex.size(); i += 2)
         out.push_back(static_cast<uint8_t>(nibble(hex[i]) << 4 | nibble(hex[i + 1])));
     return out;
@@ -231,20 +226,16 @@ inline OleView olefile_view(const std::string &path)
     TempDir dir;
     std::ofstream(dir.file("dump.py")) << kOleScript;
     const std::string command = "/usr/bin/python3 " + dir.file("dump.py") + " '" + path + "' " + dir.file("out");
-    if (std::system(command.c_str()) != 0)
-        return view;
+    view.ok = std::system(command.c_str()) == 0;
     std::ifstream in(dir.file("out"));
-    for (std::string kind, name, data; in >> kind >> name >> data;) {
+    for (std::string kind, name, data; view.ok && in >> kind >> name >> data;) {
         const Bytes raw = unhex(name);
         const std::string text(raw.begin(), raw.end());
         if (kind == "root")
             view.rootName = text;
         else
-            view.storages[text] = kind == "storage";
-        if (kind == "stream")
-            view.streams[text] = unhex(data, 1);
+            view.entries[text] = kind == "stream" ? std::optional<Bytes>(unhex(data, 1)) : std::nullopt;
     }
-    view.ok = true;
     return view;
 }
 
