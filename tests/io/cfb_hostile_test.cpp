@@ -148,8 +148,7 @@ TEST(CfbHostile, BrokenChainsSizesAndEntriesEndCleanly)
         {"name claims 66 bytes", 1152 + 64, 66, 2, "Data", 64, false, -1, 0},
         {"name claims 66 bytes, sibling behind it", 1152 + 64, 66, 2, "Tiny", 64, false, -1, 0},
         {"unused entry", 1152 + 66, 0, 1, "Data", 64, false, -1, 0},
-        {"unused entry, its sibling still searched", 1152 + 66, 0, 1, "Tiny", 64, true, 100, 64},
-    };
+        {"unused entry, its sibling still searched", 1152 + 66, 0, 1, "Tiny", 64, true, 100, 64}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         Hostile h;

@@ -61,18 +61,14 @@ TEST(CfbInterop, WrittenTreesReadBackThroughOlefile)
     std::vector<Node> forty;
     for (int i = 0; i < 39; ++i) // several directory sectors, names inserted out of order
         forty.push_back(stream_node("Stream " + std::to_string(10 + (i * 17) % 39), pattern(size_t(i) * 211)));
+    const std::vector<Node> nested = {
+        storage_node("Outer", {stream_node("x", pattern(10)), stream_node("Empty stream", {}),
+                               storage_node("Inner", {stream_node("y", pattern(5000)), storage_node("Empty", {})})}),
+        stream_node("\005Global Info", pattern(300))};
+    const std::vector<Node> cutoff = {stream_node("Below", pattern(4095)), stream_node("At", pattern(4096)),
+                                      stream_node("Above", pattern(4097))};
     const struct { std::vector<Node> tree; size_t chunk; } cases[] = {
-        {{}, 4096},
-        {{stream_node("Small", pattern(100))}, 4096},
-        {{stream_node("Below", pattern(4095)), stream_node("At", pattern(4096)), stream_node("Above", pattern(4097))},
-         333},
-        {{storage_node("Outer", {stream_node("x", pattern(10)),
-                                 storage_node("Inner", {stream_node("y", pattern(5000)), storage_node("Empty", {})}),
-                                 stream_node("Empty stream", {})}),
-          stream_node("\005Global Info", pattern(300))},
-         4096},
-        {forty, 100},
-    };
+        {{}, 4096}, {{stream_node("Small", pattern(100))}, 4096}, {cutoff, 333}, {nested, 4096}, {forty, 100}};
     for (const auto &c : cases)
         expect_round_trip(c.tree, c.chunk);
 }

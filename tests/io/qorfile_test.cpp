@@ -257,8 +257,7 @@ TEST(QorMemory, EndMarkerAndLogicalLength)
     const struct { Bytes block; int32_t blockSize; Bytes readable; } cases[] = { // blockSize: as qorOpen rewrites it
         {{0x41, 0x42, 0xFF, 0, 0}, 2, {0x41, 0x42}},
         {{0x41, 0x42, 0x43}, 2, {0x41, 0x42}}, // no zero tail: only the last byte goes
-        {{0xFF, 0, 0, 0}, 0, {}},
-        {{0, 0, 0, 0, 0, 0, 0, 0}, -1, {}},
+        {{0xFF, 0, 0, 0}, 0, {}}, {{0, 0, 0, 0, 0, 0, 0, 0}, -1, {}},
         {{0, 7, 0, 9, 0}, 3, {0, 7, 0}}, // inner zeros are data
     };
     for (const auto &c : cases) {
@@ -290,8 +289,7 @@ TEST(QorMemory, GrowthAndTheEndMarker)
         {{}, 4, 2, QOR_CREATE | QOR_WRITE, 100, SEEK_END, {'x'}, 1, 102, 0, 100, {'x', 0xFF}}, // 4 + 49 increments of 2
         {{}, 8, 8, QOR_CREATE, 0, SEEK_CUR, abc, 3, 8, 0, 0, {'a', 'b', 'c', 0, 0}},
         {{}, 8, 8, QOR_CREATE | QOR_WRITE, 0, SEEK_CUR, abc, 3, 8, 0, 0, {'a', 'b', 'c', 0xFF, 0}},
-        {{}, 8, 8, QOR_CREATE | QOR_READWRITE, 0, SEEK_CUR, abc, 3, 8, 0, 0, {'a', 'b', 'c', 0xFF, 0}},
-    };
+        {{}, 8, 8, QOR_CREATE | QOR_READWRITE, 0, SEEK_CUR, abc, 3, 8, 0, 0, {'a', 'b', 'c', 0xFF, 0}}};
     for (const auto &c : cases) {
         SCOPED_TRACE(&c - cases);
         MemoryBlock block(c.initial, c.size);

@@ -50,10 +50,8 @@ TEST(RecordLayout, LayoutsAndRoundTrips)
         // Fields at aligned places, padding zeroed before the D and up to the record's alignment of 8.
         {"64C1S2C3L16C1L2D2L2C", p126,
          cat(cat(cat(cat(slice(p126, 0, 100), Bytes(4, 0)), slice(p126, 100, 126)), Bytes(6, 0)), fill(4)), 1, 0, true},
-        {"8c16c5s10c8l", p76, cat(p76, fill(4)), 1, 0, true},
-        {"8C16C5S10C8L", p76, cat(p76, fill(4)), 1, 0, true},
-        {"3L{4C}", p16, cat(p16, fill(4)), 1, 0, true},
-        {"3l{4c}", p16, cat(p16, fill(4)), 1, 0, true},
+        {"8c16c5s10c8l", p76, cat(p76, fill(4)), 1, 0, true}, {"8C16C5S10C8L", p76, cat(p76, fill(4)), 1, 0, true},
+        {"3L{4C}", p16, cat(p16, fill(4)), 1, 0, true}, {"3l{4c}", p16, cat(p16, fill(4)), 1, 0, true},
         {"1C1L", {9, 1, 2, 3, 4}, {9, 0, 0, 0, 1, 2, 3, 4, kFill, kFill}, 1, 0, true},
         // The byte skipped before a short keeps its old value; the record's end is zeroed.
         {"1C1S", {7, 0x34, 0x12}, {7, kFill, 0x12, 0x34, kFill, kFill}, 1, 1, false},
@@ -62,8 +60,7 @@ TEST(RecordLayout, LayoutsAndRoundTrips)
         // A skipped run is laid out but not moved.
         {"1L[2L]1L", {1, 0, 0, 0, 2, 0, 0, 0}, cat(cat({1, 0, 0, 0}, fill(8)), {2, 0, 0, 0}), 1, 0, true},
         // The reader steps over a union: aligned to 4, 8 bytes large.
-        {"1C(2L|1S)1C", {5, 6}, cat(cat({5, 0, 0, 0}, fill(8)), {6, 0, 0, 0, kFill, kFill}), 1, 0, false},
-    };
+        {"1C(2L|1S)1C", {5, 6}, cat(cat({5, 0, 0, 0}, fill(8)), {6, 0, 0, 0, kFill, kFill}), 1, 0, false}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.format);
         const ReadResult r = read_records(c.format, c.file, c.image.size(), c.count, c.order);
@@ -83,8 +80,7 @@ TEST(RecordLayout, PadWidth)
 {
     const std::pair<const char *, int32_t> cases[] = {
         {"", 1},     {"4C", 1},  {"1S2C", 2}, {"3L{4C}", 4},      {"{4C}", 1},     {"{2S}1L", 2}, {"C{S}D", 8},
-        {"2C}1L", 1}, {"1f", 4}, {"(1C|2S)1L", 2}, {"[1D]", 8}, {"1C{1S{1L}}", 4}, {"x y 99", 1},
-    };
+        {"2C}1L", 1}, {"1f", 4}, {"(1C|2S)1L", 2}, {"[1D]", 8}, {"1C{1S{1L}}", 4}, {"x y 99", 1}};
     for (const auto &[format, width] : cases)
         EXPECT_EQ(GetPadWidth(format), width) << format;
     EXPECT_EQ(GetPadWidth(nullptr), 1);

@@ -54,8 +54,7 @@ TEST(TypedIo, ByteOrders)
         {qorReadShort, qorWriteShort, {0x12, 0x34, 0xFE, 0xDC}, native<uint16_t>({0x1234, 0xFEDC})},
         {qorReadLong, qorWriteLong, {1, 2, 3, 4, 0xF8, 0, 0, 7}, native<uint32_t>({0x01020304u, 0xF8000007u})},
         {qorReadDouble, qorWriteDouble, {0x3F, 0xF0, 0, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0}, native({1.0, -2.0})},
-        {qorReadFloat, qorWriteFloat, {0x3F, 0xC0, 0, 0, 0xBE, 0, 0, 0}, native({1.5f, -0.125f})},
-    };
+        {qorReadFloat, qorWriteFloat, {0x3F, 0xC0, 0, 0, 0xBE, 0, 0, 0}, native({1.5f, -0.125f})}};
     for (const auto &c : cases) {
         const size_t half = c.value.size() / 2;
         Bytes little(c.big_endian.rend() - half, c.big_endian.rend());
@@ -78,8 +77,7 @@ TEST(TypedIo, FixedPointFloats)
     const struct { Bytes little; float value; } reads[] = { // the 16.16 value, little-endian
         {{0x00, 0x80, 0x01, 0x00}, 1.5f},  {{0x00, 0x80, 0xFE, 0xFF}, -1.5f}, {{0x01, 0, 0, 0}, 1.0f / 65536.0f},
         {{0xFF, 0xFF, 0xFF, 0x7F}, 32768.0f}, // 0x7FFFFFFF / 65536 rounds once, to the nearest single
-        {{0, 0, 0, 0x80}, -32768.0f},
-    };
+        {{0, 0, 0, 0x80}, -32768.0f}};
     for (const auto &c : reads) {
         float value = 0;
         EXPECT_EQ(qorReadFloat(Source(c.little, 0, 1).file, &value, 1), 1);
@@ -90,8 +88,7 @@ TEST(TypedIo, FixedPointFloats)
     const struct { float value; int32_t fixed; } writes[] = {
         {1.5f, 0x18000},  {-1.5f, -98304}, {1.0f / 3.0f, 21845}, {-1.0f / 3.0f, -21845}, // toward zero
         {1e10f, INT32_MAX}, {-1e10f, INT32_MIN},                                       // saturated
-        {std::numeric_limits<float>::quiet_NaN(), 0},
-    };
+        {std::numeric_limits<float>::quiet_NaN(), 0}};
     for (const auto &c : writes) {
         for (int16_t order : {0, 1}) {
             Sink sink(order, 1);
@@ -184,8 +181,7 @@ TEST(Lines, GuessTheLineEnd)
 {
     const struct { std::string data; int32_t start; int32_t format; } cases[] = {
         {"abc\ndef", 0, 2}, {"abc\r\ndef", 0, 0}, {"abc\rdef", 0, 1}, {"abc\r", 0, 1},
-        {"abc", 0, -1},     {"", 0, -1},          {"a\r\nb\nc", 3, 2}, {"\n\r", 0, 2},
-    };
+        {"abc", 0, -1},     {"", 0, -1},          {"a\r\nb\nc", 3, 2}, {"\n\r", 0, 2}};
     TempDir dir;
     for (const auto &c : cases) {
         write_file(dir.file("guess"), text(c.data));
