@@ -85,34 +85,29 @@ TEST_F(QorHost, CallbackGetsEveryOperation)
     EXPECT_EQ(host.handles, (std::vector<void *>{nullptr, nullptr}));
 }
 
-TEST_F(QorHost, HandedInHandleSkipsTheOpen)
+TEST_F(QorHost, HandedInHandleAndRefusedOpen)
 {
     host.contents = {9, 8, 7};
     QorOpenDesc handed{};
     handed.ioCallback = host_io;
     handed.ioContext = &context;
     QorFile f = qorOpen(nullptr, &handed, QOR_HANDED);
-    uint8_t b[3];
+    char b[4] = {};
     EXPECT_EQ(qorRead(f, b, 3), 3);
     EXPECT_EQ(qorClose(f), 0);
     EXPECT_EQ(host.log, (std::vector<std::string>{"read 3", "close"}));
     EXPECT_EQ(host.handles[0], &context);
-}
-
-TEST_F(QorHost, RefusedOpenFallsBackToTheMemoryBlock)
-{
+    host = HostFile(); // a refused open falls back to the descriptor's memory block
     host.open_answer = 0;
     MemoryBlock block({'h', 'i', 0xFF});
     block.desc.ioCallback = host_io;
-    QorFile f = qorOpen("", &block.desc, QOR_READ);
-    char b[4] = {};
+    f = qorOpen("", &block.desc, QOR_READ);
+    std::fill_n(b, 4, '\0');
     EXPECT_EQ(qorRead(f, b, 4), 2);
     EXPECT_STREQ(b, "hi");
     EXPECT_EQ(qorClose(f), 0);
     EXPECT_EQ(host.log, std::vector<std::string>{"open "}); // only the refused open
 }
-
-// ---------------------------------------------------------------- object
 
 struct HostObject : QorHostStream {
     int32_t request_answer = 1, read_status = 0;
@@ -184,11 +179,8 @@ TEST_F(QorHost, DecliningHookOpensTheFileItself)
         EXPECT_EQ(read_file(dir.file("real")), Bytes{'q'});
         EXPECT_EQ(host.log.size(), 1u); // the hook only
     }
-}
-
-TEST_F(QorHost, HookIsOnlyAskedWithoutADescriptorAndForCreateOrDelete)
-{
-    install_hook(0, true);
+    // The hook is only asked without a descriptor and for create or delete.
+    host.log.clear();
     const std::string path = dir.file("plain");
     write_file(path, pattern(3));
     EXPECT_EQ(qorClose(qorOpen(path.c_str(), nullptr, QOR_READ)), 0);

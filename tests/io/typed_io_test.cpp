@@ -144,8 +144,6 @@ TEST(TypedIo, DataFormatAndNativeToLEAndBE)
     }
 }
 
-// ----------------------------------------------------------------- lines
-
 // Reads line by line, each read's result and text; a full buffer gets no
 // terminator and nothing past its size. A CR that ends one buffer window
 // makes the look-ahead and the step back cross windows.
