@@ -70,6 +70,33 @@ struct MemoryBlock {
 
 inline QorFileRec &record(QorFile file) { return *static_cast<QorFileRec *>(GlobalLock(file)); }
 
+// Reads from a memory block closed by its end marker.
+struct Reader {
+    explicit Reader(Bytes bytes, int16_t byteOrder = 0, int16_t floatFormat = 0)
+        : block((bytes.push_back(0xFF), bytes)), file(qorOpen(nullptr, &block.desc, QOR_READ))
+    {
+        qorSetDataFormat(file, byteOrder, floatFormat);
+    }
+    ~Reader() { qorClose(file); }
+    MemoryBlock block;
+    QorFile file;
+};
+
+// Writes into a growing memory block.
+struct Sink {
+    explicit Sink(int16_t byteOrder = 0, int16_t floatFormat = 0, uint32_t growBy = 64, uint32_t size = 16)
+        : block(Bytes(), size)
+    {
+        block.desc.growBy = growBy;
+        file = qorOpen(nullptr, &block.desc, QOR_CREATE | QOR_WRITE);
+        qorSetDataFormat(file, byteOrder, floatFormat);
+    }
+    ~Sink() { qorClose(file); }
+    Bytes written() const { return block.bytes(static_cast<size_t>(record(file).bufLast + 1)); }
+    MemoryBlock block;
+    QorFile file;
+};
+
 struct Node {
     std::string name;
     bool storage = false;

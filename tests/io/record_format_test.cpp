@@ -10,31 +10,19 @@ constexpr uint8_t kFill = 0xEE; // images are pre-filled to catch stray writes
 
 struct ReadResult { int32_t result; Bytes image; int32_t consumed; };
 
-// Reads `count` records from a file holding `file` into a pre-filled image.
+// Reads `count` records into a pre-filled image; writes them into a block.
 ReadResult read_records(const char *format, const Bytes &file, size_t size, int32_t count = 1, int16_t order = 0)
 {
-    TempDir dir;
-    write_file(dir.file("src"), file);
-    QorFile f = qorOpen(dir.file("src").c_str(), nullptr, QOR_READ);
-    qorSetDataFormat(f, order, 0);
+    Reader src(file, order);
     ReadResult r{0, Bytes(size, kFill), 0};
-    r.result = qorReadStruct(f, format, r.image.data(), count);
-    r.consumed = qorSeek(f, 0, SEEK_CUR);
-    qorClose(f);
-    return r;
+    r.result = qorReadStruct(src.file, format, r.image.data(), count);
+    return r.consumed = qorSeek(src.file, 0, SEEK_CUR), r;
 }
-
-// Writes `count` records from an image into a growing memory block.
 std::pair<int32_t, Bytes> write_records(const char *format, const Bytes &image, int32_t count = 1, int16_t order = 0)
 {
-    MemoryBlock block(Bytes(), 16);
-    block.desc.growBy = 256;
-    QorFile f = qorOpen(nullptr, &block.desc, QOR_CREATE | QOR_WRITE);
-    qorSetDataFormat(f, order, 0);
-    const int32_t result = qorWriteStruct(f, format, image.data(), count);
-    const Bytes out = block.bytes(static_cast<size_t>(record(f).bufLast + 1));
-    qorClose(f);
-    return {result, out};
+    Sink sink(order);
+    const int32_t result = qorWriteStruct(sink.file, format, image.data(), count);
+    return {result, sink.written()};
 }
 
 Bytes fill(size_t n) { return Bytes(n, kFill); }

@@ -10,33 +10,6 @@ namespace {
 
 Bytes text(const std::string &s) { return Bytes(s.begin(), s.end()); }
 
-// Reads from a memory block closed by its end marker.
-struct Source {
-    explicit Source(Bytes bytes, int16_t byteOrder = 0, int16_t floatFormat = 0)
-        : block((bytes.push_back(0xFF), bytes)), file(qorOpen(nullptr, &block.desc, QOR_READ))
-    {
-        qorSetDataFormat(file, byteOrder, floatFormat);
-    }
-    ~Source() { qorClose(file); }
-    MemoryBlock block;
-    QorFile file;
-};
-
-// Writes into a growing memory block.
-struct Sink {
-    explicit Sink(int16_t byteOrder = 0, int16_t floatFormat = 0, uint32_t growBy = 64, uint32_t size = 16)
-        : block(Bytes(), size)
-    {
-        block.desc.growBy = growBy;
-        file = qorOpen(nullptr, &block.desc, QOR_CREATE | QOR_WRITE);
-        qorSetDataFormat(file, byteOrder, floatFormat);
-    }
-    ~Sink() { qorClose(file); }
-    Bytes written() const { return block.bytes(static_cast<size_t>(record(file).bufLast + 1)); }
-    MemoryBlock block;
-    QorFile file;
-};
-
 template <typename T> Bytes native(std::initializer_list<T> values)
 {
     Bytes b(sizeof(T) * values.size());
@@ -61,7 +34,7 @@ TEST(TypedIo, ByteOrders)
         little.insert(little.end(), c.big_endian.rbegin(), c.big_endian.rbegin() + half);
         for (const auto &[order, file] : {std::pair<int16_t, Bytes>{1, c.big_endian}, {0, little}, {7, little}}) {
             SCOPED_TRACE(order);
-            Source src(file, order);
+            Reader src(file, order);
             Bytes value(c.value.size());
             EXPECT_EQ(c.read(src.file, value.data(), 2), 2);
             EXPECT_EQ(value, c.value);
@@ -80,9 +53,9 @@ TEST(TypedIo, FixedPointFloats)
         {{0, 0, 0, 0x80}, -32768.0f}};
     for (const auto &c : reads) {
         float value = 0;
-        EXPECT_EQ(qorReadFloat(Source(c.little, 0, 1).file, &value, 1), 1);
+        EXPECT_EQ(qorReadFloat(Reader(c.little, 0, 1).file, &value, 1), 1);
         EXPECT_EQ(value, c.value);
-        EXPECT_EQ(qorReadFloat(Source(Bytes(c.little.rbegin(), c.little.rend()), 1, 1).file, &value, 1), 1);
+        EXPECT_EQ(qorReadFloat(Reader(Bytes(c.little.rbegin(), c.little.rend()), 1, 1).file, &value, 1), 1);
         EXPECT_EQ(value, c.value);
     }
     const struct { float value; int32_t fixed; } writes[] = {
@@ -103,12 +76,12 @@ TEST(TypedIo, FixedPointFloats)
 
 TEST(TypedIo, ShortReadsCountsAndFailingWrites)
 {
-    Source src(Bytes{0x12, 0x34, 0x56}, 1);
+    Reader src(Bytes{0x12, 0x34, 0x56}, 1);
     uint8_t dest[4] = {0xEE, 0xEE, 0xEE, 0xEE};
     EXPECT_EQ(qorReadShort(src.file, dest, 2), 0);
     EXPECT_EQ((Bytes(dest, dest + 4)), (Bytes{0x12, 0x34, 0x56, 0xEE})); // raw bytes left
     EXPECT_EQ(qorSeek(src.file, 0, SEEK_CUR), 3);
-    Source eight(Bytes{1, 2, 3, 4, 5, 6, 7, 8});
+    Reader eight(Bytes{1, 2, 3, 4, 5, 6, 7, 8});
     EXPECT_EQ(qorReadShort(eight.file, dest, 0), 0);
     EXPECT_EQ(qorReadLong(eight.file, dest, -1), 0);
     EXPECT_EQ(qorReadDouble(eight.file, dest, std::numeric_limits<int32_t>::max()), 0);
@@ -124,7 +97,7 @@ TEST(TypedIo, ShortReadsCountsAndFailingWrites)
 
 TEST(TypedIo, DataFormatAndNativeToLEAndBE)
 {
-    Source src(Bytes{0}, 1, 1);
+    Reader src(Bytes{0}, 1, 1);
     int16_t order = 9, floats = 9;
     EXPECT_EQ(qorGetDataFormat(src.file, &order, &floats), 0);
     EXPECT_TRUE(order == 1 && floats == 1);
