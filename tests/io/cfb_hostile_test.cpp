@@ -52,11 +52,7 @@ struct Hostile {
     }
 };
 
-struct ReadAll {
-    bool opened = false;
-    Bytes bytes;
-    int32_t first = 0, last = 0, calls = 0;
-};
+struct ReadAll { bool opened = false; Bytes bytes; int32_t first = 0, last = 0, calls = 0; };
 
 // Reads a stream to its end in `chunk` calls, for at most a million calls.
 ReadAll read_all(const Bytes &image, const char *name, int32_t chunk, SourceKind kind = SourceKind::Memory)

@@ -29,10 +29,9 @@ namespace iotest {
 using Bytes = std::vector<uint8_t>;
 using kxtest::TempDir;
 
-inline void write_file(const std::string &path, const Bytes &bytes)
+inline void write_file(const std::string &path, const Bytes &b)
 {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(b.data()), std::streamsize(b.size()));
 }
 
 inline Bytes read_file(const std::string &path)
@@ -56,8 +55,7 @@ struct MemoryBlock {
     {
         const uint32_t n = size ? size : static_cast<uint32_t>(contents.size());
         data = GlobalLock(GlobalAlloc(KX_GHND, n));
-        if (!contents.empty())
-            std::memcpy(data, contents.data(), contents.size());
+        std::copy(contents.begin(), contents.end(), static_cast<uint8_t *>(data));
         desc.blockPtr = &data;
         desc.blockSize = static_cast<int32_t>(n);
     }
@@ -97,12 +95,7 @@ struct Sink {
     QorFile file;
 };
 
-struct Node {
-    std::string name;
-    bool storage = false;
-    Bytes data;
-    std::vector<Node> children;
-};
+struct Node { std::string name; bool storage = false; Bytes data; std::vector<Node> children; };
 inline Node stream_node(const std::string &name, Bytes data) { return Node{name, false, std::move(data), {}}; }
 inline Node storage_node(const std::string &name, std::vector<Node> kids) { return Node{name, true, {}, std::move(kids)}; }
 
@@ -142,10 +135,7 @@ enum class SourceKind { Path, Memory, Callback };
 constexpr SourceKind kAllSources[] = {SourceKind::Path, SourceKind::Memory, SourceKind::Callback};
 
 // A file image served through a host callback.
-struct ImageState {
-    Bytes bytes;
-    int64_t position = 0;
-};
+struct ImageState { Bytes bytes; int64_t position = 0; };
 
 inline int64_t image_callback(void *handle, int32_t op, void *data, int64_t count)
 {
@@ -221,11 +211,7 @@ inline std::optional<Bytes> read_stream(QorFile file, const std::string &path, i
 
 // olefile's view: the root's name and every entry by path (names narrowed to
 // the low bytes of their UTF-16 units), with the bytes of every stream.
-struct OleView {
-    bool ok = false;
-    std::string rootName;
-    std::map<std::string, std::optional<Bytes>> entries; // nothing for a storage
-};
+struct OleView { bool ok = false; std::string rootName; std::map<std::string, std::optional<Bytes>> entries; };
 
 constexpr const char kOleScript[] = R"PY(
 import sys, olefile
