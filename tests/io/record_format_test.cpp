@@ -104,8 +104,7 @@ TEST(RecordErrors, UnknownCharactersAndShortFiles)
     EXPECT_EQ(read_records("1L", {}, 4, 0).result, 0);
     EXPECT_EQ(read_records("", {}, 4, 3).result, 3); // records with no fields
     Bytes image(4, 0);
-    EXPECT_EQ(qorReadStruct(nullptr, "1L", nullptr, 1), -1);
-    EXPECT_EQ(qorReadStruct(nullptr, "1L", image.data(), 1), 0);
+    EXPECT_TRUE(qorReadStruct(nullptr, "1L", nullptr, 1) == -1 && qorReadStruct(nullptr, "1L", image.data(), 1) == 0);
     EXPECT_EQ(qorWriteStruct(nullptr, nullptr, image.data(), 1), -1);
 }
 
