@@ -46,12 +46,7 @@ int64_t host_io(void *handle, int32_t op, void *data, int64_t count)
 
 class QorHost : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        g_host = &host;
-        desc.blockPtr = &context;
-        desc.ioCallback = host_io;
-    }
+    void SetUp() override { g_host = &host, desc.blockPtr = &context, desc.ioCallback = host_io; }
     void TearDown() override { HostSetGlobalOption(YT_OPTION_FILE_HOOK, nullptr, 0); }
     HostFile host;
     int context = 0;
@@ -109,10 +104,7 @@ TEST_F(QorHost, HandedInHandleAndRefusedOpen)
     EXPECT_EQ(host.log, std::vector<std::string>{"open "}); // only the refused open
 }
 
-struct HostObject : QorHostStream {
-    int32_t request_answer = 1, read_status = 0;
-};
-HostObject g_object;
+struct HostObject : QorHostStream { int32_t request_answer = 1, read_status = 0; } g_object;
 int32_t g_hook_answer = 0;
 bool g_hook_gives_object = true;
 
@@ -138,8 +130,7 @@ void install_hook(int32_t answer, bool gives_object)
     g_object.seek = [](QorHostStream *, int32_t whence, int32_t offset) { return host_io(nullptr, QOR_IO_SEEK, &offset, whence), 0; };
     g_object.tell = [](QorHostStream *, int32_t *position) { return g_host->log.push_back("tell"), *position = int32_t(g_host->pos), 0; };
     g_object.request = [](QorHostStream *, int32_t code, const char *path) {
-        g_host->log.push_back("request " + std::to_string(code) + " " + path);
-        return g_object.request_answer;
+        return g_host->log.push_back("request " + std::to_string(code) + " " + path), g_object.request_answer;
     };
     const HostFileHook hook = file_hook;
     ASSERT_EQ(HostSetGlobalOption(YT_OPTION_FILE_HOOK, &hook, sizeof hook), 0);
