@@ -1,6 +1,5 @@
-// Helpers for the I/O tests: files and memory blocks, QorFile sources over
-// one file image, trees written by our Compound File writer, whole-stream
-// reads, and Python's olefile as an independent reader.
+// Helpers for the I/O tests: files, memory blocks, QorFile sources over a
+// file image, trees our writer writes, and olefile as an independent reader.
 #pragma once
 
 #include "io/qorfile_rec.h"
@@ -9,8 +8,6 @@
 #include <kxfpx/memory.h>
 #include <kxfpx/qorfile.h>
 #include <kxfpx/storage.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
@@ -44,7 +41,7 @@ inline Bytes pattern(size_t n) // does not repeat every 256 bytes
 {
     Bytes out(n);
     for (size_t i = 0; i < n; i++)
-        out[i] = static_cast<uint8_t>((i * 7 + i / 251) & 0xFF);
+        out[i] = static_cast<uint8_t>(i * 7 + i / 251);
     return out;
 }
 

@@ -27,7 +27,6 @@ std::pair<int32_t, Bytes> write_records(const char *format, const Bytes &image, 
 
 Bytes fill(size_t n) { return Bytes(n, kFill); }
 Bytes cat(Bytes a, const Bytes &b) { return a.insert(a.end(), b.begin(), b.end()), a; }
-Bytes slice(const Bytes &b, size_t from, size_t to) { return Bytes(b.begin() + from, b.begin() + to); }
 
 // Each format read from `file` gives `image`, and written back gives `file`
 // (unless `writes` is false).
@@ -37,7 +36,8 @@ TEST(RecordLayout, LayoutsAndRoundTrips)
     const struct { const char *format; Bytes file; Bytes image; int32_t count; int16_t order; bool writes; } cases[] = {
         // Fields at aligned places, padding zeroed before the D and up to the record's alignment of 8.
         {"64C1S2C3L16C1L2D2L2C", p126,
-         cat(cat(cat(cat(slice(p126, 0, 100), Bytes(4, 0)), slice(p126, 100, 126)), Bytes(6, 0)), fill(4)), 1, 0, true},
+         cat(cat(cat(cat(Bytes(p126.begin(), p126.begin() + 100), Bytes(4, 0)), Bytes(p126.begin() + 100, p126.end())),
+                 Bytes(6, 0)), fill(4)), 1, 0, true},
         {"8c16c5s10c8l", p76, cat(p76, fill(4)), 1, 0, true}, {"8C16C5S10C8L", p76, cat(p76, fill(4)), 1, 0, true},
         {"3L{4C}", p16, cat(p16, fill(4)), 1, 0, true}, {"3l{4c}", p16, cat(p16, fill(4)), 1, 0, true},
         {"1C1L", {9, 1, 2, 3, 4}, {9, 0, 0, 0, 1, 2, 3, 4, kFill, kFill}, 1, 0, true},
@@ -94,7 +94,7 @@ TEST(RecordErrors, UnknownCharactersAndShortFiles)
     const ReadResult r = read_records("2 L", {1, 2, 3, 4, 5, 6, 7, 8}, 8);
     EXPECT_EQ(r.result, 0);
     EXPECT_EQ(r.consumed, 4);
-    EXPECT_EQ(slice(r.image, 0, 4), (Bytes{1, 2, 3, 4}));
+    EXPECT_EQ(Bytes(r.image.begin(), r.image.begin() + 4), (Bytes{1, 2, 3, 4}));
     EXPECT_EQ(read_records("1C#", {1, 2}, 4, 2).result, 0);
     EXPECT_EQ(write_records("1L?", Bytes(4, 3)).first, 0);
     const ReadResult s = read_records("1L1L", {1, 0, 0, 0, 2, 0}, 8);

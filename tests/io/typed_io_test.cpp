@@ -17,13 +17,11 @@ template <typename T> Bytes native(std::initializer_list<T> values)
     return b;
 }
 
-using ReadFn = int32_t (*)(QorFile, void *, int32_t);
-using WriteFn = int32_t (*)(QorFile, const void *, int32_t);
-
 // Two elements of each type; order 1 is big-endian, 0 and any other value little-endian.
 TEST(TypedIo, ByteOrders)
 {
-    const struct { ReadFn read; WriteFn write; Bytes big_endian, value; } cases[] = {
+    const struct { int32_t (*read)(QorFile, void *, int32_t); int32_t (*write)(QorFile, const void *, int32_t);
+                   Bytes big_endian, value; } cases[] = {
         {qorReadShort, qorWriteShort, {0x12, 0x34, 0xFE, 0xDC}, native<uint16_t>({0x1234, 0xFEDC})},
         {qorReadLong, qorWriteLong, {1, 2, 3, 4, 0xF8, 0, 0, 7}, native<uint32_t>({0x01020304u, 0xF8000007u})},
         {qorReadDouble, qorWriteDouble, {0x3F, 0xF0, 0, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0}, native({1.0, -2.0})},
