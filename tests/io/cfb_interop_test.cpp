@@ -14,8 +14,7 @@ TEST(CfbInterop, CorpusStreamsReadAsOlefileReadsThem)
                              "bw_five_bands.fpx", "not_flashpix.doc", "not_flashpix.mic"}) {
         SCOPED_TRACE(name);
         const OleView view = olefile_view(kxtest::corpus_file(name));
-        ASSERT_TRUE(view.ok);
-        ASSERT_FALSE(view.entries.empty());
+        ASSERT_TRUE(view.ok && !view.entries.empty());
         const Bytes image = read_file(kxtest::corpus_file(name));
         const int32_t chunks[] = {4096, 7, 1}; // one per source, crossing sectors differently
         for (SourceKind kind : kAllSources) {

@@ -53,8 +53,7 @@ struct MemoryBlock {
         const uint32_t n = size ? size : static_cast<uint32_t>(contents.size());
         data = GlobalLock(GlobalAlloc(KX_GHND, n));
         std::copy(contents.begin(), contents.end(), static_cast<uint8_t *>(data));
-        desc.blockPtr = &data;
-        desc.blockSize = static_cast<int32_t>(n);
+        desc.blockPtr = &data, desc.blockSize = static_cast<int32_t>(n);
     }
     ~MemoryBlock() { GlobalFree(GlobalHandle(data)); }
     uint32_t size() const { return GlobalSize(GlobalHandle(data)); }

@@ -319,8 +319,7 @@ TEST(QorMemory, BadDescriptors)
     QorOpenDesc desc = block.desc;
     desc.blockPtr = nullptr;
     EXPECT_EQ(qorOpen(nullptr, &desc, QOR_READ), nullptr);
-    desc = block.desc;
-    desc.blockSize = 1 << 20; // held to the block
+    desc = block.desc, desc.blockSize = 1 << 20; // held to the block
     QorFile f = qorOpen(nullptr, &desc, QOR_READ);
     EXPECT_EQ(desc.blockSize, 2);
     EXPECT_EQ(qorClose(f), 0);
