@@ -2,7 +2,8 @@
 // callback that the outer record calls, and docRead, docSeek and docClose on
 // the inner record. A read goes sector by sector (512-byte sectors along the
 // FAT, or 64-byte mini sectors along the MiniFAT inside the mini stream),
-// one seek and one read of the inner record per sector. The inner record
+// one seek and one read of the inner record per run of sectors that follow
+// each other in the file (per mini sector in the mini stream). The inner record
 // keeps where the last read stopped in both chains, so a read continues the
 // chain from there instead of walking it from the stream's start.
 #include "io/cfb_internal.h"
@@ -85,16 +86,55 @@ int32_t read_stream(QorFile inner, QorFileRec &rec, uint8_t *out, int32_t count)
     int32_t result = 0;
     while (remaining > 0) {
         const uint32_t offset = rec.streamPos % size;
-        const uint32_t chunk = std::min(remaining, size - offset);
+        // Regular sectors that follow each other in the file are read as one
+        // run: one seek and one read instead of one of each per sector. The
+        // run stops where the chain leaves the next sector in line, so the
+        // bytes, the counts and the cursor are those of a read per sector.
+        uint32_t chunks = 1;
+        uint64_t run = std::min(remaining, size - offset);
+        if (regular) {
+            uint32_t last = sector;
+            while (run < remaining && table[last] == last + 1 && last + 1 < limit) {
+                ++last;
+                ++chunks;
+                run += std::min<uint64_t>(remaining - run, size);
+            }
+        }
         // A position the source refuses counts as a short read: the chunk is
         // counted and the read ends, as it does when fewer bytes arrive.
-        const bool complete = seek_to(inner, chunk_offset(rec, regular, sector, offset)) &&
-                              qorRead(inner, out + result, static_cast<int32_t>(chunk)) == static_cast<int32_t>(chunk);
-        rec.streamPos += chunk;
-        result += static_cast<int32_t>(chunk);
-        remaining -= chunk;
-        if (!complete)
-            break;
+        const int32_t want = static_cast<int32_t>(run);
+        int32_t got = 0;
+        if (seek_to(inner, chunk_offset(rec, regular, sector, offset)))
+            got = std::max(qorRead(inner, out + result, want), 0);
+        if (got < want) {
+            // The chunk that came short is counted whole and ends the read;
+            // the chunks before it arrived complete.
+            const uint32_t first = size - offset;
+            const uint32_t short_chunk =
+                static_cast<uint32_t>(got) < first ? 0 : 1 + (static_cast<uint32_t>(got) - first) / size;
+            uint64_t counted = std::min<uint64_t>(first, remaining);
+            for (uint32_t k = 0; k < short_chunk; ++k) {
+                sector = table[sector];
+                counted += std::min<uint64_t>(remaining - counted, size);
+            }
+            if (short_chunk > 0) {
+                rec.chainIndex = index + short_chunk;
+                rec.chainSector = sector;
+            }
+            rec.streamPos += static_cast<uint32_t>(counted);
+            return result + static_cast<int32_t>(counted);
+        }
+        rec.streamPos += static_cast<uint32_t>(run);
+        result += want;
+        remaining -= static_cast<uint32_t>(run);
+        // Step the cursor to the run's last sector, then on along the chain.
+        for (uint32_t k = 1; k < chunks; ++k)
+            sector = table[sector];
+        index += chunks - 1;
+        if (chunks > 1) {
+            rec.chainIndex = index;
+            rec.chainSector = sector;
+        }
         if (remaining > 0) {
             sector = table[sector];
             ++index;
