@@ -159,6 +159,7 @@ inline constexpr uint32_t kTileGap = 28;
 inline constexpr uint32_t kTileRaw = 0;
 inline constexpr uint32_t kTileSingleColour = 1;
 inline constexpr uint32_t kTileJpeg = 2;
+inline constexpr uint32_t kTileInvalid = 0xFFFFFFFF;
 inline constexpr uint8_t kInterleaveChannels = 0;
 inline constexpr uint8_t kColourConversionOn = 1;
 
