@@ -1,14 +1,25 @@
-// Progressive scans: placeholders until the progressive decoder lands.
-#include "jpeg/jpeg_internal.h"
-
-#include <kxfpx/codes.h>
+// ProcessProgHufScans: one SOS of a progressive frame, decoded into the
+// whole-image coefficient buffer by the scan decoder of progressive_decode.h
+// over the decoder's bit reader.
+#include "jpeg/progressive_decode.h"
 
 namespace kxfpx::jpeg {
 
-int32_t ProcessProgHufScans(QorFile, int16_t *, FrameHeader *, ScanHeader, JpegTableSet *, int32_t)
+int32_t ProcessProgHufScans(QorFile data, int16_t *coefficientBuffer, FrameHeader *frame,
+                            ScanHeader scan, JpegTableSet *tables, int32_t N,
+                            uint16_t restartInterval)
 {
-    return KX_BAD_DATA;
+    if (!frame || !coefficientBuffer || !tables || N < 0)
+        return KX_BAD_DATA;
+    prog::LiteralBits in(data);
+    return prog::decode_scan(in, coefficientBuffer, *frame, scan, tables, uint32_t(N),
+                             restartInterval);
 }
-int32_t ReorderAC(int16_t *, uint32_t, int32_t, FrameHeader *) { return 0; }
+
+int32_t ProcessProgHufScans(QorFile data, int16_t *coefficientBuffer, FrameHeader *frame,
+                            ScanHeader scan, JpegTableSet *tables, int32_t N)
+{
+    return ProcessProgHufScans(data, coefficientBuffer, frame, scan, tables, N, 0);
+}
 
 } // namespace kxfpx::jpeg

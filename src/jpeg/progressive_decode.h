@@ -1,0 +1,382 @@
+// One progressive scan (T.81 Annex G: spectral selection and successive
+// approximation) decoded into the whole-image coefficient buffer, written
+// once over any bit source: DC first and refinement scans (interleaved or
+// not), AC first and refinement scans with EOB runs, restart markers.
+// progressive_scans.cpp runs it over the fast bit reader; the tests run it
+// over the literal bit-serial reader below and compare.
+#pragma once
+
+#include "jpeg/handle_owner.h"
+#include "jpeg/jpeg_format.h"
+#include "jpeg/progressive_layout.h"
+
+#include <kxfpx/codes.h>
+#include <kxfpx/memory.h>
+
+namespace kxfpx::jpeg::prog {
+
+inline constexpr int kMaxCategory = 15;       // coefficient size categories 1..15
+inline constexpr int kNibbleShift = 4;        // RS: run in bits 4-7, size in bits 0-3
+inline constexpr uint8_t kZeroRun16 = 15;     // R = 15, S = 0: sixteen zeros (ZRL)
+inline constexpr int32_t kScanEnded = 0;      // a scan cut short by corrupt data
+
+// The bit-serial reader of the sequential path, one NextBit per bit and one
+// GetNextCode per symbol: the reference every faster source must equal.
+class LiteralBits {
+public:
+    explicit LiteralBits(QorFile data) : data_(data) {}
+    // 0, or non-zero when the code leads to no symbol.
+    int32_t decode(HuffmanTable *table, uint16_t *symbol)
+    {
+        return GetNextCode(symbol, table, &bitsLeft_, &bitBuffer_, data_);
+    }
+    // n bits (n <= 16) as an unsigned number, first bit highest.
+    uint32_t bits(int n)
+    {
+        int16_t code = 0;
+        for (int i = 0; i < n; ++i)
+            code = NextBit(&bitsLeft_, &bitBuffer_, code, data_);
+        return uint16_t(code);
+    }
+    void skip(int n)
+    {
+        for (int i = 0; i < n; ++i)
+            (void)NextBit(&bitsLeft_, &bitBuffer_, 0, data_);
+    }
+    // At a restart point: the bit reader is emptied and bytes are read up to
+    // and including the next marker (0xFF followed by a non-zero byte; the
+    // marker's number is not looked at). False when the data ends first.
+    bool restart()
+    {
+        bitsLeft_ = 0;
+        bitBuffer_ = 0;
+        uint8_t byte = 0;
+        for (;;) {
+            if (qorReadChar(data_, &byte, 1) != 1)
+                return false;
+            while (byte == kMarkerPrefix) {
+                if (qorReadChar(data_, &byte, 1) != 1)
+                    return false;
+                if (byte != kStuffedZero)
+                    return true;
+            }
+        }
+    }
+    // Nothing is read ahead, so the stream already stands where the scan
+    // stopped.
+    void finish() {}
+
+private:
+    QorFile data_;
+    uint8_t bitsLeft_ = 0;
+    uint16_t bitBuffer_ = 0;
+};
+
+// T.81 F.12: a size-s magnitude v becomes the signed value it codes.
+inline int32_t extend(int32_t v, int s)
+{
+    return v < (1 << (s - 1)) ? v + 1 - (1 << s) : v;
+}
+
+// Everything one scan needs besides the bit source.
+struct ScanPlan {
+    int ns = 0;                                     // scan components
+    int component[kMaxScanComponents] = {};         // frame component of each
+    HuffmanTable *table[kMaxScanComponents] = {};   // DC (DC first scan) or AC table
+    int16_t *plane[kProgMaxComponents] = {};        // plane of each frame component
+    uint32_t ss = 0, se = 0, ah = 0, al = 0;
+    int32_t p1 = 0, m1 = 0;
+    uint32_t restartInterval = 0;                   // 0: no restart markers
+};
+
+// Counts the restart intervals of a scan and consumes the marker that ends
+// each one: it resets the DC predictions and the EOB run of the scan.
+template <typename Bits> class RestartClock {
+public:
+    explicit RestartClock(uint32_t interval) : interval_(interval) {}
+    // Before each MCU (a block in a one-component scan): false when the
+    // marker due here cannot be found.
+    template <typename Reset> bool before_unit(Bits &in, Reset reset)
+    {
+        if (interval_ == 0)
+            return true;
+        if (left_ == 0) {
+            if (started_) {
+                if (!in.restart())
+                    return false;
+                reset();
+            }
+            left_ = interval_;
+        }
+        started_ = true;
+        --left_;
+        return true;
+    }
+
+private:
+    uint32_t interval_;
+    uint32_t left_ = 0;
+    bool started_ = false;
+};
+
+// --- DC scans ---------------------------------------------------------------
+
+// One DC coefficient: the first scan adds the decoded difference to the
+// predictor and stores it scaled by 2^Al; a refinement sets bit Al.
+template <typename Bits>
+inline bool dc_block(Bits &in, const ScanPlan &p, int i, uint16_t *pred, int16_t *block)
+{
+    if (p.ah == 0) {
+        uint16_t s = 0;
+        if (in.decode(p.table[i], &s) != 0)
+            return false;
+        int32_t diff = 0;
+        if (s != 0) {
+            // The s bits are read before the size is checked, as the
+            // sequential path reads them: the stream position depends on it.
+            if (s > kMaxCategory) {
+                in.skip(s);
+                return false;
+            }
+            diff = extend(int32_t(in.bits(s)), s);
+        }
+        pred[i] = uint16_t(pred[i] + diff);
+        block[0] = int16_t(uint16_t(uint32_t(pred[i]) * uint32_t(p.p1)));
+    } else if (in.bits(1)) {
+        block[0] = int16_t(block[0] | p.p1);
+    }
+    return true;
+}
+
+template <typename Bits>
+int32_t dc_scan(Bits &in, const ScanPlan &p, const ProgGeometry &g, const ProgFactors &f)
+{
+    uint16_t pred[kMaxScanComponents] = {};
+    RestartClock<Bits> clock(p.restartInterval);
+    auto reset = [&pred] { pred[0] = pred[1] = pred[2] = pred[3] = 0; };
+    if (p.ns == 1) {
+        // A one-component scan codes the component's own block grid row by
+        // row (T.81 A.2.2), only the blocks inside the image, and the DC
+        // values go to their places in MCU order in that component's plane.
+        const int c = p.component[0];
+        const bool full = prog_full_grid(g, f, c);
+        const uint32_t cols = full ? g.blocksW : g.mcuCols;
+        const uint32_t rows = full ? g.blocksH : g.mcuRows;
+        const uint32_t hfac = f.hfac[c], vfac = f.vfac[c];
+        for (uint32_t by = 0; by < rows; ++by)
+            for (uint32_t bx = 0; bx < cols; ++bx) {
+                if (!clock.before_unit(in, reset))
+                    return KX_BAD_DATA;
+                const uint32_t mcu = (by / vfac) * g.mcuCols + bx / hfac;
+                const uint32_t index = mcu * hfac * vfac + (by % vfac) * hfac + bx % hfac;
+                if (!dc_block(in, p, 0, pred, p.plane[c] + index * kBlockCoefficients))
+                    return kScanEnded;
+            }
+        return KX_OK;
+    }
+    // Interleaved: every MCU in raster order, each scan component's vfac rows
+    // of hfac blocks, dummy blocks at the edges included.
+    for (uint32_t mcu = 0; mcu < g.mcuCount(); ++mcu) {
+        if (!clock.before_unit(in, reset))
+            return KX_BAD_DATA;
+        for (int i = 0; i < p.ns; ++i) {
+            const int c = p.component[i];
+            int16_t *block = p.plane[c] + mcu * f.blocks(c) * kBlockCoefficients;
+            for (uint32_t b = 0; b < f.blocks(c); ++b, block += kBlockCoefficients)
+                if (!dc_block(in, p, i, pred, block))
+                    return kScanEnded;
+        }
+    }
+    return KX_OK;
+}
+
+// --- AC scans ---------------------------------------------------------------
+
+// Outcome of one block of an AC scan.
+enum class BlockResult { Done, Ended };
+
+// First AC scan of one block (T.81 G.1.2.2): runs, values scaled by 2^Al,
+// EOB runs over the following blocks.
+template <typename Bits>
+inline BlockResult ac_first_block(Bits &in, const ScanPlan &p, uint32_t *eobrun, int16_t *block)
+{
+    if (*eobrun > 0) {
+        --*eobrun;
+        return BlockResult::Done;
+    }
+    uint32_t k = p.ss;
+    if (p.se < p.ss)
+        return BlockResult::Done;
+    for (;;) {
+        uint16_t rs = 0;
+        if (in.decode(p.table[0], &rs) != 0)
+            return BlockResult::Ended;
+        const uint32_t r = rs >> kNibbleShift, s = rs & kNibbleMask;
+        if (s == 0) {
+            if (r != kZeroRun16) {
+                *eobrun = (1u << r) + (r ? in.bits(int(r)) : 0) - 1;
+                return BlockResult::Done;
+            }
+            k += 16;
+        } else {
+            k += r;
+            const int32_t v = extend(int32_t(in.bits(int(s))), int(s));
+            // A run past the block's last coefficient ends the scan; inside
+            // the block the value is stored where the run put it.
+            if (k >= uint32_t(kBlockCoefficients))
+                return BlockResult::Ended;
+            block[kProgDeZigZag[k]] = int16_t(uint32_t(v) * uint32_t(p.p1));
+            ++k;
+        }
+        if (k > p.se)
+            return BlockResult::Done;
+    }
+}
+
+// A correction bit for a coefficient that already has a value: bit Al is
+// added away from zero when it is not yet set.
+template <typename Bits> inline void refine(Bits &in, const ScanPlan &p, int16_t *coef)
+{
+    if (in.bits(1) && (*coef & p.p1) == 0)
+        *coef = int16_t(*coef + (*coef >= 0 ? p.p1 : p.m1));
+}
+
+// AC refinement of one block (T.81 G.1.2.3): new coefficients of +-2^Al
+// placed after R zero-history coefficients, correction bits for the others,
+// EOB runs that only correct.
+template <typename Bits>
+inline BlockResult ac_refine_block(Bits &in, const ScanPlan &p, uint32_t *eobrun, int16_t *block)
+{
+    uint32_t k = p.ss;
+    if (*eobrun == 0) {
+        while (k <= p.se) {
+            uint16_t rs = 0;
+            if (in.decode(p.table[0], &rs) != 0)
+                return BlockResult::Ended;
+            int32_t r = rs >> kNibbleShift;
+            const uint32_t s = rs & kNibbleMask;
+            int32_t value = 0;
+            if (s == 1) {
+                value = in.bits(1) ? p.p1 : p.m1;
+            } else if (s == 0) {
+                if (r != kZeroRun16) {
+                    *eobrun = (1u << r) + (r ? in.bits(r) : 0);
+                    break;
+                }
+            } else {
+                return BlockResult::Ended;
+            }
+            for (; k <= p.se; ++k) {
+                int16_t *coef = block + kProgDeZigZag[k];
+                if (*coef != 0)
+                    refine(in, p, coef);
+                else if (--r < 0)
+                    break;
+            }
+            if (value != 0) {
+                // A new value that the walk carried past the block's end
+                // ends the scan.
+                if (k >= uint32_t(kBlockCoefficients))
+                    return BlockResult::Ended;
+                block[kProgDeZigZag[k]] = int16_t(value);
+            }
+            ++k;
+        }
+    }
+    if (*eobrun > 0) {
+        for (; k <= p.se; ++k) {
+            int16_t *coef = block + kProgDeZigZag[k];
+            if (*coef != 0)
+                refine(in, p, coef);
+        }
+        --*eobrun;
+    }
+    return BlockResult::Done;
+}
+
+template <typename Bits>
+int32_t ac_scan(Bits &in, const ScanPlan &p, const ProgGeometry &g, const ProgFactors &f)
+{
+    // One component, its own block grid row by row (T.81 A.2.2): a
+    // full-resolution component fills its plane in raster order of a grid
+    // gridCols blocks wide (ReorderAC brings it to MCU order later), any other
+    // has one block per MCU, so raster order is MCU order.
+    const int c = p.component[0];
+    const bool full = prog_full_grid(g, f, c);
+    const uint32_t cols = full ? g.blocksW : g.mcuCols;
+    const uint32_t rows = full ? g.blocksH : g.mcuRows;
+    const uint32_t stride = full ? g.gridCols() : g.mcuCols;
+    uint32_t eobrun = 0;
+    RestartClock<Bits> clock(p.restartInterval);
+    auto reset = [&eobrun] { eobrun = 0; };
+    for (uint32_t by = 0; by < rows; ++by) {
+        int16_t *block = p.plane[c] + by * stride * kBlockCoefficients;
+        for (uint32_t bx = 0; bx < cols; ++bx, block += kBlockCoefficients) {
+            if (!clock.before_unit(in, reset))
+                return KX_BAD_DATA;
+            const BlockResult r = p.ah == 0 ? ac_first_block(in, p, &eobrun, block)
+                                            : ac_refine_block(in, p, &eobrun, block);
+            if (r == BlockResult::Ended)
+                return kScanEnded;
+        }
+    }
+    return eobrun != 0 ? KX_BAD_DATA : KX_OK;
+}
+
+// Sets up and decodes one scan; the tables it names are locked for the scan.
+template <typename Bits>
+int32_t decode_scan(Bits &in, int16_t *coefficients, const FrameHeader &frame,
+                    const ScanHeader &scan, JpegTableSet *tables, uint32_t N,
+                    uint32_t restartInterval)
+{
+    const ProgGeometry g(frame);
+    const ProgFactors f(frame);
+    ScanPlan p;
+    p.ns = std::min<int>(scan.componentCount, kMaxScanComponents);
+    p.ss = scan.spectralStart;
+    p.se = scan.spectralEnd;
+    p.ah = scan.approximation >> kNibbleShift;
+    p.al = scan.approximation & kNibbleMask;
+    p.p1 = int32_t(1) << p.al;
+    p.m1 = -p.p1;
+    p.restartInterval = restartInterval;
+    const bool dc = p.ss == 0 && p.se == 0;
+
+    // Components without block factors end the scan, as does an empty grid.
+    if (!f.ok || g.mcuRows == 0 || p.ns == 0)
+        return kScanEnded;
+    // Every plane must hold the full-resolution grid (a planned N does).
+    if (uint64_t(g.gridCols()) * g.gridRows() * kBlockCoefficients > plane_size(N, frame))
+        return KX_BAD_DATA;
+    // AC coefficients beyond 63 do not exist.
+    if (!dc && p.se >= uint32_t(kBlockCoefficients))
+        return KX_BAD_DATA;
+    for (int c = 0; c < prog_component_count(frame); ++c)
+        p.plane[c] = coefficients + plane_start(N, frame, c);
+
+    // Scan components are matched with frame components by identifier; an
+    // AC scan has one component (only its first pair is used).
+    if (!dc)
+        p.ns = 1;
+    LockedBlock locks[kMaxScanComponents];
+    for (int i = 0; i < p.ns; ++i) {
+        p.component[i] = prog_component_index(frame, scan.components[i].componentId);
+        if (p.component[i] < 0)
+            return KX_BAD_DATA;
+        if (dc && p.ah != 0)
+            continue;  // DC refinement bits need no table
+        const uint8_t id = dc ? scan.components[i].tables >> kNibbleShift
+                              : scan.components[i].tables & kNibbleMask;
+        if (id > kTableIdMax)
+            return KX_BAD_DATA;
+        p.table[i] = static_cast<HuffmanTable *>(
+            locks[i].lock(tables->slots[(dc ? 0 : kHuffmanSlotsPerClass) + id]));
+        if (!p.table[i])
+            return KX_BAD_DATA;
+    }
+    const int32_t result = dc ? dc_scan(in, p, g, f) : ac_scan(in, p, g, f);
+    in.finish();
+    return result;
+}
+
+} // namespace kxfpx::jpeg::prog
