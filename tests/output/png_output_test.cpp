@@ -46,12 +46,13 @@ bool read_png(const std::string &path, Image &out)
     return ok;
 }
 
-// A 70 x 46 test picture in which every pixel differs from its neighbours.
-Image pattern(int32_t channels)
+// A test picture (70 x 46 unless told) in which every pixel differs from its
+// neighbours.
+Image pattern(int32_t channels, int32_t width = 70, int32_t height = 46)
 {
     Image img;
-    img.width = 70;
-    img.height = 46;
+    img.width = width;
+    img.height = height;
     img.channels = channels;
     for (int32_t y = 0; y < img.height; ++y)
         for (int32_t x = 0; x < img.width; ++x)
@@ -307,18 +308,18 @@ TEST_F(PngOutput, ImportPlacementsThroughTheAffineMatrix)
     expect_pixels(output(), W, H, 3,
                   [&](int32_t x, int32_t y) { return px(src, W - 1 - x, H - 1 - y); });
 
-    // A quarter turn, (x, y) -> (H - y, x): unscaled too, so the canvas keeps
-    // the W x H extent; the first row runs up its left edge and what falls
-    // outside the extent is cut off.
+    // A quarter turn, (x, y) -> (H - y, x): unscaled too, so the extent stays
+    // W x H; the turned image (H wide, W tall) sticks out above it and the
+    // canvas grows to W x W to hold both. The first row runs up its left edge.
     const float quarter[16] = {0, -1, 0, 1, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
     d = import_drawing(src, quarter);
     const CoordRect unscaled = {0, 0, W, H};
     EXPECT_EQ(std::memcmp(&d.extent, &unscaled, sizeof unscaled), 0);
     ASSERT_EQ(draw(src, d), 0);
-    expect_pixels(output(), W, H, 3, [&](int32_t x, int32_t y) {
+    expect_pixels(output(), W, W, 3, [&](int32_t x, int32_t y) {
         if (x >= H)
             return std::vector<uint8_t>{0, 0, 0};
-        return px(src, H - 1 - y, x);
+        return px(src, W - 1 - y, x);
     });
 
     // Twice the size: the extent follows the transformed corners.
@@ -329,6 +330,24 @@ TEST_F(PngOutput, ImportPlacementsThroughTheAffineMatrix)
     ASSERT_EQ(draw(src, d), 0);
     expect_pixels(output(), 2 * W, 2 * H, 3,
                   [&](int32_t x, int32_t y) { return px(src, x / 2, y / 2); });
+}
+
+TEST_F(PngOutput, TurnedImageOutsideTheExtentGrowsTheCanvas)
+{
+    // 120 x 80 turned by (m0, m1, m4, m5) = (0, -1, 1, 0): the extent is the
+    // unturned 120 x 80 one, the image lies wholly left of it (x -80..0,
+    // y 0..120); the canvas covers both, 200 x 120, the image at its left.
+    const Image src = pattern(3, 120, 80);
+    const float turn[16] = {0, -1, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    const Drawing d = import_drawing(src, turn);
+    const CoordRect unturned = {0, 0, 120, 80};
+    EXPECT_EQ(std::memcmp(&d.extent, &unturned, sizeof unturned), 0);
+    ASSERT_EQ(draw(src, d), 0);
+    expect_pixels(output(), 200, 120, 3, [&](int32_t x, int32_t y) {
+        if (x >= 80)
+            return std::vector<uint8_t>{0, 0, 0};
+        return px(src, 119 - y, x);
+    });
 }
 
 TEST_F(PngOutput, MirroredScaledAndShearedPlacements)
@@ -691,15 +710,26 @@ TEST_F(PngOutput, AnyAffinePlacementMatchesExactNearestNeighbour)
         };
         ASSERT_EQ(draw(src, d), 0);
         const Image out = output();
-        ASSERT_EQ(out.width, W);
-        ASSERT_EQ(out.height, H);
-        // Canvas coordinates: x as given, y counted down from the top (H).
-        const int64_t c0[2] = {p0.x, H - p0.y};
-        const int64_t u[2] = {p2.x - p0.x, (H - p2.y) - (H - p0.y)};
-        const int64_t v[2] = {p1.x - p2.x, (H - p1.y) - (H - p2.y)};
+        // A turned placement grows the canvas over the extent and the image's
+        // four corners; an upright one keeps the extent.
+        int64_t left = 0, right = W, bottom = 0, top = H;
+        if (p2.y != p0.y || p1.x != p2.x)
+            for (const CoordPoint &c :
+                 {p0, p1, p2, CoordPoint{p0.x + p1.x - p2.x, p0.y + p1.y - p2.y}}) {
+                left = std::min(left, c.x);
+                right = std::max(right, c.x);
+                bottom = std::min(bottom, c.y);
+                top = std::max(top, c.y);
+            }
+        ASSERT_EQ(out.width, right - left);
+        ASSERT_EQ(out.height, top - bottom);
+        // Canvas coordinates: x from the left edge, y counted down from the top.
+        const int64_t c0[2] = {p0.x - left, top - p0.y};
+        const int64_t u[2] = {p2.x - p0.x, p0.y - p2.y};
+        const int64_t v[2] = {p1.x - p2.x, p2.y - p1.y};
         const bool flat = u[0] * v[1] - u[1] * v[0] == 0;
-        for (int32_t y = 0; y < H; ++y)
-            for (int32_t x = 0; x < W; ++x) {
+        for (int32_t y = 0; y < out.height; ++y)
+            for (int32_t x = 0; x < out.width; ++x) {
                 uint8_t want[3] = {0, 0, 0};
                 if (!flat) {
                     const ExactHit hit = exact_hit(c0, u, v, src.width, src.height, x, y);
