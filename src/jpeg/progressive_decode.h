@@ -6,6 +6,7 @@
 // over the literal bit-serial reader below and compare.
 #pragma once
 
+#include "jpeg/bit_reader.h"
 #include "jpeg/handle_owner.h"
 #include "jpeg/jpeg_format.h"
 #include "jpeg/progressive_layout.h"
@@ -24,6 +25,9 @@ inline constexpr int32_t kScanEnded = 0;      // a scan cut short by corrupt dat
 // GetNextCode per symbol: the reference every faster source must equal.
 class LiteralBits {
 public:
+    using Table = HuffmanTable *;
+    static void prepare(Table &view, HuffmanTable *table) { view = table; }
+
     explicit LiteralBits(QorFile data) : data_(data) {}
     // 0, or non-zero when the code leads to no symbol.
     int32_t decode(HuffmanTable *table, uint16_t *symbol)
@@ -72,17 +76,44 @@ private:
     uint16_t bitBuffer_ = 0;
 };
 
-// T.81 F.12: a size-s magnitude v becomes the signed value it codes.
+// T.81 F.12: a size-s magnitude v (s = 1..15) becomes the value it codes.
 inline int32_t extend(int32_t v, int s)
 {
-    return v < (1 << (s - 1)) ? v + 1 - (1 << s) : v;
+    return v < EXTEND_TEST[s] ? v + EXTEND_OFFSET[s] : v;
 }
 
+// The fast reader of the decoder with the same interface: Huffman tables
+// through their lookahead views, the restart search of the sequential path.
+class FastBits {
+public:
+    using Table = HuffmanLookup;
+    static void prepare(Table &view, HuffmanTable *table) { view.build(*table); }
+
+    explicit FastBits(QorFile data) : in_(data) {}
+    int32_t decode(const HuffmanLookup &table, uint16_t *symbol) { return in_.decode(table, symbol); }
+    uint32_t bits(int n) { return in_.bits(n); }
+    void skip(int n)
+    {
+        for (; n > 16; n -= 16)
+            (void)in_.bits(16);
+        (void)in_.bits(n);
+    }
+    bool restart()
+    {
+        in_.reset();
+        return in_.skip_to_marker();
+    }
+    void finish() { in_.finish(); }
+
+private:
+    BitReader in_;
+};
+
 // Everything one scan needs besides the bit source.
-struct ScanPlan {
+template <typename Bits> struct ScanPlan {
     int ns = 0;                                     // scan components
     int component[kMaxScanComponents] = {};         // frame component of each
-    HuffmanTable *table[kMaxScanComponents] = {};   // DC (DC first scan) or AC table
+    typename Bits::Table table[kMaxScanComponents] = {};  // DC (DC first scan) or AC table
     int16_t *plane[kProgMaxComponents] = {};        // plane of each frame component
     uint32_t ss = 0, se = 0, ah = 0, al = 0;
     int32_t p1 = 0, m1 = 0;
@@ -124,7 +155,7 @@ private:
 // One DC coefficient: the first scan adds the decoded difference to the
 // predictor and stores it scaled by 2^Al; a refinement sets bit Al.
 template <typename Bits>
-inline bool dc_block(Bits &in, const ScanPlan &p, int i, uint16_t *pred, int16_t *block)
+inline bool dc_block(Bits &in, const ScanPlan<Bits> &p, int i, uint16_t *pred, int16_t *block)
 {
     if (p.ah == 0) {
         uint16_t s = 0;
@@ -149,7 +180,7 @@ inline bool dc_block(Bits &in, const ScanPlan &p, int i, uint16_t *pred, int16_t
 }
 
 template <typename Bits>
-int32_t dc_scan(Bits &in, const ScanPlan &p, const ProgGeometry &g, const ProgFactors &f)
+int32_t dc_scan(Bits &in, const ScanPlan<Bits> &p, const ProgGeometry &g, const ProgFactors &f)
 {
     uint16_t pred[kMaxScanComponents] = {};
     RestartClock<Bits> clock(p.restartInterval);
@@ -198,7 +229,7 @@ enum class BlockResult { Done, Ended };
 // First AC scan of one block (T.81 G.1.2.2): runs, values scaled by 2^Al,
 // EOB runs over the following blocks.
 template <typename Bits>
-inline BlockResult ac_first_block(Bits &in, const ScanPlan &p, uint32_t *eobrun, int16_t *block)
+inline BlockResult ac_first_block(Bits &in, const ScanPlan<Bits> &p, uint32_t *eobrun, int16_t *block)
 {
     if (*eobrun > 0) {
         --*eobrun;
@@ -225,7 +256,7 @@ inline BlockResult ac_first_block(Bits &in, const ScanPlan &p, uint32_t *eobrun,
             // the block the value is stored where the run put it.
             if (k >= uint32_t(kBlockCoefficients))
                 return BlockResult::Ended;
-            block[kProgDeZigZag[k]] = int16_t(uint32_t(v) * uint32_t(p.p1));
+            block[DE_ZIGZAG[k]] = int16_t(uint32_t(v) * uint32_t(p.p1));
             ++k;
         }
         if (k > p.se)
@@ -235,7 +266,7 @@ inline BlockResult ac_first_block(Bits &in, const ScanPlan &p, uint32_t *eobrun,
 
 // A correction bit for a coefficient that already has a value: bit Al is
 // added away from zero when it is not yet set.
-template <typename Bits> inline void refine(Bits &in, const ScanPlan &p, int16_t *coef)
+template <typename Bits> inline void refine(Bits &in, const ScanPlan<Bits> &p, int16_t *coef)
 {
     if (in.bits(1) && (*coef & p.p1) == 0)
         *coef = int16_t(*coef + (*coef >= 0 ? p.p1 : p.m1));
@@ -245,7 +276,7 @@ template <typename Bits> inline void refine(Bits &in, const ScanPlan &p, int16_t
 // placed after R zero-history coefficients, correction bits for the others,
 // EOB runs that only correct.
 template <typename Bits>
-inline BlockResult ac_refine_block(Bits &in, const ScanPlan &p, uint32_t *eobrun, int16_t *block)
+inline BlockResult ac_refine_block(Bits &in, const ScanPlan<Bits> &p, uint32_t *eobrun, int16_t *block)
 {
     uint32_t k = p.ss;
     if (*eobrun == 0) {
@@ -267,7 +298,7 @@ inline BlockResult ac_refine_block(Bits &in, const ScanPlan &p, uint32_t *eobrun
                 return BlockResult::Ended;
             }
             for (; k <= p.se; ++k) {
-                int16_t *coef = block + kProgDeZigZag[k];
+                int16_t *coef = block + DE_ZIGZAG[k];
                 if (*coef != 0)
                     refine(in, p, coef);
                 else if (--r < 0)
@@ -278,14 +309,14 @@ inline BlockResult ac_refine_block(Bits &in, const ScanPlan &p, uint32_t *eobrun
                 // ends the scan.
                 if (k >= uint32_t(kBlockCoefficients))
                     return BlockResult::Ended;
-                block[kProgDeZigZag[k]] = int16_t(value);
+                block[DE_ZIGZAG[k]] = int16_t(value);
             }
             ++k;
         }
     }
     if (*eobrun > 0) {
         for (; k <= p.se; ++k) {
-            int16_t *coef = block + kProgDeZigZag[k];
+            int16_t *coef = block + DE_ZIGZAG[k];
             if (*coef != 0)
                 refine(in, p, coef);
         }
@@ -295,7 +326,7 @@ inline BlockResult ac_refine_block(Bits &in, const ScanPlan &p, uint32_t *eobrun
 }
 
 template <typename Bits>
-int32_t ac_scan(Bits &in, const ScanPlan &p, const ProgGeometry &g, const ProgFactors &f)
+int32_t ac_scan(Bits &in, const ScanPlan<Bits> &p, const ProgGeometry &g, const ProgFactors &f)
 {
     // One component, its own block grid row by row (T.81 A.2.2): a
     // full-resolution component fills its plane in raster order of a grid
@@ -331,7 +362,7 @@ int32_t decode_scan(Bits &in, int16_t *coefficients, const FrameHeader &frame,
 {
     const ProgGeometry g(frame);
     const ProgFactors f(frame);
-    ScanPlan p;
+    ScanPlan<Bits> p;
     p.ns = std::min<int>(scan.componentCount, kMaxScanComponents);
     p.ss = scan.spectralStart;
     p.se = scan.spectralEnd;
@@ -369,10 +400,11 @@ int32_t decode_scan(Bits &in, int16_t *coefficients, const FrameHeader &frame,
                               : scan.components[i].tables & kNibbleMask;
         if (id > kTableIdMax)
             return KX_BAD_DATA;
-        p.table[i] = static_cast<HuffmanTable *>(
+        auto *table = static_cast<HuffmanTable *>(
             locks[i].lock(tables->slots[(dc ? 0 : kHuffmanSlotsPerClass) + id]));
-        if (!p.table[i])
+        if (!table)
             return KX_BAD_DATA;
+        Bits::prepare(p.table[i], table);
     }
     const int32_t result = dc ? dc_scan(in, p, g, f) : ac_scan(in, p, g, f);
     in.finish();

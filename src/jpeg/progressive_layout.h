@@ -3,7 +3,11 @@
 // starts in the coefficient and sample buffers, and the block factors.
 #pragma once
 
+#include <cstddef>
+
+#include "jpeg/decoder_tables.h"
 #include "jpeg/jpeg_internal.h"
+#include "jpeg/sample_rows.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -14,21 +18,10 @@ inline constexpr int kProgMaxComponents = 4;
 inline constexpr int kBlockCoefficients = 64;
 inline constexpr int kBlockSide = 8;
 
-// Natural (row-major) index of the k-th coefficient in zig-zag order (T.81
-// Figure A.6).
-inline constexpr uint8_t kProgDeZigZag[kBlockCoefficients] = {
-    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
-    12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
-    35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
-    58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
-
 // The mode a component keeps when DetermineExpansion finds none for it
 // (sampling other than 0x11, 0x21, 0x22 or no matching doubling): such a
 // component has no block factors and its frame is refused.
 inline constexpr uint32_t kNoExpansion = 0xFFFFFFFFu;
-inline constexpr uint32_t kExpandNone = 0;        // already at full resolution
-inline constexpr uint32_t kExpandHorizontal = 1;  // doubled across
-inline constexpr uint32_t kExpandBoth = 3;        // doubled both ways
 
 // Output modes of MapAndMixWholeImageColor beyond the interleave (0) and the
 // grey-into-three-bytes mode (1).

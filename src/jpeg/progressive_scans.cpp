@@ -11,7 +11,7 @@ int32_t ProcessProgHufScans(QorFile data, int16_t *coefficientBuffer, FrameHeade
 {
     if (!frame || !coefficientBuffer || !tables || N < 0)
         return KX_BAD_DATA;
-    prog::LiteralBits in(data);
+    prog::FastBits in(data);
     return prog::decode_scan(in, coefficientBuffer, *frame, scan, tables, uint32_t(N),
                              restartInterval);
 }

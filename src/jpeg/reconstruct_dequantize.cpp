@@ -16,7 +16,7 @@ int32_t DeZigZapQTable(uint16_t *q)
 {
     uint16_t natural[kBlockCoefficients];
     for (int k = 0; k < kBlockCoefficients; ++k)
-        natural[kProgDeZigZag[k]] = q[k];
+        natural[DE_ZIGZAG[k]] = q[k];
     std::memcpy(q, natural, sizeof natural);
     return KX_OK;
 }

@@ -28,7 +28,7 @@ int32_t ComponentBlockFactors(uint32_t *hfac, uint32_t *vfac, FrameHeader frame)
         if (modes[c] == kExpandNone) {
             hfac[c] = g.maxH;
             vfac[c] = g.maxV;
-        } else if (modes[c] == kExpandHorizontal || modes[c] == kExpandBoth) {
+        } else if (modes[c] == kExpandAcross || modes[c] == kExpandBoth) {
             hfac[c] = 1;
             vfac[c] = 1;
         } else {
