@@ -114,7 +114,8 @@ inline Bytes encode(const Params &p, const Bytes &px)
 // grid (width rounded up to H blocks, height to V) in raster order, each
 // block in natural order.
 struct Coefficients {
-    std::vector<int> cols, rows;
+    std::vector<int> cols, rows, h, v;
+    std::vector<std::vector<uint16_t>> quant;  // natural order
     std::vector<std::vector<int16_t>> blocks;
 };
 
@@ -139,6 +140,9 @@ inline Coefficients reference_coefficients(const Bytes &jpeg)
         const int rows = int((ci.height_in_blocks + ci.v_samp_factor - 1) / ci.v_samp_factor) * ci.v_samp_factor;
         out.cols.push_back(cols);
         out.rows.push_back(rows);
+        out.h.push_back(ci.h_samp_factor);
+        out.v.push_back(ci.v_samp_factor);
+        out.quant.emplace_back(ci.quant_table->quantval, ci.quant_table->quantval + 64);
         std::vector<int16_t> all(size_t(cols) * size_t(rows) * 64);
         for (int y = 0; y < rows; ++y) {
             JBLOCKARRAY row = d.mem->access_virt_barray(reinterpret_cast<j_common_ptr>(&d), arrays[c],
