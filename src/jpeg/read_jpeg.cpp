@@ -1,14 +1,228 @@
-// ReadJPEG: placeholder until the tile decoder lands; every stream is refused.
+// ReadJPEG: the marker loop of one tile's JPEG stream (T.81 B.2). Tables,
+// restart interval and frame header are read as they come; each SOS of a
+// baseline frame is decoded at once into the destination, each SOS of a
+// progressive frame is accumulated into the whole-image coefficient buffer,
+// which EOI reconstructs. Every buffer is released on every path.
 #include "jpeg/read_jpeg.h"
 
+#include "jpeg/handle_owner.h"
+#include "jpeg/jpeg_format.h"
+#include "jpeg/jpeg_internal.h"
+#include "jpeg/sequential_scan.h"
+
 #include <kxfpx/codes.h>
+#include <kxfpx/memory.h>
 
 namespace kxfpx::jpeg {
 
-int32_t ReadJPEG(QorFile, fpx::SubimageInfo *, JpegTableSet *, uint8_t *, int32_t, FilterSetup *,
-                 uint8_t, int16_t **, int32_t)
+namespace {
+
+// An owned, locked block.
+struct OwnedBlock {
+    HandleOwner owner;
+    LockedBlock lock;
+    void *data = nullptr;
+    bool make(uint32_t bytes)
+    {
+        lock.unlock();
+        owner.reset(GlobalAlloc(KX_GHND, bytes));
+        data = owner.get() ? lock.lock(owner.get()) : nullptr;
+        return data != nullptr;
+    }
+    void release()
+    {
+        lock.unlock();
+        owner.reset();
+        data = nullptr;
+    }
+};
+
+// The state of one call: frame, buffers, destination.
+struct Decoder {
+    Decoder(QorFile d, JpegTableSet *t, const SequentialTarget &out, FilterSetup *s)
+        : data(d), tables(t), target(out), setup(s)
+    {
+    }
+    QorFile data;
+    JpegTableSet *tables;
+    SequentialTarget target;
+    FilterSetup *setup;
+    uint16_t frameType = 0;
+    uint16_t restartInterval = 0;
+    FrameHeader frame{};
+    OwnedBlock components;
+    OwnedBlock coefficients;  // progressive: N signed 16-bit values
+    OwnedBlock samples;       // progressive: N bytes
+    int32_t N = 0;
+
+    int32_t frame_header(uint16_t marker);
+    int32_t scan();
+    int32_t end_of_image();
+};
+
+bool read_u8(QorFile data, uint8_t &v) { return qorReadChar(data, &v, 1) == 1; }
+bool read_u16(QorFile data, uint16_t &v) { return qorReadShort(data, &v, 1) == 1; }
+
+int32_t Decoder::frame_header(uint16_t marker)
 {
-    return KX_BAD_DATA;
+    FrameHeader f{};
+    if (!read_u16(data, f.length) || !read_u8(data, f.precision) || !read_u16(data, f.height) ||
+        !read_u16(data, f.width) || !read_u8(data, f.componentCount))
+        return KX_BAD_DATA;
+    // A second frame header replaces the first; its buffers are released
+    // here rather than kept until the end.
+    frame = FrameHeader{};
+    components.release();
+    coefficients.release();
+    samples.release();
+    if (!components.make((3u * f.componentCount) & kComponentBytesMask))
+        return KX_NO_MEMORY;
+    f.componentHandle = components.owner.get();
+    f.components = static_cast<FrameComponent *>(components.data);
+    if (qorReadStruct(data, "3c", f.components, f.componentCount) < f.componentCount)
+        return KX_BAD_DATA;
+    for (uint32_t c = 0; c < f.componentCount; ++c) {
+        const uint8_t h = uint8_t(f.components[c].sampling >> kSamplingHShift);
+        const uint8_t v = f.components[c].sampling & kNibbleMask;
+        if (h < kSamplingMin || h > kSamplingMax || v < kSamplingMin || v > kSamplingMax ||
+            f.components[c].quantId > kQuantIdMax)
+            return KX_BAD_DATA;
+    }
+    // Only 8-bit samples are decoded, and a frame must have an extent (no
+    // DNL): refused once the whole segment has been read.
+    if (f.precision != kSamplePrecision || f.width == 0 || f.height == 0)
+        return KX_BAD_DATA;
+    frame = f;
+    frameType = marker;
+    if (marker != kMarkerSOF2)
+        return KX_OK;
+
+    // Progressive frames of two components have no output layout; none
+    // without components either.
+    if (f.componentCount == 0 || f.componentCount == 2)
+        return KX_BAD_DATA;
+    uint8_t maxH = 0, maxV = 0;
+    uint16_t blocksW = 0, blocksH = 0, mcuCols = 0, mcuRows = 0;
+    uint32_t rowBytes = 0;
+    ProgGetImageAttributes(&maxH, &maxV, &blocksW, &blocksH, &mcuCols, &mcuRows, &rowBytes, frame);
+    // N = mcuCols x mcuRows x maxH x maxV x 3 x 64, checked; the
+    // reconstruction writes rowBytes x maxV x 8 x mcuRows = N bytes (a third
+    // of it for one component), so a smaller destination is refused before
+    // anything is allocated or decoded.
+    uint64_t n = uint64_t(mcuCols) * mcuRows * maxH * maxV * 3u * 64u;
+    const uint64_t destBytes = f.componentCount == 1 ? n / 3 : n;
+    if (n == 0 || n > uint64_t(INT32_MAX) / 2 || int64_t(target.size) < int64_t(destBytes))
+        return KX_BAD_DATA;
+    N = int32_t(n);
+    if (!coefficients.make(uint32_t(2 * n)) || !samples.make(uint32_t(n)))
+        return KX_NO_MEMORY;
+    return KX_OK;
+}
+
+int32_t Decoder::scan()
+{
+    ScanHeader s{};
+    if (!read_u16(data, s.length) || !read_u8(data, s.componentCount))
+        return KX_BAD_DATA;
+    if (s.componentCount > kMaxScanComponents)
+        return KX_BAD_DATA;
+    if (qorReadStruct(data, "2c", s.components, s.componentCount) < s.componentCount)
+        return KX_BAD_DATA;
+    if (!read_u8(data, s.spectralStart) || !read_u8(data, s.spectralEnd) ||
+        !read_u8(data, s.approximation))
+        return KX_BAD_DATA;
+
+    if (frameType == kMarkerSOF0) {
+        uint32_t written = 0;
+        if (DecodeSequentialScan(data, frame, s, tables, restartInterval, target, &written) != KX_OK)
+            return KX_BAD_DATA;
+        target.destination += written;
+        target.size = int32_t(int64_t(target.size) - written);
+        return KX_OK;
+    }
+    if (frameType == kMarkerSOF2) {
+        // A scan naming more components than its frame is refused.
+        if (s.componentCount > frame.componentCount)
+            return KX_BAD_DATA;
+        return ProcessProgHufScans(data, static_cast<int16_t *>(coefficients.data), &frame, s, tables, N);
+    }
+    return KX_OK;  // no frame yet: nothing is decoded
+}
+
+int32_t Decoder::end_of_image()
+{
+    if (frameType != kMarkerSOF2)
+        return KX_OK;
+    auto *coef = static_cast<int16_t *>(coefficients.data);
+    auto *smp = static_cast<uint8_t *>(samples.data);
+    // The reconstruction's results are not looked at.
+    (void)ReorderAC(coef, uint32_t(N), 0, &frame);
+    (void)DequantizeWholeImage(coef, &tables->slots[kQuantSlot0], N, &frame);
+    (void)IDCTwholeImage(coef, N, &frame);
+    (void)ExpandImage(smp, coef, N, &frame);
+    (void)MapAndMixWholeImageColor(smp, N, 0, target.destination, &frame);
+    (void)PadBuf(setup, target.destination, &frame);
+    return KX_OK;
+}
+
+} // namespace
+
+int32_t ReadJPEG(QorFile data, fpx::SubimageInfo *, JpegTableSet *tables, uint8_t *destination,
+                 int32_t size, FilterSetup *setup, uint8_t chromaSubsampling,
+                 int16_t **colourTableSlots, int32_t extraChannelFlag)
+{
+    Decoder d(data, tables, {destination, size, chromaSubsampling, colourTableSlots, extraChannelFlag},
+              setup);
+    uint16_t marker = 0;
+    if (!read_u16(data, marker))  // SOI; its value is not checked
+        return KX_BAD_DATA;
+    for (;;) {
+        if (!read_u16(data, marker))
+            return KX_BAD_DATA;  // also a stream that ends without EOI
+        if ((marker >= kMarkerAPP0 && marker <= kMarkerAPP15) || marker == kMarkerCOM) {
+            uint16_t length = 0;
+            if (!read_u16(data, length))
+                return KX_BAD_DATA;
+            // A length below 2 cannot count its own field: refused rather
+            // than skipping backwards.
+            if (length < kLengthFieldBytes)
+                return KX_BAD_DATA;
+            (void)qorSeek(data, int32_t(length) - kLengthFieldBytes, 1);
+            continue;
+        }
+        if (marker < kMarkerDispatchFirst || marker > kMarkerDispatchLast)
+            return KX_BAD_DATA;
+        int32_t r = KX_OK;
+        switch (marker) {
+        case kMarkerSOF0:
+        case kMarkerSOF2:
+            r = d.frame_header(marker);
+            break;
+        case kMarkerDHT:
+            (void)ReadHuffman(data, tables);  // result not looked at: parsing goes on
+            break;
+        case kMarkerDQT:
+            (void)ReadQuantization(data, &tables->slots[kQuantSlot0]);
+            break;
+        case kMarkerDRI: {
+            uint16_t length = 0;
+            if (!read_u16(data, length) || !read_u16(data, d.restartInterval))
+                r = KX_BAD_DATA;
+            break;
+        }
+        case kMarkerSOS:
+            r = d.scan();
+            break;
+        case kMarkerEOI:
+            return d.end_of_image();
+        case kMarkerDAC:
+            break;  // no segment skipped: the next word is read as a marker
+        default:
+            return KX_NOT_FLASHPIX;  // -23: an unsupported process or a stray marker
+        }
+        if (r != KX_OK)
+            return r;
+    }
 }
 
 } // namespace kxfpx::jpeg
