@@ -16,11 +16,12 @@ namespace kxfpx::fpx {
 
 namespace {
 
-// The walk opens one stream per index. Indices are written with six digits,
-// so a highest index above 999999 names no data object a file is written
-// with; starting the walk there bounds the work a hostile value can ask for
-// (two thousand million opens) to a million failed look-ups.
-constexpr int32_t kMaxDataObjectWalk = 999999;
+// The walk opens one stream per index, and each index that names no stream
+// costs a failed directory look-up (some 40 us). A hostile highest index
+// (two thousand million) would keep the walk going for hours, so it starts
+// at most at 9999: under half a second of look-ups, while writers number
+// their data objects from 1. Data objects above it are never found.
+constexpr int32_t kMaxDataObjectWalk = 9999;
 
 constexpr int32_t kDefaultWidth = 640;
 constexpr int32_t kDefaultHeight = 480;
