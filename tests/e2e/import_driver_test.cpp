@@ -177,6 +177,10 @@ TEST(ImportDriver, DataObjectAndTransformIndices)
     }));
     EXPECT_EQ(gone.code, KX_OK);
     EXPECT_EQ(gone.only(kExtentCalls), extent_calls(0, 0, 128, 96));
+    // A hostile highest index: the walk starts at 9999 and still finds 1.
+    fpxw::WriteOptions far = raw_options();
+    far.highest_data_object = 2000000000;
+    EXPECT_EQ(import_file(make_fpx(dir, "d.fpx", far, image)).code, KX_OK);
 }
 
 TEST(ImportDriver, TheThreeInputSourcesImportAlike)
@@ -268,6 +272,20 @@ TEST(ImportDriver, EveryFailureCodeReleasesAndReportsOnce)
         EXPECT_EQ(Lines(calls.end() - long(end.size()), calls.end()), end) << c.name;
         EXPECT_EQ(out.only({"EndPicture"}).size(), c.ends == Ends::picture ? 1u : 0u) << c.name;
     }
+}
+
+TEST(ImportDriver, ADeviceThatDoesNotOpenUnloadsTheLibrary)
+{
+    TempDir dir;
+    ImportRequest request;
+    request.outputName = dir.file("no such folder/out.png");
+    const ImportOutcome out = import_file(make_fpx(dir, "o.fpx", raw_options(), picture(64, 64)), request);
+    EXPECT_EQ(out.code, KX_OUTPUT_WRITE_FAILED);
+    // Reported by the device control, then once more as the import's result.
+    EXPECT_EQ(out.reported(), (std::vector<int32_t>{KX_OUTPUT_WRITE_FAILED, KX_OUTPUT_WRITE_FAILED}));
+    const Lines calls = out.output_calls();
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(calls[2], "Shutdown");
 }
 
 TEST(ImportDriver, InputsThatCannotBeOpened)

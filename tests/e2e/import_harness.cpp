@@ -202,7 +202,8 @@ ImportOutcome import_file(const std::string &path, const ImportRequest &request)
         return outcome;
     }
     TempDir work;
-    const std::string log = work.file("calls.log"), png = work.file("out.png");
+    const std::string log = work.file("calls.log");
+    const std::string png = request.outputName.empty() ? work.file("out.png") : request.outputName;
     // No profile: the setup takes its defaults.
     EnvVar inidir("INIDIR", work.path());
     HGLOBAL setup = f.createSetup(0, nullptr, nullptr);

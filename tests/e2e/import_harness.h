@@ -24,6 +24,7 @@ struct ImportRequest {
     int16_t resolutionChoice = 2;   // escape 84: 0 lowest, 1 middle, other highest
     bool withoutMemoryHandle = false;  // memory input whose host record has no handle
     bool withStatusProc = true;
+    std::string outputName;         // empty: a PNG in a scratch directory
     // Answers of the status procedure, in order of the calls; 0 once used up.
     std::vector<int32_t> statusAnswers;
 };
