@@ -364,10 +364,8 @@ std::string resolve_options(WriteOptions &o, const Image &image)
             return "single-colour tiles need the opacity channel last (the import takes the first three "
                    "subtype bytes as the colour); not with " + o.channel_order;
     }
-    // A progressive tile is rebuilt as three bytes per pixel, which does not
-    // fit the one byte per pixel of a monochrome tile: the import refuses it.
-    if (o.progressive && o.colour == ColourSpace::monochrome && o.compression != Compression::raw)
-        return "progressive JPEG tiles need three colour channels (RGB or PhotoYCC), not monochrome";
+    // Progressive tiles of any colour space: a one-component progressive
+    // tile is decoded into one byte per pixel, as a baseline one is.
     const bool chroma = o.colour == ColourSpace::photoycc || o.colour_conversion == 1;
     if (o.subsampling < 0)
         o.subsampling = chroma ? 0x22 : 0x11;
