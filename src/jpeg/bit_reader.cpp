@@ -57,9 +57,9 @@ BitReader::BitReader(QorFile data) : data_(data)
     startAbs_ = at > 0 ? at : 0;
 }
 
-int32_t BitReader::decode_long(const HuffmanLookup &table, uint16_t *symbol)
+int32_t BitReader::decode_long(BitState &s, const HuffmanLookup &table, uint16_t *symbol)
 {
-    const uint32_t p16 = uint32_t(acc_ >> 48);
+    const uint32_t p16 = uint32_t(s.acc >> 48);
     for (int l = HuffmanLookup::kBits + 1; l <= kHuffmanCodeLengths; ++l) {
         const uint32_t code = p16 >> (kHuffmanCodeLengths - l);
         // The bit-serial code is a signed 16-bit value: at length 16 a code
@@ -67,8 +67,7 @@ int32_t BitReader::decode_long(const HuffmanLookup &table, uint16_t *symbol)
         const int32_t signedCode = l == kHuffmanCodeLengths ? int32_t(int16_t(uint16_t(code)))
                                                             : int32_t(code);
         if (signedCode <= table.maxCode[l - 1]) {
-            acc_ <<= l;
-            nbits_ -= l;
+            skip_unchecked(s, l);
             const uint16_t index = uint16_t(code + table.valPtr[l - 1] - table.minCode[l - 1]);
             if (index >= table.count)
                 return kNoSymbol;
@@ -76,12 +75,11 @@ int32_t BitReader::decode_long(const HuffmanLookup &table, uint16_t *symbol)
             return 0;
         }
     }
-    acc_ <<= kHuffmanCodeLengths;
-    nbits_ -= kHuffmanCodeLengths;
+    skip_unchecked(s, kHuffmanCodeLengths);
     return KX_BAD_DATA;
 }
 
-void BitReader::refill()
+void BitReader::refill_buffer()
 {
     if (ended_)
         return;
@@ -108,7 +106,7 @@ void BitReader::refill()
 bool BitReader::fetch(uint8_t &byte)
 {
     if (pos_ == len_) {
-        refill();
+        refill_buffer();
         if (pos_ == len_)
             return false;
     }
@@ -116,15 +114,28 @@ bool BitReader::fetch(uint8_t &byte)
     return true;
 }
 
-void BitReader::fill()
+BitState BitReader::refill(BitState s)
 {
-    while (nbits_ <= 56) {
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    while (s.n <= 56) {
+        // Fast path: whole bytes without a 0xFF among the next eight.
+        if (zeroUnits_ == 0 && pos_ + 8 <= len_) {
+            uint64_t w;
+            std::memcpy(&w, buf_ + pos_, 8);
+            w = __builtin_bswap64(w);
+            const uint64_t inv = ~w;
+            if (((inv - kOnes) & ~inv & (kOnes << 7)) == 0) {
+                const int k = (64 - s.n) >> 3;  // 1 to 8 bytes
+                s.acc |= k == 8 ? w : (w >> (64 - 8 * k)) << (64 - s.n - 8 * k);
+                s.n += 8 * k;
+                pos_ += k;
+                taken_ = (k == 8 ? 0 : taken_ << (8 * k)) | (kOnes >> (64 - 8 * k));
+                continue;
+            }
+        }
         uint8_t unit = 0, taken = 0;
         if (zeroUnits_ > 0) {
             --zeroUnits_;
-        } else if (pos_ + 1 < len_ && buf_[pos_] != kMarkerPrefix) {
-            unit = buf_[pos_++];
-            taken = 1;
         } else if (fetch(unit)) {
             taken = 1;
             if (unit == kMarkerPrefix) {
@@ -135,20 +146,22 @@ void BitReader::fill()
                     zeroUnits_ = kMarkerZeroUnits;  // a marker: 0xFF's ones, then zeros
             }
         }
-        acc_ |= uint64_t(unit) << (56 - nbits_);
-        nbits_ += 8;
-        ring_[units_++ & 7] = taken;
+        s.acc |= uint64_t(unit) << (56 - s.n);
+        s.n += 8;
+        taken_ = (taken_ << 8) | taken;
     }
+    return s;
 }
 
 int64_t BitReader::literal_position() const
 {
     // Bytes of the bit buffer not started yet were not taken by the
-    // bit-serial reader; a started byte was.
-    int64_t untaken = 0;
-    for (int i = 1; i <= nbits_ / 8; ++i)
-        untaken += ring_[(units_ - uint32_t(i)) & 7];
-    return bufBase_ + pos_ - untaken;
+    // bit-serial reader; a started byte was. Sum the bytes of taken_ that
+    // belong to the untouched ones (each at most 2, so no carry).
+    const int untouched = nbits_ / 8;
+    const uint64_t mask = untouched == 8 ? ~0ull : (1ull << (8 * untouched)) - 1;
+    const uint64_t untaken = ((taken_ & mask) * 0x0101010101010101ull) >> 56;
+    return bufBase_ + pos_ - int64_t(untaken);
 }
 
 void BitReader::reset()

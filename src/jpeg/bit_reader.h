@@ -42,6 +42,14 @@ struct HuffmanLookup {
     void build(const HuffmanTable &table);
 };
 
+// The bit buffer as a value, for inner loops that keep it in registers:
+// take() it from the reader, work on it with the inline helpers below, put()
+// it back before any other call on the reader.
+struct BitState {
+    uint64_t acc;  // bits, first bit in bit 63
+    int n;         // valid bits in acc
+};
+
 class BitReader {
 public:
     // Starts with an empty bit buffer (bitsLeft and bitBuffer 0) at the
@@ -55,33 +63,69 @@ public:
     // would give them (the value is unsigned here).
     uint32_t bits(int n)
     {
-        if (n == 0)
-            return 0;
-        if (nbits_ < n)
-            fill();
-        const uint32_t v = uint32_t(acc_ >> (64 - n));
-        acc_ <<= n;
-        nbits_ -= n;
+        BitState s = take();
+        const uint32_t v = bits(s, n);
+        put(s);
         return v;
     }
     // One symbol, as GetNextCode: 0, kNoSymbol (symbol unchanged) or
     // KX_BAD_DATA (no code up to 16 bits; 16 bits consumed).
     int32_t decode(const HuffmanLookup &table, uint16_t *symbol)
     {
-        if (nbits_ < 16)
-            fill();
-        const uint16_t e = table.fast[acc_ >> (64 - HuffmanLookup::kBits)];
+        BitState s = take();
+        const int32_t r = decode(s, table, symbol);
+        put(s);
+        return r;
+    }
+
+    // --- the same on a BitState held by the caller ---------------------------
+    BitState take() const { return {acc_, nbits_}; }
+    void put(BitState s)
+    {
+        acc_ = s.acc;
+        nbits_ = s.n;
+    }
+    // At least `want` bits (up to 57) in s: afterwards bits and decodes of
+    // that many bits in all need no further check.
+    void ensure(BitState &s, int want)
+    {
+        if (s.n < want)
+            s = refill(s);
+    }
+    static uint32_t peek_unchecked(BitState s, int n) { return uint32_t(s.acc >> (64 - n)); }
+    static void skip_unchecked(BitState &s, int n)
+    {
+        s.acc <<= n;
+        s.n -= n;
+    }
+    uint32_t bits(BitState &s, int n)
+    {
+        if (n == 0)
+            return 0;
+        ensure(s, n);
+        const uint32_t v = peek_unchecked(s, n);
+        skip_unchecked(s, n);
+        return v;
+    }
+    int32_t decode(BitState &s, const HuffmanLookup &table, uint16_t *symbol)
+    {
+        ensure(s, 16);
+        return decode_unchecked(s, table, symbol);
+    }
+    // Needs 16 bits in s.
+    static int32_t decode_unchecked(BitState &s, const HuffmanLookup &table, uint16_t *symbol)
+    {
+        const uint16_t e = table.fast[peek_unchecked(s, HuffmanLookup::kBits)];
         if (e) {
-            const int len = (e >> 8) & 0x0F;
-            acc_ <<= len;
-            nbits_ -= len;
+            skip_unchecked(s, (e >> 8) & 0x0F);
             if (e & HuffmanLookup::kNoSymbolFlag)
                 return kNoSymbol;
             *symbol = uint8_t(e);
             return 0;
         }
-        return decode_long(table, symbol);
+        return decode_long(s, table, symbol);
     }
+
     // bitsLeft = bitBuffer = 0: the rest of the current byte is dropped and
     // the next bit comes from the stream's next byte.
     void reset();
@@ -97,18 +141,19 @@ private:
     static constexpr int kChunk = 512;    // read up to the next 512-byte boundary
     static constexpr int kMarkerZeroUnits = 31;  // 248 zero bits after a marker's 0xFF
 
-    void fill();
+    BitState refill(BitState s);
     bool fetch(uint8_t &byte);
-    void refill();
-    int32_t decode_long(const HuffmanLookup &table, uint16_t *symbol);
+    void refill_buffer();
+    static int32_t decode_long(BitState &s, const HuffmanLookup &table, uint16_t *symbol);
     int64_t literal_position() const;
 
     QorFile data_;
     uint64_t acc_ = 0;      // bits, first bit in bit 63
     int nbits_ = 0;         // valid bits in acc_
     int zeroUnits_ = 0;     // zero bytes still to deliver after a marker
-    uint32_t units_ = 0;    // bytes appended to acc_ so far
-    uint8_t ring_[8] = {};  // stream bytes taken by each of the last 8 appended bytes
+    // Stream bytes taken by each of the last 8 bytes appended to acc_, one
+    // per byte of this word, the newest lowest.
+    uint64_t taken_ = 0;
     bool ended_ = false;    // a read returned nothing: the data has ended
     bool finished_ = false;
     int64_t startAbs_ = 0;  // the stream position at construction

@@ -40,33 +40,44 @@ struct ScanComponentState {
 };
 
 // Reads and drops n bits (a DC size category above 15 is read, then refused).
-void skip_bits(BitReader &reader, uint32_t n)
+void skip_bits(BitReader &reader, BitState &bits, uint32_t n)
 {
     while (n > 16) {
-        reader.bits(16);
+        reader.bits(bits, 16);
         n -= 16;
     }
-    reader.bits(int(n));
+    reader.bits(bits, int(n));
+}
+
+// T.81 F.12 for sizes 1 to 15 without a branch: a value below 2^(t-1) gets
+// 1 - 2^t added (the EXTEND_TEST / EXTEND_OFFSET tables in arithmetic form).
+inline int32_t extend(uint32_t v, uint32_t t)
+{
+    const int32_t x = int32_t(v);
+    return x + ((x - int32_t(1u << (t - 1))) >> 31 & (int32_t(~0u << t) + 1));
 }
 
 // One block: DC difference, AC run/size pairs, dequantized in natural order.
 // `symbol` is the scan's one symbol variable: a code whose index lies beyond
-// its table leaves it as it was, and decoding goes on with it.
-inline bool decode_block(BitReader &reader, ScanComponentState &c, uint16_t &symbol, int16_t *block)
+// its table leaves it as it was, and decoding goes on with it. Each step
+// needs at most 16 bits of code and 15 of value, so one check for 32 bits
+// per coefficient covers it.
+inline bool decode_block(BitReader &reader, BitState &bits, ScanComponentState &c, uint16_t &symbol,
+                         int16_t *block)
 {
-    if (reader.decode(c.dcLookup, &symbol) == KX_BAD_DATA)
+    reader.ensure(bits, 32);
+    if (BitReader::decode_unchecked(bits, c.dcLookup, &symbol) == KX_BAD_DATA)
         return false;
     const uint32_t s = symbol;
     uint16_t diff = 0;
     if (s != 0) {
         if (s > 15) {
-            skip_bits(reader, s);
+            skip_bits(reader, bits, s);
             return false;  // size category above 15
         }
-        int32_t v = int32_t(reader.bits(int(s)));
-        if (v < EXTEND_TEST[s])
-            v += EXTEND_OFFSET[s];
-        diff = uint16_t(v);
+        const uint32_t v = BitReader::peek_unchecked(bits, int(s));
+        BitReader::skip_unchecked(bits, int(s));
+        diff = uint16_t(extend(v, s));
     }
     std::memset(block, 0, 64 * sizeof(int16_t));
     c.predictor = uint16_t(c.predictor + diff);
@@ -74,7 +85,8 @@ inline bool decode_block(BitReader &reader, ScanComponentState &c, uint16_t &sym
     block[0] = int16_t(uint16_t(c.predictor * q[0]));
 
     for (uint32_t k = 1;;) {
-        if (reader.decode(c.acLookup, &symbol) == KX_BAD_DATA)
+        reader.ensure(bits, 32);
+        if (BitReader::decode_unchecked(bits, c.acLookup, &symbol) == KX_BAD_DATA)
             return false;
         const uint32_t r = symbol >> 4, size = symbol & 15;
         if (size == 0) {
@@ -86,14 +98,13 @@ inline bool decode_block(BitReader &reader, ScanComponentState &c, uint16_t &sym
             continue;
         }
         k += r;
-        int32_t v = int32_t(reader.bits(int(size)));
-        if (v < EXTEND_TEST[size])
-            v += EXTEND_OFFSET[size];
+        const uint32_t v = BitReader::peek_unchecked(bits, int(size));
+        BitReader::skip_unchecked(bits, int(size));
         // A run that takes k beyond 63 is corrupt data: the scan fails (the
         // value's bits are read first, as for a DC size above 15).
         if (k > 63)
             return false;
-        block[DE_ZIGZAG[k]] = int16_t(uint16_t(uint32_t(v) * q[k]));
+        block[DE_ZIGZAG[k]] = int16_t(uint16_t(uint32_t(extend(v, size)) * q[k]));
         if (++k > 63)
             break;
     }
@@ -212,6 +223,14 @@ int32_t DecodeSequentialScan(QorFile data, const FrameHeader &frame, const ScanH
     uint16_t restartCounter = 0;
     uint16_t symbol = 0;
     BitReader reader(data);
+    BitState bits = reader.take();
+    // The bit buffer goes back to the reader on every return, before the
+    // reader sets the stream position.
+    struct PutBack {
+        BitReader &reader;
+        BitState &bits;
+        ~PutBack() { reader.put(bits); }
+    } putBack{reader, bits};
     uint8_t *dest = target.destination;
     const uint32_t bandRows = 8u * V;
     uint8_t *planePtr[kMaxScanComponents];
@@ -224,7 +243,9 @@ int32_t DecodeSequentialScan(QorFile data, const FrameHeader &frame, const ScanH
             planePtr[i] = planes[i].data();
         for (uint32_t m = 0; m < mcuCols; ++m) {
             if (restartCounter == interval) {
+                reader.put(bits);
                 reader.reset();
+                bits = reader.take();
                 if (!reader.skip_to_marker())
                     return KX_BAD_DATA;
                 restartCounter = 0;
@@ -237,7 +258,7 @@ int32_t DecodeSequentialScan(QorFile data, const FrameHeader &frame, const ScanH
                 ScanComponentState &c = comps[i];
                 for (uint32_t k = 0; k < c.blockCount; ++k) {
                     int16_t *block = blockBuffer + 64 * k;
-                    if (!decode_block(reader, c, symbol, block))
+                    if (!decode_block(reader, bits, c, symbol, block))
                         return KX_BAD_DATA;
                     IDCT8x8Block(block);
                 }
