@@ -25,7 +25,7 @@ uint32_t huffman_symbol_count(const HuffmanTable &table)
 // For each 9-bit pattern p the bit-serial search stops at the smallest l with
 // (p >> (9 - l)) <= maxCode[l], i.e. p < (maxCode[l] + 1) << (9 - l): the
 // patterns of each length form one range above those of the shorter ones.
-void HuffmanLookup::build(const HuffmanTable &table)
+void HuffmanLookup::build(const HuffmanTable &table, bool withAc)
 {
     std::memcpy(maxCode, table.maxCode, sizeof maxCode);
     std::memcpy(minCode, table.minCode, sizeof minCode);
@@ -39,16 +39,38 @@ void HuffmanLookup::build(const HuffmanTable &table)
             continue;
         const uint32_t limit = uint32_t(m) + 1 >= (1u << l) ? (1u << kBits)
                                                               : (uint32_t(m) + 1) << (kBits - l);
-        for (uint32_t p = frontier; p < limit; ++p) {
+        // Both ends are multiples of 2^(9 - l): one entry per code of length l.
+        const uint32_t span = 1u << (kBits - l);
+        for (uint32_t p = frontier; p < limit; p += span) {
             const uint32_t code = p >> (kBits - l);
             const uint16_t index = uint16_t(code + valPtr[l - 1] - minCode[l - 1]);
-            fast[p] = uint16_t(l << 8) | (index < count ? values[index] : kNoSymbolFlag);
+            const uint16_t e = uint16_t(l << 8) | (index < count ? values[index] : kNoSymbolFlag);
+            for (uint32_t i = 0; i < span; ++i)
+                fast[p + i] = e;
         }
         if (limit > frontier)
             frontier = limit;
     }
     for (uint32_t p = frontier; p < (1u << kBits); ++p)
         fast[p] = 0;
+
+    // AC entries whose code and value bits fit in the 9 looked at: run and
+    // extended value at once.
+    if (!withAc)
+        return;
+    for (uint32_t p = 0; p < (1u << kBits); ++p) {
+        const uint16_t e = fast[p];
+        acValue[p] = 0;
+        acEntry[p] = 0;
+        if (!e || (e & kNoSymbolFlag))
+            continue;
+        const uint32_t len = (e >> 8) & 0x0F, rs = uint8_t(e), size = rs & 15;
+        if (size == 0 || len + size > uint32_t(kBits))
+            continue;
+        const int32_t v = int32_t((p >> (kBits - len - size)) & ((1u << size) - 1));
+        acValue[p] = int16_t(v < (1 << (size - 1)) ? v + 1 - (1 << size) : v);
+        acEntry[p] = uint16_t((len + size) << 8 | rs);
+    }
 }
 
 BitReader::BitReader(QorFile data) : data_(data)

@@ -38,8 +38,14 @@ struct HuffmanLookup {
     uint16_t valPtr[16];
     const uint8_t *values;
     uint32_t count;
+    // For AC tables: when a code of symbol RS with size S > 0 and its S
+    // value bits lie within the 9 bits, acEntry = (code + S bits) << 8 | RS
+    // and acValue = the extended value; else acEntry = 0.
+    uint16_t acEntry[1 << kBits];
+    int16_t acValue[1 << kBits];
 
-    void build(const HuffmanTable &table);
+    // withAc: also fill acEntry / acValue (for tables used as AC tables).
+    void build(const HuffmanTable &table, bool withAc = false);
 };
 
 // The bit buffer as a value, for inner loops that keep it in registers:

@@ -33,8 +33,8 @@ struct ScanComponentState {
     const HuffmanTable *dc = nullptr;
     const HuffmanTable *ac = nullptr;
     const QuantTable *quant = nullptr;
-    HuffmanLookup dcLookup;
-    HuffmanLookup acLookup;
+    const HuffmanLookup *dcLookup = nullptr;
+    const HuffmanLookup *acLookup = nullptr;
     uint16_t predictor = 0;
     uint16_t blockCount = 0;
 };
@@ -66,7 +66,7 @@ inline bool decode_block(BitReader &reader, BitState &bits, ScanComponentState &
                          int16_t *block)
 {
     reader.ensure(bits, 32);
-    if (BitReader::decode_unchecked(bits, c.dcLookup, &symbol) == KX_BAD_DATA)
+    if (BitReader::decode_unchecked(bits, *c.dcLookup, &symbol) == KX_BAD_DATA)
         return false;
     const uint32_t s = symbol;
     uint16_t diff = 0;
@@ -84,9 +84,23 @@ inline bool decode_block(BitReader &reader, BitState &bits, ScanComponentState &
     const uint16_t *q = c.quant->q;
     block[0] = int16_t(uint16_t(c.predictor * q[0]));
 
+    const HuffmanLookup &ac = *c.acLookup;
     for (uint32_t k = 1;;) {
         reader.ensure(bits, 32);
-        if (BitReader::decode_unchecked(bits, c.acLookup, &symbol) == KX_BAD_DATA)
+        const uint32_t p = BitReader::peek_unchecked(bits, HuffmanLookup::kBits);
+        if (const uint16_t e = ac.acEntry[p]) {
+            // Code and value bits in one step; the same bits, value and run.
+            symbol = uint8_t(e);
+            BitReader::skip_unchecked(bits, e >> 8);
+            k += symbol >> 4;
+            if (k > 63)
+                return false;
+            block[DE_ZIGZAG[k]] = int16_t(uint16_t(uint32_t(int32_t(ac.acValue[p])) * q[k]));
+            if (++k > 63)
+                break;
+            continue;
+        }
+        if (BitReader::decode_unchecked(bits, ac, &symbol) == KX_BAD_DATA)
             return false;
         const uint32_t r = symbol >> 4, size = symbol & 15;
         if (size == 0) {
@@ -110,6 +124,27 @@ inline bool decode_block(BitReader &reader, BitState &bits, ScanComponentState &
     }
     return true;
 }
+
+// The decoding views of a scan's tables, one per distinct table record.
+class LookupSet {
+public:
+    const HuffmanLookup *get(const HuffmanTable *table, bool ac)
+    {
+        if (!table)
+            return nullptr;
+        for (int i = 0; i < used_; ++i)
+            if (tables_[i] == table)
+                return &lookups_[i];
+        tables_[used_] = table;
+        lookups_[used_].build(*table, ac);
+        return &lookups_[used_++];
+    }
+
+private:
+    const HuffmanTable *tables_[2 * kMaxScanComponents] = {};
+    HuffmanLookup lookups_[2 * kMaxScanComponents];
+    int used_ = 0;
+};
 
 // A band plane: on the stack when small, else a zero-filled locked block.
 class Plane {
@@ -157,6 +192,7 @@ int32_t DecodeSequentialScan(QorFile data, const FrameHeader &frame, const ScanH
     if (!checked_mul(stride, paddedHeight, needed) || int64_t(target.size) < int64_t(needed))
         return KX_BAD_DATA;
 
+    LookupSet lookups;
     ScanComponentState comps[kMaxScanComponents];
     LockedBlock locks[kMaxScanComponents][3];
     uint32_t modes[kMaxScanComponents] = {};
@@ -187,10 +223,8 @@ int32_t DecodeSequentialScan(QorFile data, const FrameHeader &frame, const ScanH
         // beyond its band: refused.
         if (h > H || v > V || (modes[i] == kExpandBoth && 2u * v > V))
             return KX_BAD_DATA;
-        if (c.dc)
-            c.dcLookup.build(*c.dc);
-        if (c.ac)
-            c.acLookup.build(*c.ac);
+        c.dcLookup = lookups.get(c.dc, false);
+        c.acLookup = lookups.get(c.ac, true);
     }
 
     int outputMode = ns <= 2 ? (comps[0].blockCount == 1 ? kOutputGrey : kOutputColour) : kOutputColour;
