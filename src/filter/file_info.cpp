@@ -74,6 +74,7 @@ KX_API int32_t GetFileInfo(const char *path, FileInfo *info, HGLOBAL handle, Hos
         info->setFlags = 0;
 
     kxfpx::fpx::InputFile input;
+    // A null path counts as an empty one.
     const bool emptyPath = !path || path[0] == '\0';
     if (ioProc)
         input.open_callback(path, ioProc, handle);

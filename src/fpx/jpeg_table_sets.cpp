@@ -72,6 +72,8 @@ int32_t JpegTableSets::load(QorFile contents, uint32_t maxTablePos)
 
 int32_t JpegTableSets::read_set(QorFile contents, uint32_t position, jpeg::JpegTableSet &set)
 {
+    // A position past what a stream can address holds no marker data; it is
+    // refused like a short read rather than read from wherever the stream is.
     if (!seek_to(contents, position + kValueCountSize))
         return KX_BAD_DATA;
     (void)qorSetDataFormat(contents, kBigEndian, kNativeFloats);
