@@ -10,6 +10,8 @@
 
 #include <kxfpx/codes.h>
 
+#include <cstring>
+
 namespace kxfpx::jpeg {
 
 int32_t DetermineExpansion(uint32_t *mode, FrameHeader frame, uint16_t component, uint8_t H, uint8_t V)
@@ -49,8 +51,7 @@ int32_t ExpandBlock(uint8_t **planePointers, int16_t *blocks, uint32_t *modes, u
         for (uint32_t y = 0; y < rows; ++y) {
             uint8_t *row = p + 2 * y * P;
             limit_row8_doubled(blocks + 8 * y, row);
-            for (int x = 0; x < 16; ++x)
-                row[P + size_t(x)] = row[x];
+            std::memcpy(row + P, row, 16);
         }
         break;
     default:
