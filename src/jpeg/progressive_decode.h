@@ -226,21 +226,29 @@ int32_t dc_scan(Bits &in, const ScanPlan<Bits> &p, const ProgGeometry &g, const 
 // Outcome of one block of an AC scan.
 enum class BlockResult { Done, Ended };
 
+// The band of an AC scan, copied into locals so that the hot loops keep it
+// in registers (the bit reader's stores could otherwise alias it).
+template <typename Bits> struct AcBand {
+    const typename Bits::Table *table;
+    uint32_t ss, se;
+    int32_t p1, m1;
+};
+
 // First AC scan of one block (T.81 G.1.2.2): runs, values scaled by 2^Al,
 // EOB runs over the following blocks.
 template <typename Bits>
-inline BlockResult ac_first_block(Bits &in, const ScanPlan<Bits> &p, uint32_t *eobrun, int16_t *block)
+inline BlockResult ac_first_block(Bits &in, const AcBand<Bits> b, uint32_t *eobrun, int16_t *block)
 {
     if (*eobrun > 0) {
         --*eobrun;
         return BlockResult::Done;
     }
-    uint32_t k = p.ss;
-    if (p.se < p.ss)
+    uint32_t k = b.ss;
+    if (b.se < b.ss)
         return BlockResult::Done;
     for (;;) {
         uint16_t rs = 0;
-        if (in.decode(p.table[0], &rs) != 0)
+        if (in.decode(*b.table, &rs) != 0)
             return BlockResult::Ended;
         const uint32_t r = rs >> kNibbleShift, s = rs & kNibbleMask;
         if (s == 0) {
@@ -256,39 +264,39 @@ inline BlockResult ac_first_block(Bits &in, const ScanPlan<Bits> &p, uint32_t *e
             // the block the value is stored where the run put it.
             if (k >= uint32_t(kBlockCoefficients))
                 return BlockResult::Ended;
-            block[DE_ZIGZAG[k]] = int16_t(uint32_t(v) * uint32_t(p.p1));
+            block[DE_ZIGZAG[k]] = int16_t(uint32_t(v) * uint32_t(b.p1));
             ++k;
         }
-        if (k > p.se)
+        if (k > b.se)
             return BlockResult::Done;
     }
 }
 
 // A correction bit for a coefficient that already has a value: bit Al is
 // added away from zero when it is not yet set.
-template <typename Bits> inline void refine(Bits &in, const ScanPlan<Bits> &p, int16_t *coef)
+template <typename Bits> inline void refine(Bits &in, const AcBand<Bits> b, int16_t *coef)
 {
-    if (in.bits(1) && (*coef & p.p1) == 0)
-        *coef = int16_t(*coef + (*coef >= 0 ? p.p1 : p.m1));
+    if (in.bits(1) && (*coef & b.p1) == 0)
+        *coef = int16_t(*coef + (*coef >= 0 ? b.p1 : b.m1));
 }
 
 // AC refinement of one block (T.81 G.1.2.3): new coefficients of +-2^Al
 // placed after R zero-history coefficients, correction bits for the others,
 // EOB runs that only correct.
 template <typename Bits>
-inline BlockResult ac_refine_block(Bits &in, const ScanPlan<Bits> &p, uint32_t *eobrun, int16_t *block)
+inline BlockResult ac_refine_block(Bits &in, const AcBand<Bits> b, uint32_t *eobrun, int16_t *block)
 {
-    uint32_t k = p.ss;
+    uint32_t k = b.ss;
     if (*eobrun == 0) {
-        while (k <= p.se) {
+        while (k <= b.se) {
             uint16_t rs = 0;
-            if (in.decode(p.table[0], &rs) != 0)
+            if (in.decode(*b.table, &rs) != 0)
                 return BlockResult::Ended;
             int32_t r = rs >> kNibbleShift;
             const uint32_t s = rs & kNibbleMask;
             int32_t value = 0;
             if (s == 1) {
-                value = in.bits(1) ? p.p1 : p.m1;
+                value = in.bits(1) ? b.p1 : b.m1;
             } else if (s == 0) {
                 if (r != kZeroRun16) {
                     *eobrun = (1u << r) + (r ? in.bits(r) : 0);
@@ -297,10 +305,10 @@ inline BlockResult ac_refine_block(Bits &in, const ScanPlan<Bits> &p, uint32_t *
             } else {
                 return BlockResult::Ended;
             }
-            for (; k <= p.se; ++k) {
+            for (; k <= b.se; ++k) {
                 int16_t *coef = block + DE_ZIGZAG[k];
                 if (*coef != 0)
-                    refine(in, p, coef);
+                    refine(in, b, coef);
                 else if (--r < 0)
                     break;
             }
@@ -315,10 +323,10 @@ inline BlockResult ac_refine_block(Bits &in, const ScanPlan<Bits> &p, uint32_t *
         }
     }
     if (*eobrun > 0) {
-        for (; k <= p.se; ++k) {
+        for (; k <= b.se; ++k) {
             int16_t *coef = block + DE_ZIGZAG[k];
             if (*coef != 0)
-                refine(in, p, coef);
+                refine(in, b, coef);
         }
         --*eobrun;
     }
@@ -340,13 +348,14 @@ int32_t ac_scan(Bits &in, const ScanPlan<Bits> &p, const ProgGeometry &g, const 
     uint32_t eobrun = 0;
     RestartClock<Bits> clock(p.restartInterval);
     auto reset = [&eobrun] { eobrun = 0; };
+    const AcBand<Bits> band{&p.table[0], p.ss, p.se, p.p1, p.m1};
     for (uint32_t by = 0; by < rows; ++by) {
         int16_t *block = p.plane[c] + by * stride * kBlockCoefficients;
         for (uint32_t bx = 0; bx < cols; ++bx, block += kBlockCoefficients) {
             if (!clock.before_unit(in, reset))
                 return KX_BAD_DATA;
-            const BlockResult r = p.ah == 0 ? ac_first_block(in, p, &eobrun, block)
-                                            : ac_refine_block(in, p, &eobrun, block);
+            const BlockResult r = p.ah == 0 ? ac_first_block(in, band, &eobrun, block)
+                                            : ac_refine_block(in, band, &eobrun, block);
             if (r == BlockResult::Ended)
                 return kScanEnded;
         }
