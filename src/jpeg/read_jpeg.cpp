@@ -8,6 +8,7 @@
 #include "jpeg/handle_owner.h"
 #include "jpeg/jpeg_format.h"
 #include "jpeg/jpeg_internal.h"
+#include "jpeg/progressive_layout.h"
 #include "jpeg/sequential_scan.h"
 
 #include <kxfpx/codes.h>
@@ -97,22 +98,13 @@ int32_t Decoder::frame_header(uint16_t marker)
     if (marker != kMarkerSOF2)
         return KX_OK;
 
-    // Progressive frames of two components have no output layout; none
-    // without components either.
-    if (f.componentCount == 0 || f.componentCount == 2)
-        return KX_BAD_DATA;
-    uint8_t maxH = 0, maxV = 0;
-    uint16_t blocksW = 0, blocksH = 0, mcuCols = 0, mcuRows = 0;
-    uint32_t rowBytes = 0;
-    ProgGetImageAttributes(&maxH, &maxV, &blocksW, &blocksH, &mcuCols, &mcuRows, &rowBytes, frame);
-    // N = mcuCols x mcuRows x maxH x maxV x 3 x 64, checked; the
-    // reconstruction writes rowBytes x maxV x 8 x mcuRows = N bytes (a third
-    // of it for one component), so a smaller destination is refused before
-    // anything is allocated or decoded.
-    uint64_t n = uint64_t(mcuCols) * mcuRows * maxH * maxV * 3u * 64u;
-    const uint64_t destBytes = f.componentCount == 1 ? n / 3 : n;
-    if (n == 0 || n > uint64_t(INT32_MAX) / 2 || int64_t(target.size) < int64_t(destBytes))
-        return KX_BAD_DATA;
+    // The progressive plan: component counts (1, 3 or 4), samplings with
+    // block factors, N with checked arithmetic (one full-resolution plane
+    // per component) and a destination that holds what the reconstruction
+    // writes, all refused with 21 before anything is allocated or decoded.
+    uint32_t n = 0;
+    if (const int32_t plan = ProgressiveFramePlan(frame, target.size, &n); plan != KX_OK)
+        return plan;
     N = int32_t(n);
     if (!coefficients.make(uint32_t(2 * n)) || !samples.make(uint32_t(n)))
         return KX_NO_MEMORY;
@@ -144,7 +136,8 @@ int32_t Decoder::scan()
         // A scan naming more components than its frame is refused.
         if (s.componentCount > frame.componentCount)
             return KX_BAD_DATA;
-        return ProcessProgHufScans(data, static_cast<int16_t *>(coefficients.data), &frame, s, tables, N);
+        return ProcessProgHufScans(data, static_cast<int16_t *>(coefficients.data), &frame, s, tables, N,
+                                   restartInterval);
     }
     return KX_OK;  // no frame yet: nothing is decoded
 }
@@ -153,16 +146,13 @@ int32_t Decoder::end_of_image()
 {
     if (frameType != kMarkerSOF2)
         return KX_OK;
-    auto *coef = static_cast<int16_t *>(coefficients.data);
-    auto *smp = static_cast<uint8_t *>(samples.data);
-    // The reconstruction's results are not looked at.
-    (void)ReorderAC(coef, uint32_t(N), 0, &frame);
-    (void)DequantizeWholeImage(coef, &tables->slots[kQuantSlot0], N, &frame);
-    (void)IDCTwholeImage(coef, N, &frame);
-    (void)ExpandImage(smp, coef, N, &frame);
-    (void)MapAndMixWholeImageColor(smp, N, 0, target.destination, &frame);
-    (void)PadBuf(setup, target.destination, &frame);
-    return KX_OK;
+    // ReorderAC for every full-resolution component, dequantization,
+    // transform, expansion, interleave (grey, colour or opacity-weighted
+    // colour) and row repacking; 21 when a quantization table is missing.
+    return ReconstructProgressiveFrame(static_cast<int16_t *>(coefficients.data),
+                                       static_cast<uint8_t *>(samples.data), uint32_t(N), tables,
+                                       target.destination, &frame, target.colourTableSlots,
+                                       target.extraChannelFlag);
 }
 
 } // namespace
