@@ -24,7 +24,7 @@ namespace {
 
 // Bands of planes up to this size live on the stack (a 64 x 64 tile needs at
 // most 16 rows of 64 bytes); larger frames take zero-filled blocks.
-constexpr uint32_t kStackPlaneBytes = 16 * 1024;
+constexpr uint32_t kStackPlaneBytes = 4 * 1024;
 // The block buffer: a component has at most 4 x 4 blocks, and mode 0 reads
 // block (y / 8) * 2 + b for b < H, up to block 2 (V - 1) + H - 1 < 2 * 15 + 15.
 constexpr uint32_t kMaxBlocks = 2 * 15 + 15;
