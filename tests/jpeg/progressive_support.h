@@ -37,6 +37,7 @@ struct Params {
     int restart = 0;        // restart interval in MCUs
     int quality = 90;
     std::vector<int> ids;   // component identifiers, empty: libjpeg-turbo's
+    bool progressive = true;  // false: a baseline stream of the same tables
 };
 
 // A smooth picture with some texture, so that every band has coefficients.
@@ -90,7 +91,9 @@ inline Bytes encode(const Params &p, const Bytes &px)
         if (!p.ids.empty())
             c.comp_info[i].component_id = p.ids[size_t(i)];
     }
-    if (p.script.scans.empty()) {
+    if (!p.progressive) {
+        c.optimize_coding = TRUE;
+    } else if (p.script.scans.empty()) {
         jpeg_simple_progression(&c);
     } else {
         c.scan_info = p.script.scans.data();
