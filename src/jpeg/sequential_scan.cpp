@@ -82,7 +82,7 @@ inline bool decode_block(BitReader &reader, BitState &bits, ScanComponentState &
     std::memset(block, 0, 64 * sizeof(int16_t));
     c.predictor = uint16_t(c.predictor + diff);
     const uint16_t *q = c.quant->q;
-    block[0] = int16_t(uint16_t(c.predictor * q[0]));
+    block[0] = int16_t(uint16_t(uint32_t(c.predictor) * q[0]));
 
     const HuffmanLookup &ac = *c.acLookup;
     for (uint32_t k = 1;;) {

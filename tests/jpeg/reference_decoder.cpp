@@ -40,7 +40,7 @@ int16_t next_bit(Bits &b, int16_t code, QorFile f)
     }
     b.buffer = uint16_t((b.buffer & 0xFF) << 1);
     b.left = uint8_t(b.left - 1);
-    return int16_t((code << 1) | (b.buffer >> 8));
+    return int16_t(uint16_t(uint16_t(code) << 1) | (b.buffer >> 8));
 }
 
 // 0, -23 (symbol unchanged) or 21 (no code up to 16 bits).
@@ -264,7 +264,7 @@ int32_t sequential_scan(QorFile f, const Frame &fr, int ns, const uint8_t *table
                     }
                     std::memset(blk, 0, 128);
                     pred[i] = uint16_t(pred[i] + diff);
-                    blk[0] = int16_t(pred[i] * qt[i]->q[0]);
+                    blk[0] = int16_t(uint32_t(pred[i]) * qt[i]->q[0]);
                     uint32_t kk = 1;
                     for (;;) {
                         if (get_next_code(symbol, *ac[i], bits, f) == 21)
@@ -284,7 +284,7 @@ int32_t sequential_scan(QorFile f, const Frame &fr, int ns, const uint8_t *table
                             v += kExtendOffset[Sz];
                         if (kk > 63)
                             return 21;
-                        blk[kZigzag[kk]] = int16_t(v * qt[i]->q[kk]);
+                        blk[kZigzag[kk]] = int16_t(uint32_t(v) * qt[i]->q[kk]);
                         if (++kk > 63)
                             break;
                     }
