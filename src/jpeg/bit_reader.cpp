@@ -55,21 +55,28 @@ void HuffmanLookup::build(const HuffmanTable &table, bool withAc)
         fast[p] = 0;
 
     // AC entries whose code and value bits fit in the 9 looked at: run and
-    // extended value at once.
+    // extended value at once. Walked code by code: the 9 - l bits after a
+    // code of length l start with its S value bits.
     if (!withAc)
         return;
-    for (uint32_t p = 0; p < (1u << kBits); ++p) {
+    std::memset(acEntry, 0, sizeof acEntry);
+    for (uint32_t p = 0; p < frontier;) {
         const uint16_t e = fast[p];
-        acValue[p] = 0;
-        acEntry[p] = 0;
-        if (!e || (e & kNoSymbolFlag))
-            continue;
-        const uint32_t len = (e >> 8) & 0x0F, rs = uint8_t(e), size = rs & 15;
-        if (size == 0 || len + size > uint32_t(kBits))
-            continue;
-        const int32_t v = int32_t((p >> (kBits - len - size)) & ((1u << size) - 1));
-        acValue[p] = int16_t(v < (1 << (size - 1)) ? v + 1 - (1 << size) : v);
-        acEntry[p] = uint16_t((len + size) << 8 | rs);
+        const uint32_t len = (e >> 8) & 0x0F, span = 1u << (kBits - len);
+        const uint32_t rs = uint8_t(e), size = rs & 15;
+        if (!(e & kNoSymbolFlag) && size != 0 && len + size <= uint32_t(kBits)) {
+            const uint32_t rest = 1u << (kBits - len - size);  // patterns per value
+            for (uint32_t v = 0; v < (1u << size); ++v) {
+                const int32_t x = int32_t(v);
+                const int16_t value = int16_t(x < (1 << (size - 1)) ? x + 1 - (1 << size) : x);
+                const uint16_t entry = uint16_t((len + size) << 8 | rs);
+                for (uint32_t i = 0; i < rest; ++i) {
+                    acEntry[p + v * rest + i] = entry;
+                    acValue[p + v * rest + i] = value;
+                }
+            }
+        }
+        p += span;
     }
 }
 
