@@ -27,22 +27,26 @@ class LiteralBits {
 public:
     using Table = HuffmanTable *;
     static void prepare(Table &view, HuffmanTable *table) { view = table; }
+    // The bit-serial reader keeps its state itself.
+    struct State {};
+    State take() { return {}; }
+    void put(State) {}
 
     explicit LiteralBits(QorFile data) : data_(data) {}
     // 0, or non-zero when the code leads to no symbol.
-    int32_t decode(HuffmanTable *table, uint16_t *symbol)
+    int32_t decode(State &, HuffmanTable *table, uint16_t *symbol)
     {
         return GetNextCode(symbol, table, &bitsLeft_, &bitBuffer_, data_);
     }
     // n bits (n <= 16) as an unsigned number, first bit highest.
-    uint32_t bits(int n)
+    uint32_t bits(State &, int n)
     {
         int16_t code = 0;
         for (int i = 0; i < n; ++i)
             code = NextBit(&bitsLeft_, &bitBuffer_, code, data_);
         return uint16_t(code);
     }
-    void skip(int n)
+    void skip(State &, int n)
     {
         for (int i = 0; i < n; ++i)
             (void)NextBit(&bitsLeft_, &bitBuffer_, 0, data_);
@@ -88,15 +92,23 @@ class FastBits {
 public:
     using Table = HuffmanLookup;
     static void prepare(Table &view, HuffmanTable *table) { view.build(*table); }
+    // The bit buffer, held by the scan loops in registers between take() and
+    // put().
+    using State = BitState;
+    State take() { return in_.take(); }
+    void put(State s) { in_.put(s); }
 
     explicit FastBits(QorFile data) : in_(data) {}
-    int32_t decode(const HuffmanLookup &table, uint16_t *symbol) { return in_.decode(table, symbol); }
-    uint32_t bits(int n) { return in_.bits(n); }
-    void skip(int n)
+    int32_t decode(State &s, const HuffmanLookup &table, uint16_t *symbol)
+    {
+        return in_.decode(s, table, symbol);
+    }
+    uint32_t bits(State &s, int n) { return in_.bits(s, n); }
+    void skip(State &s, int n)
     {
         for (; n > 16; n -= 16)
-            (void)in_.bits(16);
-        (void)in_.bits(n);
+            (void)in_.bits(s, 16);
+        (void)in_.bits(s, n);
     }
     bool restart()
     {
@@ -127,13 +139,16 @@ public:
     explicit RestartClock(uint32_t interval) : interval_(interval) {}
     // Before each MCU (a block in a one-component scan): false when the
     // marker due here cannot be found.
-    template <typename Reset> bool before_unit(Bits &in, Reset reset)
+    template <typename Reset> bool before_unit(Bits &in, typename Bits::State &s, Reset reset)
     {
         if (interval_ == 0)
             return true;
         if (left_ == 0) {
             if (started_) {
-                if (!in.restart())
+                in.put(s);
+                const bool found = in.restart();
+                s = in.take();
+                if (!found)
                     return false;
                 reset();
             }
@@ -155,32 +170,32 @@ private:
 // One DC coefficient: the first scan adds the decoded difference to the
 // predictor and stores it scaled by 2^Al; a refinement sets bit Al.
 template <typename Bits>
-inline bool dc_block(Bits &in, const ScanPlan<Bits> &p, int i, uint16_t *pred, int16_t *block)
+inline bool dc_block(Bits &in, typename Bits::State &s, const ScanPlan<Bits> &p, int i, uint16_t *pred, int16_t *block)
 {
     if (p.ah == 0) {
-        uint16_t s = 0;
-        if (in.decode(p.table[i], &s) != 0)
+        uint16_t size = 0;
+        if (in.decode(s, p.table[i], &size) != 0)
             return false;
         int32_t diff = 0;
-        if (s != 0) {
+        if (size != 0) {
             // The s bits are read before the size is checked, as the
             // sequential path reads them: the stream position depends on it.
-            if (s > kMaxCategory) {
-                in.skip(s);
+            if (size > kMaxCategory) {
+                in.skip(s, size);
                 return false;
             }
-            diff = extend(int32_t(in.bits(s)), s);
+            diff = extend(int32_t(in.bits(s, size)), size);
         }
         pred[i] = uint16_t(pred[i] + diff);
         block[0] = int16_t(uint16_t(uint32_t(pred[i]) * uint32_t(p.p1)));
-    } else if (in.bits(1)) {
+    } else if (in.bits(s, 1)) {
         block[0] = int16_t(block[0] | p.p1);
     }
     return true;
 }
 
 template <typename Bits>
-int32_t dc_scan(Bits &in, const ScanPlan<Bits> &p, const ProgGeometry &g, const ProgFactors &f)
+int32_t dc_scan(Bits &in, typename Bits::State &s, const ScanPlan<Bits> &p, const ProgGeometry &g, const ProgFactors &f)
 {
     uint16_t pred[kMaxScanComponents] = {};
     RestartClock<Bits> clock(p.restartInterval);
@@ -196,11 +211,11 @@ int32_t dc_scan(Bits &in, const ScanPlan<Bits> &p, const ProgGeometry &g, const 
         const uint32_t hfac = f.hfac[c], vfac = f.vfac[c];
         for (uint32_t by = 0; by < rows; ++by)
             for (uint32_t bx = 0; bx < cols; ++bx) {
-                if (!clock.before_unit(in, reset))
+                if (!clock.before_unit(in, s, reset))
                     return KX_BAD_DATA;
                 const uint32_t mcu = (by / vfac) * g.mcuCols + bx / hfac;
                 const uint32_t index = mcu * hfac * vfac + (by % vfac) * hfac + bx % hfac;
-                if (!dc_block(in, p, 0, pred, p.plane[c] + index * kBlockCoefficients))
+                if (!dc_block(in, s, p, 0, pred, p.plane[c] + index * kBlockCoefficients))
                     return kScanEnded;
             }
         return KX_OK;
@@ -208,13 +223,13 @@ int32_t dc_scan(Bits &in, const ScanPlan<Bits> &p, const ProgGeometry &g, const 
     // Interleaved: every MCU in raster order, each scan component's vfac rows
     // of hfac blocks, dummy blocks at the edges included.
     for (uint32_t mcu = 0; mcu < g.mcuCount(); ++mcu) {
-        if (!clock.before_unit(in, reset))
+        if (!clock.before_unit(in, s, reset))
             return KX_BAD_DATA;
         for (int i = 0; i < p.ns; ++i) {
             const int c = p.component[i];
             int16_t *block = p.plane[c] + mcu * f.blocks(c) * kBlockCoefficients;
             for (uint32_t b = 0; b < f.blocks(c); ++b, block += kBlockCoefficients)
-                if (!dc_block(in, p, i, pred, block))
+                if (!dc_block(in, s, p, i, pred, block))
                     return kScanEnded;
         }
     }
@@ -237,7 +252,7 @@ template <typename Bits> struct AcBand {
 // First AC scan of one block (T.81 G.1.2.2): runs, values scaled by 2^Al,
 // EOB runs over the following blocks.
 template <typename Bits>
-inline BlockResult ac_first_block(Bits &in, const AcBand<Bits> b, uint32_t *eobrun, int16_t *block)
+inline BlockResult ac_first_block(Bits &in, typename Bits::State &s, const AcBand<Bits> b, uint32_t *eobrun, int16_t *block)
 {
     if (*eobrun > 0) {
         --*eobrun;
@@ -248,18 +263,18 @@ inline BlockResult ac_first_block(Bits &in, const AcBand<Bits> b, uint32_t *eobr
         return BlockResult::Done;
     for (;;) {
         uint16_t rs = 0;
-        if (in.decode(*b.table, &rs) != 0)
+        if (in.decode(s, *b.table, &rs) != 0)
             return BlockResult::Ended;
-        const uint32_t r = rs >> kNibbleShift, s = rs & kNibbleMask;
-        if (s == 0) {
+        const uint32_t r = rs >> kNibbleShift, size = rs & kNibbleMask;
+        if (size == 0) {
             if (r != kZeroRun16) {
-                *eobrun = (1u << r) + (r ? in.bits(int(r)) : 0) - 1;
+                *eobrun = (1u << r) + (r ? in.bits(s, int(r)) : 0) - 1;
                 return BlockResult::Done;
             }
             k += 16;
         } else {
             k += r;
-            const int32_t v = extend(int32_t(in.bits(int(s))), int(s));
+            const int32_t v = extend(int32_t(in.bits(s, int(size))), int(size));
             // A run past the block's last coefficient ends the scan; inside
             // the block the value is stored where the run put it.
             if (k >= uint32_t(kBlockCoefficients))
@@ -274,9 +289,9 @@ inline BlockResult ac_first_block(Bits &in, const AcBand<Bits> b, uint32_t *eobr
 
 // A correction bit for a coefficient that already has a value: bit Al is
 // added away from zero when it is not yet set.
-template <typename Bits> inline void refine(Bits &in, const AcBand<Bits> b, int16_t *coef)
+template <typename Bits> inline void refine(Bits &in, typename Bits::State &s, const AcBand<Bits> b, int16_t *coef)
 {
-    if (in.bits(1) && (*coef & b.p1) == 0)
+    if (in.bits(s, 1) && (*coef & b.p1) == 0)
         *coef = int16_t(*coef + (*coef >= 0 ? b.p1 : b.m1));
 }
 
@@ -284,22 +299,22 @@ template <typename Bits> inline void refine(Bits &in, const AcBand<Bits> b, int1
 // placed after R zero-history coefficients, correction bits for the others,
 // EOB runs that only correct.
 template <typename Bits>
-inline BlockResult ac_refine_block(Bits &in, const AcBand<Bits> b, uint32_t *eobrun, int16_t *block)
+inline BlockResult ac_refine_block(Bits &in, typename Bits::State &s, const AcBand<Bits> b, uint32_t *eobrun, int16_t *block)
 {
     uint32_t k = b.ss;
     if (*eobrun == 0) {
         while (k <= b.se) {
             uint16_t rs = 0;
-            if (in.decode(*b.table, &rs) != 0)
+            if (in.decode(s, *b.table, &rs) != 0)
                 return BlockResult::Ended;
             int32_t r = rs >> kNibbleShift;
-            const uint32_t s = rs & kNibbleMask;
+            const uint32_t size = rs & kNibbleMask;
             int32_t value = 0;
-            if (s == 1) {
-                value = in.bits(1) ? b.p1 : b.m1;
-            } else if (s == 0) {
+            if (size == 1) {
+                value = in.bits(s, 1) ? b.p1 : b.m1;
+            } else if (size == 0) {
                 if (r != kZeroRun16) {
-                    *eobrun = (1u << r) + (r ? in.bits(r) : 0);
+                    *eobrun = (1u << r) + (r ? in.bits(s, r) : 0);
                     break;
                 }
             } else {
@@ -308,7 +323,7 @@ inline BlockResult ac_refine_block(Bits &in, const AcBand<Bits> b, uint32_t *eob
             for (; k <= b.se; ++k) {
                 int16_t *coef = block + DE_ZIGZAG[k];
                 if (*coef != 0)
-                    refine(in, b, coef);
+                    refine(in, s, b, coef);
                 else if (--r < 0)
                     break;
             }
@@ -326,7 +341,7 @@ inline BlockResult ac_refine_block(Bits &in, const AcBand<Bits> b, uint32_t *eob
         for (; k <= b.se; ++k) {
             int16_t *coef = block + DE_ZIGZAG[k];
             if (*coef != 0)
-                refine(in, b, coef);
+                refine(in, s, b, coef);
         }
         --*eobrun;
     }
@@ -334,7 +349,7 @@ inline BlockResult ac_refine_block(Bits &in, const AcBand<Bits> b, uint32_t *eob
 }
 
 template <typename Bits>
-int32_t ac_scan(Bits &in, const ScanPlan<Bits> &p, const ProgGeometry &g, const ProgFactors &f)
+int32_t ac_scan(Bits &in, typename Bits::State &s, const ScanPlan<Bits> &p, const ProgGeometry &g, const ProgFactors &f)
 {
     // One component, its own block grid row by row (T.81 A.2.2): a
     // full-resolution component fills its plane in raster order of a grid
@@ -352,10 +367,10 @@ int32_t ac_scan(Bits &in, const ScanPlan<Bits> &p, const ProgGeometry &g, const 
     for (uint32_t by = 0; by < rows; ++by) {
         int16_t *block = p.plane[c] + by * stride * kBlockCoefficients;
         for (uint32_t bx = 0; bx < cols; ++bx, block += kBlockCoefficients) {
-            if (!clock.before_unit(in, reset))
+            if (!clock.before_unit(in, s, reset))
                 return KX_BAD_DATA;
-            const BlockResult r = p.ah == 0 ? ac_first_block(in, band, &eobrun, block)
-                                            : ac_refine_block(in, band, &eobrun, block);
+            const BlockResult r = p.ah == 0 ? ac_first_block(in, s, band, &eobrun, block)
+                                            : ac_refine_block(in, s, band, &eobrun, block);
             if (r == BlockResult::Ended)
                 return kScanEnded;
         }
@@ -415,7 +430,9 @@ int32_t decode_scan(Bits &in, int16_t *coefficients, const FrameHeader &frame,
             return KX_BAD_DATA;
         Bits::prepare(p.table[i], table);
     }
-    const int32_t result = dc ? dc_scan(in, p, g, f) : ac_scan(in, p, g, f);
+    typename Bits::State s = in.take();
+    const int32_t result = dc ? dc_scan(in, s, p, g, f) : ac_scan(in, s, p, g, f);
+    in.put(s);
     in.finish();
     return result;
 }
