@@ -63,7 +63,7 @@ inline int32_t extend(uint32_t v, uint32_t t)
 // needs at most 16 bits of code and 15 of value, so one check for 32 bits
 // per coefficient covers it.
 inline bool decode_block(BitReader &reader, BitState &bits, ScanComponentState &c, uint16_t &symbol,
-                         int16_t *block)
+                         int16_t *block, bool &acWritten)
 {
     reader.ensure(bits, 32);
     if (BitReader::decode_unchecked(bits, *c.dcLookup, &symbol) == KX_BAD_DATA)
@@ -85,6 +85,7 @@ inline bool decode_block(BitReader &reader, BitState &bits, ScanComponentState &
     block[0] = int16_t(uint16_t(uint32_t(c.predictor) * q[0]));
 
     const HuffmanLookup &ac = *c.acLookup;
+    acWritten = false;
     for (uint32_t k = 1;;) {
         reader.ensure(bits, 32);
         const uint32_t p = BitReader::peek_unchecked(bits, HuffmanLookup::kBits);
@@ -96,6 +97,7 @@ inline bool decode_block(BitReader &reader, BitState &bits, ScanComponentState &
             if (k > 63)
                 return false;
             block[DE_ZIGZAG[k]] = int16_t(uint16_t(uint32_t(int32_t(ac.acValue[p])) * q[k]));
+            acWritten = true;
             if (++k > 63)
                 break;
             continue;
@@ -119,6 +121,7 @@ inline bool decode_block(BitReader &reader, BitState &bits, ScanComponentState &
         if (k > 63)
             return false;
         block[DE_ZIGZAG[k]] = int16_t(uint16_t(uint32_t(extend(v, size)) * q[k]));
+        acWritten = true;
         if (++k > 63)
             break;
     }
@@ -145,6 +148,17 @@ private:
     HuffmanLookup lookups_[2 * kMaxScanComponents];
     int used_ = 0;
 };
+
+// The transform of a block whose only coefficient is the DC value D, as
+// IDCT8x8Block computes it: row 0 becomes D * 4 (16 bits), the other rows 0,
+// and every column then (D * 4 * 8192 + 131072) >> 18.
+inline void fill_dc_only(int16_t *block)
+{
+    const int16_t dc4 = int16_t(uint32_t(int32_t(block[0])) * 4u);
+    const int16_t v = int16_t(int32_t(uint32_t(int32_t(dc4)) * 8192u + 131072u) >> 18);
+    for (int i = 0; i < 64; ++i)
+        block[i] = v;
+}
 
 // A band plane: on the stack when small, else a zero-filled locked block.
 class Plane {
@@ -292,9 +306,13 @@ int32_t DecodeSequentialScan(QorFile data, const FrameHeader &frame, const ScanH
                 ScanComponentState &c = comps[i];
                 for (uint32_t k = 0; k < c.blockCount; ++k) {
                     int16_t *block = blockBuffer + 64 * k;
-                    if (!decode_block(reader, bits, c, symbol, block))
+                    bool acWritten = false;
+                    if (!decode_block(reader, bits, c, symbol, block, acWritten))
                         return KX_BAD_DATA;
-                    IDCT8x8Block(block);
+                    if (acWritten)
+                        IDCT8x8Block(block);
+                    else
+                        fill_dc_only(block);
                 }
                 ExpandBlock(planePtr, blockBuffer, modes, uint16_t(i), frame, W, H);
             }
