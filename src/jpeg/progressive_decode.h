@@ -165,6 +165,13 @@ private:
     bool started_ = false;
 };
 
+// Hands a scan loop's local bit buffer back to its caller on every return.
+template <typename Bits> struct StateWriteBack {
+    typename Bits::State &out;
+    typename Bits::State &local;
+    ~StateWriteBack() { out = local; }
+};
+
 // --- DC scans ---------------------------------------------------------------
 
 // One DC coefficient: the first scan adds the decoded difference to the
@@ -195,8 +202,13 @@ inline bool dc_block(Bits &in, typename Bits::State &s, const ScanPlan<Bits> &p,
 }
 
 template <typename Bits>
-int32_t dc_scan(Bits &in, typename Bits::State &s, const ScanPlan<Bits> &p, const ProgGeometry &g, const ProgFactors &f)
+int32_t dc_scan(Bits &in, typename Bits::State &state, const ScanPlan<Bits> &p, const ProgGeometry &g,
+            const ProgFactors &f)
 {
+    // A local copy of the bit buffer stays in registers; it goes back on
+    // every return.
+    typename Bits::State s = state;
+    StateWriteBack<Bits> back{state, s};
     uint16_t pred[kMaxScanComponents] = {};
     RestartClock<Bits> clock(p.restartInterval);
     auto reset = [&pred] { pred[0] = pred[1] = pred[2] = pred[3] = 0; };
@@ -349,8 +361,13 @@ inline BlockResult ac_refine_block(Bits &in, typename Bits::State &s, const AcBa
 }
 
 template <typename Bits>
-int32_t ac_scan(Bits &in, typename Bits::State &s, const ScanPlan<Bits> &p, const ProgGeometry &g, const ProgFactors &f)
+int32_t ac_scan(Bits &in, typename Bits::State &state, const ScanPlan<Bits> &p, const ProgGeometry &g,
+            const ProgFactors &f)
 {
+    // A local copy of the bit buffer stays in registers; it goes back on
+    // every return.
+    typename Bits::State s = state;
+    StateWriteBack<Bits> back{state, s};
     // One component, its own block grid row by row (T.81 A.2.2): a
     // full-resolution component fills its plane in raster order of a grid
     // gridCols blocks wide (ReorderAC brings it to MCU order later), any other
