@@ -6,7 +6,7 @@
 #include <kxfpx/codes.h>
 #include <kxfpx/memory.h>
 
-#include "port/global_lock.h"
+#include "jpeg/handle_owner.h"
 
 #include <cstring>
 
@@ -31,30 +31,34 @@ int32_t ReorderAC(int16_t *coefficientBuffer, uint32_t N, int32_t component, Fra
     if (uint64_t(blocks) * kBlockCoefficients > plane_size(N, *frame) || blocks == 0)
         return KX_OK;
 
-    HGLOBAL handle = GlobalAlloc(KX_GHND, blocks * kBlockBytes);
+    // The blocks of one MCU row are the same maxV grid rows in either order,
+    // so the move is done band by band through a work buffer of one band;
+    // the DC values stay where they are.
+    const uint32_t bandBlocks = g.gridCols() * g.maxV;
+    HGLOBAL handle = GlobalAlloc(KX_GHND, bandBlocks * kBlockBytes);
     if (!handle)
         return kNoWorkBuffer;
     {
-        LockedHandle lock(handle);
-        if (!lock) {
+        LockedBlock lock(handle);
+        int16_t *work = lock.as<int16_t>();
+        if (!work) {
+            lock.unlock();
             GlobalFree(handle);
             return kNoWorkBuffer;
         }
-        int16_t *work = lock.as<int16_t>();
-        int16_t *plane = coefficientBuffer + plane_start(N, *frame, component);
-        for (uint32_t b = 0; b < blocks; ++b)
-            work[b * kBlockCoefficients] = plane[b * kBlockCoefficients];
         const uint32_t hfac = f.hfac[component], vfac = f.vfac[component];
         const size_t acBytes = (kBlockCoefficients - 1) * sizeof(int16_t);
-        int16_t *dst = work;
-        for (uint32_t r = 0; r < g.mcuRows; ++r)
+        int16_t *band = coefficientBuffer + plane_start(N, *frame, component);
+        for (uint32_t r = 0; r < g.mcuRows; ++r, band += size_t(bandBlocks) * kBlockCoefficients) {
+            std::memcpy(work, band, size_t(bandBlocks) * kBlockBytes);
+            int16_t *dst = band;
             for (uint32_t m = 0; m < g.mcuCols; ++m)
                 for (uint32_t j = 0; j < vfac; ++j) {
-                    const uint32_t src = (r * g.maxV + j) * g.gridCols() + m * g.maxH;
-                    for (uint32_t b = 0; b < hfac; ++b, dst += kBlockCoefficients)
-                        std::memcpy(dst + 1, plane + (src + b) * kBlockCoefficients + 1, acBytes);
+                    const int16_t *src = work + (size_t(j) * g.gridCols() + m * g.maxH) * kBlockCoefficients;
+                    for (uint32_t b = 0; b < hfac; ++b, dst += kBlockCoefficients, src += kBlockCoefficients)
+                        std::memcpy(dst + 1, src + 1, acBytes);
                 }
-        std::memcpy(plane, work, size_t(blocks) * kBlockBytes);
+        }
     }
     GlobalFree(handle);
     return KX_OK;
