@@ -8,6 +8,7 @@
 #include "jpeg/handle_owner.h"
 #include "jpeg/jpeg_format.h"
 #include "jpeg/jpeg_internal.h"
+#include "jpeg/progressive_buffers.h"
 #include "jpeg/progressive_layout.h"
 #include "jpeg/sequential_scan.h"
 
@@ -52,8 +53,10 @@ struct Decoder {
     uint16_t restartInterval = 0;
     FrameHeader frame{};
     OwnedBlock components;
-    OwnedBlock coefficients;  // progressive: N signed 16-bit values
-    OwnedBlock samples;       // progressive: N bytes
+    // Progressive: N signed 16-bit coefficients and N sample bytes, the
+    // caller's (kept across tiles) or this call's own.
+    ProgressiveBuffers own;
+    ProgressiveBuffers *buffers = &own;
     int32_t N = 0;
 
     int32_t frame_header(uint16_t marker);
@@ -74,8 +77,6 @@ int32_t Decoder::frame_header(uint16_t marker)
     // here rather than kept until the end.
     frame = FrameHeader{};
     components.release();
-    coefficients.release();
-    samples.release();
     if (!components.make((3u * f.componentCount) & kComponentBytesMask))
         return KX_NO_MEMORY;
     f.componentHandle = components.owner.get();
@@ -106,7 +107,7 @@ int32_t Decoder::frame_header(uint16_t marker)
     if (const int32_t plan = ProgressiveFramePlan(frame, target.size, &n); plan != KX_OK)
         return plan;
     N = int32_t(n);
-    if (!coefficients.make(uint32_t(2 * n)) || !samples.make(uint32_t(n)))
+    if (!buffers->prepare(n))
         return KX_NO_MEMORY;
     return KX_OK;
 }
@@ -136,7 +137,7 @@ int32_t Decoder::scan()
         // A scan naming more components than its frame is refused.
         if (s.componentCount > frame.componentCount)
             return KX_BAD_DATA;
-        return ProcessProgHufScans(data, static_cast<int16_t *>(coefficients.data), &frame, s, tables, N,
+        return ProcessProgHufScans(data, buffers->coefficients(), &frame, s, tables, N,
                                    restartInterval);
     }
     return KX_OK;  // no frame yet: nothing is decoded
@@ -149,20 +150,29 @@ int32_t Decoder::end_of_image()
     // ReorderAC for every full-resolution component, dequantization,
     // transform, expansion, interleave (grey, colour or opacity-weighted
     // colour) and row repacking; 21 when a quantization table is missing.
-    return ReconstructProgressiveFrame(static_cast<int16_t *>(coefficients.data),
-                                       static_cast<uint8_t *>(samples.data), uint32_t(N), tables,
+    return ReconstructProgressiveFrame(buffers->coefficients(), buffers->samples(), uint32_t(N), tables,
                                        target.destination, &frame, target.colourTableSlots,
                                        target.extraChannelFlag);
 }
 
 } // namespace
 
-int32_t ReadJPEG(QorFile data, fpx::SubimageInfo *, JpegTableSet *tables, uint8_t *destination,
+int32_t ReadJPEG(QorFile data, fpx::SubimageInfo *info, JpegTableSet *tables, uint8_t *destination,
                  int32_t size, FilterSetup *setup, uint8_t chromaSubsampling,
                  int16_t **colourTableSlots, int32_t extraChannelFlag)
 {
+    return ReadJPEG(data, info, tables, destination, size, setup, chromaSubsampling, colourTableSlots,
+                    extraChannelFlag, nullptr);
+}
+
+int32_t ReadJPEG(QorFile data, fpx::SubimageInfo *, JpegTableSet *tables, uint8_t *destination,
+                 int32_t size, FilterSetup *setup, uint8_t chromaSubsampling,
+                 int16_t **colourTableSlots, int32_t extraChannelFlag, ProgressiveBuffers *buffers)
+{
     Decoder d(data, tables, {destination, size, chromaSubsampling, colourTableSlots, extraChannelFlag},
               setup);
+    if (buffers)
+        d.buffers = buffers;
     uint16_t marker = 0;
     if (!read_u16(data, marker))  // SOI; its value is not checked
         return KX_BAD_DATA;
