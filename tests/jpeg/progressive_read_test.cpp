@@ -5,6 +5,7 @@
 // without writing outside the destination.
 #include "progressive_support.h"
 
+#include "jpeg/progressive_buffers.h"
 #include "jpeg/read_jpeg.h"
 
 #include <gtest/gtest.h>
@@ -22,14 +23,15 @@ struct ReadOutcome {
     std::vector<uint8_t> out;
 };
 
-ReadOutcome read_jpeg(const Bytes &jpeg, size_t size, uint8_t chroma)
+ReadOutcome read_jpeg(const Bytes &jpeg, size_t size, uint8_t chroma,
+                      kxfpx::jpeg::ProgressiveBuffers *buffers = nullptr)
 {
     ReadOutcome r;
     jpegtest::MemStream s(jpeg);
     jpegtest::TableSet tables;
     r.out.assign(size + kGuard, kFill);
     r.result = kxfpx::jpeg::ReadJPEG(s.file, nullptr, &tables.set, r.out.data(), int32_t(size),
-                                     nullptr, chroma, nullptr, 0);
+                                     nullptr, chroma, nullptr, 0, buffers);
     r.position = s.position();
     for (size_t i = size; i < r.out.size(); ++i)
         EXPECT_EQ(r.out[i], kFill) << "byte " << i << " beyond the destination was written";
@@ -89,6 +91,24 @@ TEST(ProgressiveReadJPEG, DamagedStreamsEndInADefinedCode)
                 bad[next(good.size())] = uint8_t(next(256));
         const int32_t r = read_jpeg(bad, 64 * 64 * 3, 0x22).result;
         EXPECT_TRUE(r == 0 || r == 21 || r == 27 || r == -23) << "trial " << trial << ": " << r;
+    }
+}
+
+// Buffers kept from tile to tile (grown, cleared) decode as fresh ones do.
+TEST(ProgressiveReadJPEG, BuffersKeptAcrossTilesGiveTheSamePixels)
+{
+    const Params tiles[] = {{64, 64, {0x11}, {}, 0, 90, {}, true},
+                            {64, 64, {0x22, 0x11, 0x11}, {}, 0, 90, {}, true},
+                            {37, 50, {0x22, 0x11, 0x11}, {}, 1, 90, {}, true},
+                            {64, 64, {0x11}, {}, 0, 75, {}, true}};
+    kxfpx::jpeg::ProgressiveBuffers kept;
+    for (const Params &p : tiles) {
+        const Bytes jpeg = encode(p, test_picture(p.width, p.height, int(p.sampling.size()), 21));
+        const size_t size = 64 * 64 * p.sampling.size();
+        const ReadOutcome fresh = read_jpeg(jpeg, size, 0x11), reused = read_jpeg(jpeg, size, 0x11, &kept);
+        EXPECT_EQ(fresh.result, 0);
+        EXPECT_EQ(reused.result, 0);
+        EXPECT_EQ(fresh.out, reused.out);
     }
 }
 
