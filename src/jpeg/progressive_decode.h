@@ -125,7 +125,9 @@ private:
 template <typename Bits> struct ScanPlan {
     int ns = 0;                                     // scan components
     int component[kMaxScanComponents] = {};         // frame component of each
-    typename Bits::Table table[kMaxScanComponents] = {};  // DC (DC first scan) or AC table
+    // DC (DC first scan) or AC table of each scan component; only those the
+    // scan uses are set (a lookahead view is large: no clearing per scan).
+    typename Bits::Table table[kMaxScanComponents];
     int16_t *plane[kProgMaxComponents] = {};        // plane of each frame component
     uint32_t ss = 0, se = 0, ah = 0, al = 0;
     int32_t p1 = 0, m1 = 0;
@@ -414,20 +416,24 @@ int32_t decode_scan(Bits &in, int16_t *coefficients, const FrameHeader &frame,
     p.restartInterval = restartInterval;
     const bool dc = p.ss == 0 && p.se == 0;
 
-    // Components without block factors end the scan, as does an empty grid.
+    // Components without block factors end the scan, as does an empty grid;
+    // a scan without components decodes nothing.
     if (!f.ok || g.mcuRows == 0 || p.ns == 0)
         return kScanEnded;
     // Every plane must hold the full-resolution grid (a planned N does).
     if (uint64_t(g.gridCols()) * g.gridRows() * kBlockCoefficients > plane_size(N, frame))
         return KX_BAD_DATA;
-    // AC coefficients beyond 63 do not exist.
+    // A band ending beyond coefficient 63 would place values outside the
+    // block: such a scan header is refused (21).
     if (!dc && p.se >= uint32_t(kBlockCoefficients))
         return KX_BAD_DATA;
     for (int c = 0; c < prog_component_count(frame); ++c)
         p.plane[c] = coefficients + plane_start(N, frame, c);
 
-    // Scan components are matched with frame components by identifier; an
-    // AC scan has one component (only its first pair is used).
+    // Scan components are matched with frame components by identifier (a
+    // selector that names none refuses the scan, 21); an AC scan has one
+    // component (only its first pair is used). A table id above 3 or an
+    // empty table slot refuses the scan (21), as a sequential scan does.
     if (!dc)
         p.ns = 1;
     LockedBlock locks[kMaxScanComponents];
