@@ -96,8 +96,8 @@ TEST_P(ProgressiveScans, CoefficientsEqualLibjpegTurbo)
     const Params &p = GetParam().params;
     const Bytes jpeg = encode(p, test_picture(p.width, p.height, int(p.sampling.size())));
     ASSERT_FALSE(jpeg.empty());
-    const Coefficients ref = reference_coefficients(jpeg);
-    ASSERT_EQ(ref.blocks.size(), p.sampling.size());
+    const fpxtest::Coefficients ref = fpxtest::read_coefficients({}, jpeg);
+    ASSERT_EQ(ref.components.size(), p.sampling.size()) << ref.error;
 
     Decoded d;
     decode_scans(jpeg, d, real_scan);
@@ -111,14 +111,16 @@ TEST_P(ProgressiveScans, CoefficientsEqualLibjpegTurbo)
     for (int c = 0; c < int(p.sampling.size()); ++c)
         if (kxfpx::jpeg::prog_full_grid(g, f, c))
             (void)kxfpx::jpeg::ReorderAC(d.coefficients.data(), d.N, c, &d.frame);
-    for (size_t c = 0; c < ref.blocks.size(); ++c)
-        for (int by = 0; by < ref.rows[c]; ++by)
-            for (int bx = 0; bx < ref.cols[c]; ++bx) {
+    for (size_t c = 0; c < ref.components.size(); ++c) {
+        const fpxtest::ComponentCoefficients &rc = ref.components[c];
+        for (int by = 0; by < rc.blocksHigh; ++by)
+            for (int bx = 0; bx < rc.blocksWide; ++bx) {
                 const int16_t *ours = mcu_block(d, int(c), bx, by);
-                const int16_t *theirs = &ref.blocks[c][(size_t(by) * ref.cols[c] + bx) * 64];
+                const int16_t *theirs = &rc.blocks[(size_t(by) * size_t(rc.blocksWide) + size_t(bx)) * 64];
                 ASSERT_TRUE(std::equal(ours, ours + 64, theirs))
                     << "component " << c << " block " << bx << "," << by;
             }
+    }
 }
 
 // Corrupt and truncated streams: the fast reader gives what the bit-serial

@@ -1,6 +1,6 @@
 // Helpers of the progressive decoder tests: libjpeg-turbo writes progressive
-// streams with any sampling, scan script and restart interval, and reads
-// their quantized coefficients back (jpeg_read_coefficients); a small driver
+// streams with any sampling, scan script and restart interval (the oracle
+// fpxtest::read_coefficients reads their coefficients back); a small driver
 // runs our table readers and progressive scans over a stream, stopping
 // before the reconstruction, so both sets of coefficients can be compared.
 #pragma once
@@ -8,6 +8,7 @@
 #include "jpeg/jpeg_format.h"
 #include "jpeg/progressive_decode.h"
 #include "jpeg_test_support.h"
+#include "oracles/jpeg_coefficients.h"
 
 #include <kxfpx/memory.h>
 
@@ -110,54 +111,6 @@ inline Bytes encode(const Params &p, const Bytes &px)
     jpeg_destroy_compress(&c);
     Bytes out(buffer, buffer + size);
     free(buffer);
-    return out;
-}
-
-// libjpeg-turbo's quantized coefficients: per component, its padded block
-// grid (width rounded up to H blocks, height to V) in raster order, each
-// block in natural order.
-struct Coefficients {
-    std::vector<int> cols, rows, h, v;
-    std::vector<std::vector<uint16_t>> quant;  // natural order
-    std::vector<std::vector<int16_t>> blocks;
-};
-
-inline Coefficients reference_coefficients(const Bytes &jpeg)
-{
-    Coefficients out;
-    jpeg_decompress_struct d{};
-    ErrorJump err{};
-    d.err = jpeg_std_error(&err.mgr);
-    err.mgr.error_exit = error_exit;
-    if (setjmp(err.jump)) {
-        jpeg_destroy_decompress(&d);
-        return {};
-    }
-    jpeg_create_decompress(&d);
-    jpeg_mem_src(&d, jpeg.data(), (unsigned long)jpeg.size());
-    jpeg_read_header(&d, TRUE);
-    jvirt_barray_ptr *arrays = jpeg_read_coefficients(&d);
-    for (int c = 0; c < d.num_components; ++c) {
-        const jpeg_component_info &ci = d.comp_info[c];
-        const int cols = int((ci.width_in_blocks + ci.h_samp_factor - 1) / ci.h_samp_factor) * ci.h_samp_factor;
-        const int rows = int((ci.height_in_blocks + ci.v_samp_factor - 1) / ci.v_samp_factor) * ci.v_samp_factor;
-        out.cols.push_back(cols);
-        out.rows.push_back(rows);
-        out.h.push_back(ci.h_samp_factor);
-        out.v.push_back(ci.v_samp_factor);
-        out.quant.emplace_back(ci.quant_table->quantval, ci.quant_table->quantval + 64);
-        std::vector<int16_t> all(size_t(cols) * size_t(rows) * 64);
-        for (int y = 0; y < rows; ++y) {
-            JBLOCKARRAY row = d.mem->access_virt_barray(reinterpret_cast<j_common_ptr>(&d), arrays[c],
-                                                        JDIMENSION(y), 1, FALSE);
-            for (int x = 0; x < cols; ++x)
-                for (int k = 0; k < 64; ++k)
-                    all[(size_t(y) * cols + x) * 64 + size_t(k)] = row[0][x][k];
-        }
-        out.blocks.push_back(std::move(all));
-    }
-    jpeg_finish_decompress(&d);
-    jpeg_destroy_decompress(&d);
     return out;
 }
 

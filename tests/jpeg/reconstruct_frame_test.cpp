@@ -18,31 +18,30 @@ namespace {
 // Sample (x, y) of component c, from libjpeg-turbo's coefficients.
 class ExpectedPlanes {
 public:
-    explicit ExpectedPlanes(const Coefficients &ref) : ref_(ref)
+    explicit ExpectedPlanes(const Bytes &jpeg) : ref_(fpxtest::read_coefficients({}, jpeg))
     {
-        for (size_t c = 0; c < ref.blocks.size(); ++c) {
-            std::vector<int16_t> px = ref.blocks[c];
+        for (const fpxtest::ComponentCoefficients &c : ref_.components) {
+            std::vector<int16_t> px = c.blocks;
             for (size_t b = 0; b < px.size(); b += 64) {
                 for (size_t k = 0; k < 64; ++k)
-                    px[b + k] = int16_t(uint16_t(px[b + k] * ref.quant[c][k]));
+                    px[b + k] = int16_t(uint16_t(px[b + k] * c.quant[k]));
                 jpegtest::reference_idct(&px[b]);
             }
             planes_.push_back(std::move(px));
+            maxH_ = std::max(maxH_, c.h);
+            maxV_ = std::max(maxV_, c.v);
         }
-        for (int h : ref.h)
-            maxH_ = std::max(maxH_, h);
-        for (int v : ref.v)
-            maxV_ = std::max(maxV_, v);
     }
     uint8_t at(size_t c, int x, int y) const
     {
-        const int cx = x * ref_.h[c] / maxH_, cy = y * ref_.v[c] / maxV_;
-        const size_t block = size_t(cy / 8) * size_t(ref_.cols[c]) + size_t(cx / 8);
+        const fpxtest::ComponentCoefficients &rc = ref_.components[c];
+        const int cx = x * rc.h / maxH_, cy = y * rc.v / maxV_;
+        const size_t block = size_t(cy / 8) * size_t(rc.blocksWide) + size_t(cx / 8);
         return range_limit(planes_[c][block * 64 + size_t(cy % 8) * 8 + size_t(cx % 8)]);
     }
 
 private:
-    Coefficients ref_;
+    fpxtest::Coefficients ref_;
     std::vector<std::vector<int16_t>> planes_;
     int maxH_ = 1, maxV_ = 1;
 };
@@ -88,7 +87,7 @@ TEST_P(Reconstruct, PixelsEqualOurTransformOfLibjpegTurboCoefficients)
     const Params &p = GetParam().params;
     Frame f;
     reconstruct(p, f);
-    const ExpectedPlanes expected(reference_coefficients(f.jpeg));
+    const ExpectedPlanes expected(f.jpeg);
     const ProgGeometry g(f.d.frame);
     if (p.sampling.size() == 1) {
         // Monochrome: rows of the padded width, the padded height.
@@ -130,7 +129,7 @@ TEST(ReconstructOpacity, FourComponentsGiveOpacityWeightedColour)
     const Params p{64, 64, {0x22, 0x11, 0x11, 0x22}, {}, 0, 90, {}};
     Frame f;
     reconstruct(p, f, tables, 1);
-    const ExpectedPlanes expected(reference_coefficients(f.jpeg));
+    const ExpectedPlanes expected(f.jpeg);
     int transparent = 0;
     for (int y = 0; y < 64; ++y)
         for (int x = 0; x < 64; ++x) {
