@@ -1,5 +1,6 @@
 # Thin wrapper over CMake.
 #   make run    builds everything and converts the bundled sample to PNG
+#               ($(BUILD)/sample.png)
 #   make test   builds everything and runs the test suite
 # SANITIZE=1 builds with AddressSanitizer and UBSan into build-asan/.
 BUILD ?= build
@@ -17,8 +18,11 @@ all: configure
 configure:
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
 
+SAMPLE_PNG = $(BUILD)/sample.png
+
 run: all
-	./$(BUILD)/bin/fpxconv
+	./$(BUILD)/bin/fpxconv samples/sample.fpx $(SAMPLE_PNG)
+	@echo "The sample picture is in $(abspath $(SAMPLE_PNG))"
 
 test: all
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)

@@ -2,11 +2,15 @@
 // "C_OpenOutput", "C_GetOutputTable" and "UnLoadOutput"; the table's slots
 // draw into a Picture, log every call when KXFPX_OUTPUT_LOG is set, and
 // write the finished picture as a PNG to the output name of OpenWorkstation.
+// With KXFPX_OUTPUT_DISCARD set (to anything but "" or "0") the library is a
+// sink for benchmarks: it takes no canvas, drops every band of rows and
+// writes no picture.
 #include "call_log.h"
 #include "picture.h"
 #include "png_write.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <mutex>
@@ -39,8 +43,14 @@ struct Context {
 
     int16_t error = 0, second = 0; // the first error not yet queried
     bool error_pending = false;
+    bool discard;                  // a sink: rows are dropped, nothing is drawn
 
-    Context() : record(&record_storage) {}
+    Context() : record(&record_storage), discard(discard_selected()) {}
+    static bool discard_selected()
+    {
+        const char *v = std::getenv("KXFPX_OUTPUT_DISCARD");
+        return v && *v && std::strcmp(v, "0") != 0;
+    }
     void raise(int32_t code, int32_t second_code = 0)
     {
         if (code == KX_GDSF_ERR_NONE || error_pending)
@@ -166,7 +176,7 @@ int64_t begin_picture_body(void *c)
 {
     CallLog("BeginPictureBody");
     Context *ctx = context_of(c);
-    if (ctx)
+    if (ctx && !ctx->discard)
         ctx->raise(ctx->picture.ensure_canvas());
     return 0;
 }
@@ -298,11 +308,18 @@ int64_t begin_image(void *c, const CoordPoint *p0, const CoordPoint *p1, const C
     Context *ctx = context_of(c);
     if (!ctx)
         return 0;
-    const int32_t e = check_image(size, format);
-    if (e == KX_GDSF_ERR_NONE)
-        ctx->picture.note_format(format);
-    ctx->raise(e);
-    return 0;
+    return guarded(ctx, [&]() -> int64_t {
+        int32_t e = check_image(size, format);
+        if (e == KX_GDSF_ERR_NONE && (!p0 || !p1 || !p2))
+            e = KX_GDSF_ERR_PARAMETER;
+        if (e == KX_GDSF_ERR_NONE) {
+            ctx->picture.note_format(format);
+            if (!ctx->discard)
+                e = ctx->picture.cover_image(*p0, *p1, *p2);
+        }
+        ctx->raise(e);
+        return 0;
+    });
 }
 
 int64_t image_rows(void *c, const CoordPoint *p0, const CoordPoint *p1, const CoordPoint *p2,
@@ -314,7 +331,7 @@ int64_t image_rows(void *c, const CoordPoint *p0, const CoordPoint *p1, const Co
         if (log.on())
             log.point(p0).point(p1).point(p2).size(size).num(format).num(a1).word(
                 checksum_word(rows_checksum(size, format, rows)));
-        if (!ctx)
+        if (!ctx || ctx->discard)
             return 0;
         int32_t e = check_image(size, format);
         if (e == KX_GDSF_ERR_NONE && (!p0 || !p1 || !p2))

@@ -175,6 +175,61 @@ int32_t Picture::ensure_canvas()
     return KX_GDSF_ERR_NONE;
 }
 
+// The placed image is the parallelogram of p0 (start of the first row), p2
+// (its end) and p1 (the opposite corner); its fourth corner is p0 + p1 - p2.
+// Only a turned or sheared placement grows the canvas: rows that run along
+// the x axis and columns along the y axis (upright, mirrored, scaled) keep
+// exactly the extent's canvas. The grown canvas keeps the extent's
+// orientation (a reversed corner still mirrors its axis) and what was drawn
+// before, at its place.
+int32_t Picture::cover_image(const CoordPoint &p0, const CoordPoint &p1, const CoordPoint &p2)
+{
+    if (extent_error_ != KX_GDSF_ERR_NONE)
+        return KX_GDSF_ERR_NONE;
+    const int64_t x0 = low32(p0.x), y0 = low32(p0.y), x1 = low32(p1.x), y1 = low32(p1.y);
+    const int64_t x2 = low32(p2.x), y2 = low32(p2.y);
+    if (y2 == y0 && x1 == x2)
+        return KX_GDSF_ERR_NONE;
+    const int64_t xs[4] = {x0, x1, x2, x0 + x1 - x2}, ys[4] = {y0, y1, y2, y0 + y1 - y2};
+    int64_t left = std::min<int64_t>(x1_, x2_), right = std::max<int64_t>(x1_, x2_);
+    int64_t bottom = std::min<int64_t>(y1_, y2_), top = std::max<int64_t>(y1_, y2_);
+    for (int k = 0; k < 4; ++k) {
+        left = std::min(left, xs[k]);
+        right = std::max(right, xs[k]);
+        bottom = std::min(bottom, ys[k]);
+        top = std::max(top, ys[k]);
+    }
+    const int64_t w = right - left, h = top - bottom;
+    if (w == width_ && h == height_)
+        return KX_GDSF_ERR_NONE;
+    // A canvas beyond the bound (or beyond 32-bit corners) stays as it is:
+    // the part of the image outside the extent is then cut off.
+    if (w > kMaxCanvasPixels / h || left < INT32_MIN || right > INT32_MAX || bottom < INT32_MIN ||
+        top > INT32_MAX)
+        return KX_GDSF_ERR_NONE;
+    const bool mirrorX = x2_ < x1_, mirrorY = y2_ < y1_;
+    const int32_t old_x1 = x1_, old_y2 = y2_, old_width = width_, old_height = height_;
+    x1_ = static_cast<int32_t>(mirrorX ? right : left);
+    x2_ = static_cast<int32_t>(mirrorX ? left : right);
+    y1_ = static_cast<int32_t>(mirrorY ? top : bottom);
+    y2_ = static_cast<int32_t>(mirrorY ? bottom : top);
+    width_ = static_cast<int32_t>(w);
+    height_ = static_cast<int32_t>(h);
+    mask_valid_ = false;
+    if (!pixels_)
+        return KX_GDSF_ERR_NONE;
+    // Re-make the canvas on the background and put the old one in place.
+    std::unique_ptr<uint8_t, FreeDeleter> old(pixels_.release());
+    if (const int32_t e = ensure_canvas())
+        return e;
+    const int64_t dx = (int64_t{old_x1} - x1_) * (mirrorX ? -1 : 1);
+    const int64_t dy = (int64_t{y2_} - old_y2) * (mirrorY ? -1 : 1);
+    const size_t old_row = static_cast<size_t>(old_width) * 3;
+    for (int32_t y = 0; y < old_height; ++y)
+        std::memcpy(pixels_.get() + ((y + dy) * width_ + dx) * 3, old.get() + y * old_row, old_row);
+    return KX_GDSF_ERR_NONE;
+}
+
 Point Picture::to_canvas(const CoordPoint &p) const
 {
     const double sx = x2_ >= x1_ ? 1.0 : -1.0, sy = y2_ >= y1_ ? 1.0 : -1.0;

@@ -12,7 +12,8 @@
 
 namespace zo {
 
-// Pictures larger than this many pixels are refused.
+// Pictures larger than this many pixels are refused; a canvas grown for a
+// turned image stays within the same bound.
 constexpr int64_t kMaxCanvasPixels = int64_t{1} << 28;
 // Image rows wider or taller than this are refused.
 constexpr int64_t kMaxImageSide = int64_t{1} << 28;
@@ -46,6 +47,10 @@ public:
 
     // Allocates the canvas when the extent allows it; 0 or an error code.
     int32_t ensure_canvas();
+    // Grows the canvas so that it covers the image placed by BeginImage's
+    // three corner points as well as the extent; an upright placement keeps
+    // the extent's canvas as it is. 0 or an error code.
+    int32_t cover_image(const CoordPoint &p0, const CoordPoint &p1, const CoordPoint &p2);
     // Draws one band of rows that passed check_image; 0 or an error code.
     int32_t draw_rows(const CoordPoint &p0, const CoordPoint &p1, const CoordPoint &p2,
                       int32_t columns, int32_t rows, int32_t format, const uint8_t *data);

@@ -18,6 +18,9 @@ KX_API int32_t xEscapeSetup(HGLOBAL setup, int32_t code, int32_t size, void *dat
                             void *data2, int32_t flag);
 KX_API uint32_t QORGetFilterVersion(void);
 KX_API int32_t GetFileInfo(const char *path, FileInfo *info, HGLOBAL handle, HostIoProc ioProc);
+/* Stores one value of the file-information record: 0, 17921 (unknown id,
+ * record too small) or 17922 (value outside its rule). */
+KX_API int32_t InfoPut(FileInfo *info, int32_t id, const void *value);
 
 KX_API int32_t EscapeSetup(HGLOBAL setup, int32_t code, int32_t size, void *data, void *data2,
                            int32_t flag);

@@ -6,6 +6,7 @@
 #include <kxfpx/output.h>
 
 #include "filter/filter_codes.h"
+#include "fpx/subimage.h"
 #include "port/field_copy.h"
 #include "port/global_lock.h"
 
@@ -31,9 +32,7 @@ KX_API int32_t ImportFile(uint64_t unused, const char *deviceName, const char *o
     kxfpx::port::copy_field(setup->outputName, outputName);
     kxfpx::port::copy_field(setup->importPath, importPath);
 
-    // The FlashPix import driver (kxfpx) is not part of the library yet:
-    // until it is, every import ends as an input that cannot be opened.
-    return KX_CANNOT_OPEN;
+    return kxfpx::fpx::kxfpx(setup);
 }
 
 } // extern "C"

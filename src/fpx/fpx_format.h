@@ -159,6 +159,7 @@ inline constexpr uint32_t kTileGap = 28;
 inline constexpr uint32_t kTileRaw = 0;
 inline constexpr uint32_t kTileSingleColour = 1;
 inline constexpr uint32_t kTileJpeg = 2;
+inline constexpr uint32_t kTileInvalid = 0xFFFFFFFF;
 inline constexpr uint8_t kInterleaveChannels = 0;
 inline constexpr uint8_t kColourConversionOn = 1;
 
@@ -167,6 +168,16 @@ inline constexpr uint16_t kSpaceMonochrome = 0x8001;  // uncalibrated monochrome
 inline constexpr uint16_t kSpacePhotoYcc = 0x0002;    // calibrated PhotoYCC
 inline constexpr uint16_t kSpaceRgb = 0x8003;         // uncalibrated RGB
 inline constexpr uint16_t kChannelOpacity = 0x7FFE;
+// The colour space of a channel as the reader tests it: bits 0-3 (bits 0-5
+// for the tile renderer's space number) of the colour-space word; the
+// channel within its space in bits 0-11 of the code.
+inline constexpr uint16_t kColourSpaceBits = 0x000F;
+inline constexpr uint16_t kColourSpaceNumberBits = 0x003F;
+inline constexpr uint16_t kColourSpaceNone = 0;
+inline constexpr uint16_t kColourSpaceMono = 1;
+inline constexpr uint16_t kColourSpacePhotoYcc = 2;
+inline constexpr uint16_t kColourSpaceRgb = 3;
+inline constexpr uint16_t kChannelCodeBits = 0x0FFF;
 inline constexpr uint16_t kChannelInvertBit = 0x8000;
 inline constexpr uint32_t kColourCount = 1;
 

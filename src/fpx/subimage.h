@@ -3,6 +3,7 @@
 // property finder and the tile renderer.
 #pragma once
 
+#include <kxfpx/output.h>
 #include <kxfpx/qorfile.h>
 #include <kxfpx/setup.h>
 
@@ -58,6 +59,10 @@ struct SubimageInfo {
     float kernel[kKernelMax * kKernelMax];
     float kernelSum;
     int32_t kernelSize;              // 3, 5 or 7
+    // Sets in the JPEG table array (highest table index + 1; 1 without the
+    // property), so that ReadTiles can tell a table index the file never
+    // defined. 0 is read as 1: only the empty set 0 is known.
+    int32_t jpegTableSetCount;
 };
 
 // The body of one import: 0 or a host code.
@@ -66,6 +71,11 @@ struct SubimageInfo {
 // Positions of the values of the given properties in the first section of a
 // property-set stream, 0 for absent ones.
 void FindProperties(QorFile stream, int32_t count, const uint32_t ids[], uint32_t positions[]);
+
+// Maps points through the first two rows of a row-major 4 x 4 matrix (elements
+// 0, 1, 3 for x and 4, 5, 7 for y); returns in. in and out must not overlap.
+const CoordPoint *TransformPts(const CoordPoint *in, CoordPoint *out, int32_t count,
+                               const float matrix[16]);
 
 // Draws the chosen resolution; dataStream at byte 28, big-endian.
 [[nodiscard]] int32_t ReadTiles(QorFile dataStream, SubimageInfo *info, jpeg::JpegTableSet *sets,

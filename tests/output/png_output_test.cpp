@@ -472,15 +472,23 @@ TEST_F(PngOutput, AnyAffinePlacementMatchesExactNearestNeighbour)
         d.place = [&](int32_t, int32_t, CoordPoint p[3]) { p[0] = p0, p[1] = p1, p[2] = p2; };
         ASSERT_EQ(draw(src, d), 0);
         const Image out = output();
-        ASSERT_EQ(out.width, CW);
-        ASSERT_EQ(out.height, CH);
-        // Canvas coordinates: y counted down from the top.
-        const int64_t c0[2] = {p0.x, CH - p0.y};
+        // A turned placement grows the canvas over the extent and the image's
+        // four corners; an upright one keeps the extent.
+        int64_t left = 0, right = CW, bottom = 0, top = CH;
+        if (p2.y != p0.y || p1.x != p2.x)
+            for (const CoordPoint &c : {p0, p1, p2, CoordPoint{p0.x + p1.x - p2.x, p0.y + p1.y - p2.y}}) {
+                left = std::min(left, c.x), right = std::max(right, c.x);
+                bottom = std::min(bottom, c.y), top = std::max(top, c.y);
+            }
+        ASSERT_EQ(out.width, right - left);
+        ASSERT_EQ(out.height, top - bottom);
+        // Canvas coordinates: x from the left edge, y counted down from the top.
+        const int64_t c0[2] = {p0.x - left, top - p0.y};
         const int64_t u[2] = {p2.x - p0.x, p0.y - p2.y};
         const int64_t v[2] = {p1.x - p2.x, p2.y - p1.y};
         const bool flat = u[0] * v[1] - u[1] * v[0] == 0;
-        for (int32_t y = 0; y < CH; ++y)
-            for (int32_t x = 0; x < CW; ++x) {
+        for (int32_t y = 0; y < out.height; ++y)
+            for (int32_t x = 0; x < out.width; ++x) {
                 uint8_t want[3] = {0, 0, 0};
                 if (!flat) {
                     const ExactHit hit = exact_hit(c0, u, v, src.width, src.height, x, y);

@@ -216,11 +216,6 @@ TEST(FpxDocument, OptionCombinationsThatCannotBeStoredAreRefused)
          [](WriteOptions &o) {
              o.opacity = true, o.channel_order = "ARGB", o.compression = Compression::raw, o.invert = true;
          }},
-        {"progressive monochrome", [](WriteOptions &o) { o.colour = ColourSpace::monochrome, o.progressive = true; }},
-        {"progressive monochrome, mixed",
-         [](WriteOptions &o) {
-             o.colour = ColourSpace::monochrome, o.progressive = true, o.compression = Compression::mixed;
-         }},
     };
     for (const auto &c : cases) {
         WriteOptions o;

@@ -88,7 +88,7 @@ std::string usage_text()
         "  --quality Q            JPEG quality 1-100 (default 90)\n"
         "  --subsampling 11|21|22 JPEG chroma subsampling (default 22 for YCbCr and PhotoYCC,\n"
         "                         11 otherwise)\n"
-        "  --progressive          progressive JPEG tiles (RGB or PhotoYCC)\n"
+        "  --progressive          progressive JPEG tiles\n"
         "  --baseline             baseline JPEG tiles (the default)\n"
         "  --restart N            restart interval in MCUs (default 0, none)\n"
         "  --optimize-huffman     optimized Huffman tables, carried in every tile\n"

@@ -94,19 +94,20 @@ std::vector<uint8_t> global_info(const WriteOptions &o)
 {
     PropertySet set;
     set.add_i2(kPidCodePage, kCodePageUnicode);
-    set.add_vector_ui4(kPidVisibleOutputs, {uint32_t(kDataObjectIndex)});
-    set.add_ui4(kPidMaxDataObjectIndex, uint32_t(kDataObjectIndex));
-    set.add_ui4(kPidTransformIndex, o.transform.any() ? uint32_t(kTransformIndex) : 0u);
+    set.add_vector_ui4(kPidVisibleOutputs, {uint32_t(o.data_object)});
+    set.add_ui4(kPidMaxDataObjectIndex,
+                uint32_t(o.highest_data_object > 0 ? o.highest_data_object : o.data_object));
+    set.add_ui4(kPidTransformIndex, o.transform.any() ? uint32_t(o.transform_index) : 0u);
     set.add_ui4(kPidMaxOperationIndex, 0);
     return set.serialize(kFmtidGlobalInfo);
 }
 
-std::vector<uint8_t> data_object(const Image &full)
+std::vector<uint8_t> data_object(const Image &full, bool marked = true)
 {
     PropertySet set;
     set.add_i2(kPidCodePage, kCodePageUnicode);
     set.add_clsid(kPidDataObjectClass, kClsidImageObject);
-    set.add_ui4(kPidDataObjectFlag, kDataObjectFlagValue);
+    set.add_ui4(kPidDataObjectFlag, marked ? kDataObjectFlagValue : 0u);
     set.add_ui4(kPidDataObjectUsers, 0);
     set.add_vector_ui4(kPidDataObjectLinks, {});
     set.add_ui4(kPidDataObjectHeight, uint32_t(full.height));
@@ -363,10 +364,8 @@ std::string resolve_options(WriteOptions &o, const Image &image)
             return "single-colour tiles need the opacity channel last (the import takes the first three "
                    "subtype bytes as the colour); not with " + o.channel_order;
     }
-    // A progressive tile is rebuilt as three bytes per pixel, which does not
-    // fit the one byte per pixel of a monochrome tile: the import refuses it.
-    if (o.progressive && o.colour == ColourSpace::monochrome && o.compression != Compression::raw)
-        return "progressive JPEG tiles need three colour channels (RGB or PhotoYCC), not monochrome";
+    // Progressive tiles of any colour space: a one-component progressive
+    // tile is decoded into one byte per pixel, as a baseline one is.
     const bool chroma = o.colour == ColourSpace::photoycc || o.colour_conversion == 1;
     if (o.subsampling < 0)
         o.subsampling = chroma ? 0x22 : 0x11;
@@ -382,6 +381,11 @@ std::string resolve_options(WriteOptions &o, const Image &image)
         return "the number of JPEG table sets must be 1 to 255";
     if (o.resolutions < 0)
         return "the resolution count must not be negative";
+    if (o.data_object < 1 || o.highest_data_object < 0 || o.transform_index < 1)
+        return "data-object and transform indices start at 1";
+    for (int unmarked : o.unmarked_data_objects)
+        if (unmarked < 1 || unmarked == o.data_object)
+            return "an unmarked data object needs an index of its own, from 1";
     int possible = 1;
     for (int w = image.width, h = image.height; w > 1 || h > 1; w = std::max(1, w / 2), h = std::max(1, h / 2))
         ++possible;
@@ -436,12 +440,14 @@ std::string build_document(const WriteOptions &options, const Image &image, Docu
     const int root = add_entry(doc, -1, kRootName, true);
     add_entry(doc, root, kSummaryName, false, summary_information(o));
     add_entry(doc, root, kGlobalInfoName, false, global_info(o));
-    add_entry(doc, root, numbered(kDataObjectFormat, kDataObjectIndex), false, data_object(full));
+    add_entry(doc, root, numbered(kDataObjectFormat, o.data_object), false, data_object(full));
+    for (int unmarked : o.unmarked_data_objects)
+        add_entry(doc, root, numbered(kDataObjectFormat, unmarked), false, data_object(full, false));
     if (o.transform.any())
-        add_entry(doc, root, numbered(kTransformFormat, kTransformIndex), false, transform_set(o.transform));
+        add_entry(doc, root, numbered(kTransformFormat, o.transform_index), false, transform_set(o.transform));
     add_entry(doc, root, kCompObjName, false, comp_obj(kClsidImageView));
 
-    const int store = add_entry(doc, root, numbered(kStoreFormat, kDataObjectIndex), true);
+    const int store = add_entry(doc, root, numbered(kStoreFormat, o.data_object), true);
     add_entry(doc, store, kSummaryName, false, summary_information(o));
     const int contents = add_entry(doc, store, kImageContentsName, false);
     add_entry(doc, store, kIccProfileName, false, stream_header(kClsidIccProfile));
@@ -477,6 +483,9 @@ std::string build_document(const WriteOptions &options, const Image &image, Docu
         err = build_resolution(o, layout, params, level, rr == int(levels.size()) - 1, streams);
         if (!err.empty())
             return err;
+        if (std::find(o.missing_resolutions.begin(), o.missing_resolutions.end(), rr) !=
+            o.missing_resolutions.end())
+            continue;
         const int res = add_entry(doc, store, numbered(kResolutionFormat, rr), true);
         add_entry(doc, res, kSubimageHeaderName, false, std::move(streams.header));
         add_entry(doc, res, kSubimageDataName, false, std::move(streams.data));

@@ -59,7 +59,12 @@ struct WriteOptions {
     bool tables_in_tiles = false; // else in "\005Image Contents", tiles abbreviated
     int table_sets = 1;           // 1 to 255; set k has quality - 10 (k - 1), tile t uses set 1 + t mod n
     int resolutions = 0;          // 0: halve until both sides are 64 or less
+    std::vector<int> missing_resolutions;  // storages left out; their properties stay
+    int data_object = 1;          // index of the marked data object and its store
+    int highest_data_object = 0;  // Global Info's highest index; 0: data_object
+    std::vector<int> unmarked_data_objects;  // data objects whose flag is 0
     TransformOptions transform;
+    int transform_index = 1;      // the transform stream's number and Global Info's index
     int64_t unix_time = kDefaultUnixTime;
     std::string title;
 };

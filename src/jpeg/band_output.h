@@ -1,0 +1,26 @@
+// Writing one band of sample planes into the destination: grey (mode 1),
+// three interleaved components (mode 3) and opacity-weighted colour through
+// the five colour tables (mode 5). Shared with the progressive frames.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace kxfpx::jpeg {
+
+inline constexpr int kOutputGrey = 1;
+inline constexpr int kOutputColour = 3;
+inline constexpr int kOutputOpacity = 5;
+inline constexpr int kColourTables = 5;  // CrR, CbB, CrG, CbG, Yscale
+
+// planes: plane pointers (1, 3 or 4 of them), rows planeStride bytes apart;
+// `width` pixels per row, `rows` rows; destination rows destStride apart.
+void write_band_grey(const uint8_t *const *planes, size_t planeStride, uint8_t *dest,
+                     size_t destStride, uint32_t width, uint32_t rows);
+void write_band_colour(const uint8_t *const *planes, size_t planeStride, uint8_t *dest,
+                       size_t destStride, uint32_t width, uint32_t rows);
+void write_band_opacity(const uint8_t *const *planes, size_t planeStride, uint8_t *dest,
+                        size_t destStride, uint32_t width, uint32_t rows,
+                        int16_t *const *colourTables);
+
+} // namespace kxfpx::jpeg
