@@ -7,6 +7,8 @@
 
 #include <kxfpx/codes.h>
 
+using namespace kxfpx::output;
+
 namespace kxfpx::fpx {
 
 namespace {

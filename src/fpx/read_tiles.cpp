@@ -11,6 +11,8 @@
 
 #include <algorithm>
 
+using namespace kxfpx::output;
+
 namespace kxfpx::fpx {
 
 namespace {

@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <cstring>
 
+using namespace kxfpx::output;
+
 namespace kxfpx::fpx {
 
 namespace {

@@ -10,6 +10,8 @@
 
 #include <cmath>
 
+using namespace kxfpx::output;
+
 namespace kxfpx::fpx {
 
 namespace {

@@ -48,7 +48,7 @@ int32_t DequantizeWholeImage(int16_t *coefficients, HGLOBAL *quantSlots, int32_t
         // before it gets here; the second cannot happen with a planned N).
         if (id >= kQuantSlots || !quantSlots[id] || counts[c] > planeBlocks)
             continue;
-        LockedHandle table(quantSlots[id]);
+        port::LockedHandle table(quantSlots[id]);
         if (!table)
             continue;
         uint16_t q[kBlockCoefficients];
