@@ -139,7 +139,7 @@ inline int64_t image_callback(void *handle, int32_t op, void *data, int64_t coun
     const int64_t size = static_cast<int64_t>(s.bytes.size());
     if (op == QOR_IO_READ) {
         const int64_t n = std::max<int64_t>(0, std::min(count, size - s.position));
-        std::memcpy(data, s.bytes.data() + std::min(s.position, size), static_cast<size_t>(n));
+        std::copy_n(s.bytes.data() + std::min(s.position, size), n, static_cast<uint8_t *>(data));
         return s.position += n, n;
     }
     if (op == QOR_IO_SEEK) {

@@ -28,12 +28,12 @@ int64_t host_io(void *handle, int32_t op, void *data, int64_t count)
     line += op == QOR_IO_CLOSE ? "" : std::to_string(count);
     if (op == QOR_IO_READ) {
         const int64_t n = std::max<int64_t>(0, std::min<int64_t>(count, int64_t(h.contents.size()) - h.pos));
-        std::memcpy(data, h.contents.data() + h.pos, size_t(n));
+        std::copy_n(h.contents.data() + h.pos, n, static_cast<uint8_t *>(data));
         return h.pos += n, n;
     }
     if (op == QOR_IO_WRITE) {
         h.contents.resize(std::max(h.contents.size(), size_t(h.pos + count)));
-        std::memcpy(h.contents.data() + h.pos, data, size_t(count));
+        std::copy_n(static_cast<const uint8_t *>(data), count, h.contents.data() + h.pos);
         return h.pos += count, count;
     }
     if (op == QOR_IO_SEEK) {
