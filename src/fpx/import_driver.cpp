@@ -159,7 +159,7 @@ int32_t run_import(FilterSetup &setup)
     StreamOwner stream;
     JpegTableSets tables;
     OutputSession output(setup);
-    LockedBlock tileTable;
+    MovableBlock tileTable;
     SubimageInfo info{};
 
     if (const int32_t code = output.start())

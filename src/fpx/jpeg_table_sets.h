@@ -33,7 +33,7 @@ public:
 private:
     [[nodiscard]] int32_t read_set(QorFile contents, uint32_t position, jpeg::JpegTableSet &set);
 
-    LockedBlock array_;
+    MovableBlock array_;
     int32_t count_ = 0;
 };
 

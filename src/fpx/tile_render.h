@@ -8,7 +8,7 @@
 #pragma once
 
 #include "fpx/colour_steps.h"
-#include "fpx/movable_block.h"
+#include "fpx/owners.h"
 #include "fpx/subimage.h"
 
 #include <kxfpx/codes.h>

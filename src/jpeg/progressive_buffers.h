@@ -26,7 +26,7 @@ public:
 private:
     // Declared in this order so that the locks go before their blocks.
     HandleOwner coefficientBlock_, sampleBlock_;
-    LockedBlock coefficients_, samples_;
+    LockedHandle coefficients_, samples_;
     uint32_t capacity_ = 0;  // coefficients the blocks hold
 };
 

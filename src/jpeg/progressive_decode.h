@@ -436,7 +436,7 @@ int32_t decode_scan(Bits &in, int16_t *coefficients, const FrameHeader &frame,
     // empty table slot refuses the scan (21), as a sequential scan does.
     if (!dc)
         p.ns = 1;
-    LockedBlock locks[kMaxScanComponents];
+    LockedHandle locks[kMaxScanComponents];
     for (int i = 0; i < p.ns; ++i) {
         p.component[i] = prog_component_index(frame, scan.components[i].componentId);
         if (p.component[i] < 0)

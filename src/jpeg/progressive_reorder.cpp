@@ -39,7 +39,7 @@ int32_t ReorderAC(int16_t *coefficientBuffer, uint32_t N, int32_t component, Fra
     if (!handle)
         return kNoWorkBuffer;
     {
-        LockedBlock lock(handle);
+        LockedHandle lock(handle);
         int16_t *work = lock.as<int16_t>();
         if (!work) {
             lock.unlock();

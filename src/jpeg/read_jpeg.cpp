@@ -22,7 +22,7 @@ namespace {
 // An owned, locked block.
 struct OwnedBlock {
     HandleOwner owner;
-    LockedBlock lock;
+    LockedHandle lock;
     void *data = nullptr;
     bool make(uint32_t bytes)
     {

@@ -178,7 +178,7 @@ public:
 
 private:
     HandleOwner owner_;
-    LockedBlock lock_;
+    LockedHandle lock_;
     uint8_t *data_ = nullptr;
 };
 
@@ -208,7 +208,7 @@ int32_t DecodeSequentialScan(QorFile data, const FrameHeader &frame, const ScanH
 
     LookupSet lookups;
     ScanComponentState comps[kMaxScanComponents];
-    LockedBlock locks[kMaxScanComponents][3];
+    LockedHandle locks[kMaxScanComponents][3];
     uint32_t modes[kMaxScanComponents] = {};
     uint32_t firstNull = ns;  // the first component lacking a table fails the scan when reached
     uint32_t blocksNeeded = 2u * (V ? V - 1u : 0u) + H;

@@ -97,7 +97,7 @@ int32_t ReadHuffman(QorFile data, JpegTableSet *tables)
 
     for (;;) {
         HandleOwner table(GlobalAlloc(KX_GHND, kHuffmanFixedBytes));
-        LockedBlock lock;
+        LockedHandle lock;
         auto *t = static_cast<HuffmanTable *>(table.get() ? lock.lock(table.get()) : nullptr);
         if (!t)
             return KX_NO_MEMORY;
@@ -162,7 +162,7 @@ int32_t ReadQuantization(QorFile data, HGLOBAL *quantSlots)
             return KX_BAD_DATA;
 
         HandleOwner table(GlobalAlloc(KX_GHND, sizeof(QuantTable)));
-        LockedBlock lock;
+        LockedHandle lock;
         auto *q = static_cast<QuantTable *>(table.get() ? lock.lock(table.get()) : nullptr);
         if (!q)
             return KX_NO_MEMORY;

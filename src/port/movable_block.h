@@ -1,15 +1,15 @@
-// Owners for the tile renderer's working memory: a zero-filled movable block
-// locked for its whole life (unlocked and freed on every path), and checked
-// size arithmetic for every buffer whose size comes from file values.
+// MovableBlock: a zero-filled movable block (flags 0x42) locked for as long
+// as it is held, unlocked and freed on every path; and the checked size
+// arithmetic for every block whose size comes from file values.
 #pragma once
 
 #include <kxfpx/memory.h>
 
 #include <cstdint>
 
-namespace kxfpx::fpx {
+namespace kxfpx::port {
 
-// a * b + c without overflow, below 2^32 (movable blocks have 32-bit sizes).
+// a * b + c as a 32-bit block size; false when it overflows or exceeds 32 bits.
 [[nodiscard]] inline bool checked_size(uint64_t a, uint64_t b, uint64_t c, uint32_t &out)
 {
     uint64_t product = 0, sum = 0;
@@ -20,18 +20,24 @@ namespace kxfpx::fpx {
     return true;
 }
 
+// count * size as a 32-bit block size.
+[[nodiscard]] inline bool block_size(uint64_t count, uint64_t size, uint32_t &out)
+{
+    return checked_size(count, size, 0, out);
+}
+
 class MovableBlock {
 public:
     MovableBlock() = default;
-    ~MovableBlock() { release(); }
+    ~MovableBlock() { reset(); }
     MovableBlock(const MovableBlock &) = delete;
     MovableBlock &operator=(const MovableBlock &) = delete;
 
-    // Takes a zero-filled movable block (flags 0x42) and locks it; false when
-    // either fails (nothing is then held).
+    // Takes a new zero-filled block and locks it; false, holding nothing,
+    // when either fails.
     [[nodiscard]] bool allocate(uint32_t size)
     {
-        release();
+        reset();
         handle_ = GlobalAlloc(KX_GHND, size);
         if (!handle_)
             return false;
@@ -45,7 +51,8 @@ public:
         return true;
     }
 
-    void release()
+    // Unlocks and frees what is held.
+    void reset()
     {
         if (!handle_)
             return;
@@ -56,7 +63,9 @@ public:
         size_ = 0;
     }
 
+    HGLOBAL handle() const { return handle_; }
     uint8_t *data() const { return data_; }
+    template <typename T> T *as() const { return reinterpret_cast<T *>(data_); }
     uint32_t size() const { return size_; }
     explicit operator bool() const { return data_ != nullptr; }
 
@@ -66,4 +75,4 @@ private:
     uint32_t size_ = 0;
 };
 
-} // namespace kxfpx::fpx
+} // namespace kxfpx::port
