@@ -5,6 +5,8 @@
 // `rows` rows, `pad` bytes skipped after each row.
 #pragma once
 
+#include "jpeg/decoder_tables.h"
+
 #include <array>
 #include <cstdint>
 
@@ -16,12 +18,12 @@ extern const float RGBToYCC[16];
 inline constexpr int kPaletteEntries = 256;
 extern const std::array<uint8_t, kPaletteEntries * 3> FPXMonoTable;  // entry i = (i, i, i)
 
-// RANGE_ARRAY: 1664 bytes; through a base 1024 bytes in, sums from -1024 to
-// 639 index it directly: -1024..0 give 0, 0..255 the value, 256..383 give
-// 255 and 384..639 give 0.
-inline constexpr int kRangeArraySize = 1664;
-inline constexpr int kRangeBase = 1024;
-extern const std::array<uint8_t, kRangeArraySize> RANGE_ARRAY;
+// RANGE_ARRAY, the decoder's table: through a base 1024 bytes in, sums from
+// -1024 to 639 index it directly: -1024..0 give 0, 0..255 the value,
+// 256..383 give 255 and 384..639 give 0.
+using jpeg::kRangeArraySize;
+using jpeg::RANGE_ARRAY;
+inline constexpr int kRangeBase = jpeg::kRangePlainBase;
 
 // A 16-bit result clamped to a byte: any of bits 8-15 set gives 0 when the
 // value is negative and 255 otherwise; else the low byte.

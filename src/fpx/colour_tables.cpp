@@ -1,5 +1,5 @@
 // Constant colour tables of the tile renderer (the YCC/RGB matrices, the
-// grey palette, RANGE_ARRAY) and the owner of the five YCC lookup slots.
+// grey palette) and the owner of the five YCC lookup slots.
 #include "fpx/colour_steps.h"
 
 #include <cstdlib>
@@ -30,21 +30,9 @@ constexpr std::array<uint8_t, kPaletteEntries * 3> make_mono_table()
     return t;
 }
 
-// Entries 0..1023: 0; 1024..1279: 0..255; 1280..1407: 255; 1408..1663: 0
-// (the last stretch is 0, not 255, exactly as the decoder's table holds it).
-constexpr int kRangeSaturatedEnd = 1408;
-constexpr std::array<uint8_t, kRangeArraySize> make_range_array()
-{
-    std::array<uint8_t, kRangeArraySize> t{};
-    for (int e = kRangeBase; e < kRangeSaturatedEnd; ++e)
-        t[static_cast<size_t>(e)] = e - kRangeBase < 256 ? static_cast<uint8_t>(e - kRangeBase) : 255;
-    return t;
-}
-
 } // namespace
 
 const std::array<uint8_t, kPaletteEntries * 3> FPXMonoTable = make_mono_table();
-const std::array<uint8_t, kRangeArraySize> RANGE_ARRAY = make_range_array();
 
 ColourTables::~ColourTables()
 {

@@ -28,9 +28,4 @@ void build_kernel(SubimageInfo &info);
 // matrix's translations by the height and returns the picture's extent.
 CoordRect picture_extent(SubimageInfo &info, int32_t width, int32_t height);
 
-// Truncation toward zero; values outside the 32-bit range saturate and NaN
-// gives 0 (only a hostile matrix or size gives them), where a plain
-// conversion would be undefined.
-int32_t truncate_to_i32(double value);
-
 } // namespace kxfpx::fpx

@@ -2,6 +2,7 @@
 // from the resolution's size, the affine translations scaled to pixels, and
 // the rectangle that the transformed image frame covers.
 #include "fpx/import_stages.h"
+#include "fpx/truncate.h"
 
 #include <algorithm>
 #include <cmath>
@@ -26,16 +27,6 @@ int32_t low32(int64_t slot) { return static_cast<int32_t>(static_cast<uint32_t>(
 
 } // namespace
 
-int32_t truncate_to_i32(double value)
-{
-    if (std::isnan(value))
-        return 0;
-    if (value <= static_cast<double>(std::numeric_limits<int32_t>::min()))
-        return std::numeric_limits<int32_t>::min();
-    if (value >= static_cast<double>(std::numeric_limits<int32_t>::max()))
-        return std::numeric_limits<int32_t>::max();
-    return static_cast<int32_t>(value);
-}
 
 CoordRect picture_extent(SubimageInfo &info, int32_t width, int32_t height)
 {
@@ -54,7 +45,7 @@ CoordRect picture_extent(SubimageInfo &info, int32_t width, int32_t height)
     int32_t top = 0, bottom = height;
     CoordRect rect{};
     if (!(std::fabs(length - 1.0) <= kUnscaledTolerance)) {
-        const int32_t x = truncate_to_i32(h * r);
+        const int32_t x = truncate_saturated(h * r);
         const CoordPoint frame[kFrameCorners] = {
             {0, 0}, {0, slot_of(height)}, {slot_of(x), slot_of(height)}, {slot_of(x), 0}};
         CoordPoint moved[kFrameCorners] = {};
@@ -69,18 +60,18 @@ CoordRect picture_extent(SubimageInfo &info, int32_t width, int32_t height)
         if (minY > minX) {
             const float left = static_cast<float>(minX);
             rect.x1 = slot_of(minX);
-            rect.y1 = slot_of(truncate_to_i32(std::fabs(left) * (1.0f - r) + left));
+            rect.y1 = slot_of(truncate_saturated(std::fabs(left) * (1.0f - r) + left));
             rect.x2 = slot_of(maxX);
-            rect.y2 = slot_of(truncate_to_i32(static_cast<float>(maxX) / r));
+            rect.y2 = slot_of(truncate_saturated(static_cast<float>(maxX) / r));
             return rect;
         }
         top = minY;
         bottom = maxY;
     }
     const float t = static_cast<float>(top);
-    rect.x1 = slot_of(truncate_to_i32(std::fabs(t) * (1.0f - r) + t));
+    rect.x1 = slot_of(truncate_saturated(std::fabs(t) * (1.0f - r) + t));
     rect.y1 = slot_of(top);
-    rect.x2 = slot_of(truncate_to_i32(static_cast<float>(bottom) * r));
+    rect.x2 = slot_of(truncate_saturated(static_cast<float>(bottom) * r));
     rect.y2 = slot_of(bottom);
     return rect;
 }
