@@ -6,22 +6,56 @@
 #include "fpx/fpx_format.h"
 #include "fpx/owners.h"
 #include "fpx/property_values.h"
+#include "io/cfb_list.h"
 
 #include <kxfpx/storage.h>
+#include <kxfpx/strings.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
 
 namespace kxfpx::fpx {
 
 namespace {
 
-// The walk opens one stream per index, and each index that names no stream
-// costs a failed directory look-up (some 40 us). A hostile highest index
-// (two thousand million) would keep the walk going for hours, so it starts
-// at most at 9999: under half a second of look-ups, while writers number
-// their data objects from 1. Data objects above it are never found.
+// The walk tries the indices from the highest down, and each index that
+// names no stream costs a failed directory look-up (some 40 us): a hostile
+// highest index (two thousand million) would keep it going for hours. So the
+// root's children are listed once and only the indices whose name a look-up
+// can find are tried, in the same order: the same data object is chosen,
+// however high the index. Only when the root cannot be listed (no memory)
+// does the walk try every index, from 9999 at most.
 constexpr int32_t kMaxDataObjectWalk = 9999;
+
+// The data-object indices to try, highest first: those of the root's
+// children named as the walk names them (compared as the look-up compares).
+std::vector<int32_t> data_object_indices(QorFile root, int32_t highest)
+{
+    std::vector<int32_t> indices;
+    std::vector<std::string> names;
+    if (!io::list_children(root, names)) {
+        for (int32_t i = std::min(highest, kMaxDataObjectWalk); i >= 1; --i)
+            indices.push_back(i);
+        return indices;
+    }
+    for (const std::string &name : names) {
+        const size_t digits = name.find_last_not_of("0123456789") + 1;
+        if (digits >= name.size() || name.size() - digits > 10)
+            continue;
+        const long long value = std::strtoll(name.c_str() + digits, nullptr, 10);
+        if (value < 1 || value > highest)
+            continue;
+        const auto i = static_cast<int32_t>(value);
+        if (stricmp(NumberedName(kDataObjectFormat, i).text, name.c_str()) == 0)
+            indices.push_back(i);
+    }
+    std::sort(indices.rbegin(), indices.rend());
+    indices.erase(std::unique(indices.begin(), indices.end()), indices.end());
+    return indices;
+}
 
 constexpr int32_t kDefaultWidth = 640;
 constexpr int32_t kDefaultHeight = 480;
@@ -52,7 +86,7 @@ int32_t halved(int32_t value, int32_t times)
 
 int32_t marked_data_object(QorFile root, int32_t highest)
 {
-    for (int32_t i = std::min(highest, kMaxDataObjectWalk); i >= 1; --i) {
+    for (const int32_t i : data_object_indices(root, highest)) {
         StreamOwner object(qorOpenStream(root, NumberedName(kDataObjectFormat, i).text));
         if (!object)
             continue;

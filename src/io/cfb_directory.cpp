@@ -7,13 +7,16 @@
 // or join end the search instead of hanging it, with the result of a plain
 // depth-first walk.
 #include "io/cfb_internal.h"
+#include "io/cfb_list.h"
 
 #include <kxfpx/strings.h>
 
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace kxfpx::io {
 
@@ -21,8 +24,9 @@ namespace {
 
 class LookUp {
 public:
-    LookUp(QorFile file, QorFileRec &rec, uint8_t type, const char *name)
-        : file_(file), rec_(rec), type_(type), name_(name ? name : "")
+    LookUp(QorFile file, QorFileRec &rec, uint8_t type, const char *name,
+           std::vector<std::string> *seen = nullptr)
+        : file_(file), rec_(rec), type_(type), name_(name ? name : ""), seen_(seen)
     {
     }
 
@@ -33,19 +37,23 @@ public:
         const HeaderImage *header = header_of(rec_);
         SharedState *shared = shared_of(rec_);
         if (!fat_ || !header || !shared)
-            return false;
+            return complete_ = false;
         if (!shared->directoryReady) {
             if (!shared->directory.build(header->firstDirSector, fat_, count_))
-                return false;
+                return complete_ = false;
             shared->directoryReady = true;
         }
         directory_ = &shared->directory;
         try {
             return visit(start, 1, found);
         } catch (const std::bad_alloc &) {
-            return false;
+            return complete_ = false;
         }
     }
+
+    // False when the walk stopped for want of memory or tables, rather than
+    // at what the file holds.
+    bool complete() const { return complete_; }
 
 private:
     // Entry n lies in the directory chain's sector n / 4, at 128 x (n mod 4).
@@ -78,6 +86,12 @@ private:
         const int32_t units = (static_cast<int32_t>(entry.nameLength) - 1) / 2 + 1;
         for (int32_t i = 0; i < units; ++i)
             narrow[i] = static_cast<char>(entry.name[2 * i]);
+        // A listing takes every name the search compares and accepts none,
+        // so it visits what a search for a missing name visits.
+        if (seen_) {
+            seen_->emplace_back(narrow);
+            return false;
+        }
         return stricmp(narrow, name_) == 0;
     }
 
@@ -118,6 +132,8 @@ private:
     QorFileRec &rec_;
     uint8_t type_;
     const char *name_;
+    std::vector<std::string> *seen_;
+    bool complete_ = true;
     const uint32_t *fat_ = nullptr;
     uint32_t count_ = 0;
     const ChainMap *directory_ = nullptr;
@@ -144,6 +160,37 @@ bool look_up(QorFile file, QorFileRec &rec, uint8_t type, const char *name)
         rec.childEntry = entry.child;
     }
     return found;
+}
+
+bool list_children(QorFile storage, std::vector<std::string> &names)
+{
+    names.clear();
+    RecordLock parent(storage);
+    if (!parent || !is_storage(*parent.get()) || is_writer(*parent.get()))
+        return false;
+    // The entries are read through a copy of the storage's record, as a
+    // stream open reads them, so the storage itself is left as it was.
+    QorFile copy = copy_record(*parent.get(), owns_buffer(*parent.get()));
+    if (!copy)
+        return false;
+    bool listed = false;
+    {
+        RecordLock rec(copy);
+        if (rec) {
+            PlainAccess plain(*rec.get(), 1);
+            EntryImage unused{};
+            LookUp walk(copy, *rec.get(), kTypeStream, "", &names);
+            (void)walk.run(rec->childEntry, unused);
+            // An entry that cannot be read ends a look-up at the same place,
+            // so the list still holds every name a look-up can find; only a
+            // walk cut short for want of memory or tables is no list.
+            listed = walk.complete();
+        }
+    }
+    free_copied_record(copy);
+    if (!listed)
+        names.clear();
+    return listed;
 }
 
 } // namespace kxfpx::io
