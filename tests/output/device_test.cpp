@@ -1,11 +1,11 @@
-// Device and picture control against the recording output library: call order,
-// error injection at each step, the viewport's low 16 bits, colour tables,
-// progress and cancel, and the binding through the export rows.
+// Device and picture control, error mapping and reporting, against a function
+// table built here: every call is recorded as one line ("Slot arg ..."),
+// results and errors come from the test's injections.
 #include "output_fixture.h"
 #include "output/gdsf.h"
-#include "recorder/recorder.h"
 
-#include <sstream>
+#include <climits>
+#include <map>
 
 using namespace kxfpx::output;
 using namespace kxtest;
@@ -14,40 +14,179 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
+struct Recorder {
+    Lines calls;
+    std::map<int32_t, int64_t> results;
+    std::map<int32_t, std::pair<int16_t, int16_t>> failures; // pending after the slot's next call
+    bool pending = false, count_stays_zero = false;
+    int16_t code = 0, second = 0;
+    SharedLib *unloaded = nullptr;
+} rec;
+
+// The context's first word points at the record where OpenGDSF stores the lib.
+struct Context {
+    void **record = &lib;
+    void *lib = nullptr;
+} context;
+
+std::map<int32_t, const char *> names; // filled with the table
+
+// One word per argument; arrays (but colour tables) show their first element, rectangles all 64
+// bits of each slot, reals their bit pattern.
+std::string word(int32_t v) { return std::to_string(v); }
+std::string word(uint16_t v) { return std::to_string(v); }
+std::string word(uint64_t v)
+{
+    char hex[24];
+    snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(v));
+    return hex;
+}
+std::string word(const std::string &s) { return s; }
+std::string word(const char *s) { return s ? std::string("\"") + s + "\"" : "null"; }
+std::string word(HostRecord *h) { return h ? "host" : "null"; }
+std::string word(const int32_t *size) { return word(size[0]) + "x" + word(size[1]); }
+std::string word(const uint8_t *rows) { return rows ? std::to_string(rows[0]) : "null"; }
+std::string word(const CoordPoint *p) { return p ? word(int32_t(p->x)) + "," + word(int32_t(p->y)) : "null"; }
+std::string word(const CoordRect *r)
+{
+    return std::to_string(r->x1) + " " + std::to_string(r->y1) + " " + std::to_string(r->x2) + " " +
+           std::to_string(r->y2);
+}
+std::string word(const ColourRec *c) { return c ? word(c->red) + "," + word(c->green) + "," + word(c->blue) : "null"; }
+
+template <int32_t Slot, typename... A>
+int64_t record(void *, A... args)
+{
+    std::string line = names.at(Slot);
+    ((line += " " + word(args)), ...);
+    rec.calls.push_back(line);
+    if (Slot == KX_GDSF_CLEAR_ERROR)
+        rec.pending = false;
+    auto failure = rec.failures.find(Slot);
+    if (failure != rec.failures.end()) {
+        rec.pending = true;
+        std::tie(rec.code, rec.second) = failure->second;
+        rec.failures.erase(failure);
+    }
+    auto result = rec.results.find(Slot);
+    return result == rec.results.end() ? 0 : result->second;
+}
+
+int64_t query_error(void *c, int32_t wanted, int32_t *count, int16_t *codes)
+{
+    if (rec.pending) {
+        codes[0] = rec.code;
+        codes[1] = rec.second;
+        if (!rec.count_stays_zero)
+            *count = 1;
+        rec.pending = false;
+    }
+    return record<KX_GDSF_QUERY_ERROR>(c, wanted);
+}
+
+int64_t set_colours(void *c, uint16_t first, int32_t count, const ColourRec *colours)
+{
+    std::string list = word(count);
+    for (int32_t k = 0; k < count; ++k)
+        list += " " + word(&colours[k]);
+    return record<KX_GDSF_SET_COLOURS>(c, first, list);
+}
+
+template <int32_t Slot, typename... A>
+GdsfProc slot(int64_t (*)(void *, A...))
+{
+    return reinterpret_cast<GdsfProc>(&record<Slot, A...>);
+}
+
+GdsfTable *get_table(void *)
+{
+    static GdsfTable t = [] {
+        GdsfTable t = {};
+#define SLOT(s, type, name) t.slots[KX_GDSF_##s] = slot<KX_GDSF_##s>(static_cast<type>(nullptr)), names[KX_GDSF_##s] = name
+        SLOT(BEGIN_PICTURE, GdsfNameProc, "BeginPicture");
+        SLOT(BEGIN_PICTURE_BODY, GdsfNoArgProc, "BeginPictureBody");
+        SLOT(END_PICTURE, GdsfNoArgProc, "EndPicture");
+        SLOT(BEGIN_REGION, GdsfIntProc, "BeginRegion");
+        SLOT(END_REGION, GdsfNoArgProc, "EndRegion");
+        SLOT(SET_OUTPUT_PARAMETER_A, GdsfIntProc, "SetOutputParameterA");
+        SLOT(SET_OUTPUT_PARAMETER_B, GdsfIntProc, "SetOutputParameterB");
+        SLOT(SET_OUTPUT_PARAMETER_C, GdsfIntProc, "SetOutputParameterC");
+        SLOT(SET_SCALING, GdsfScalingProc, "SetScaling");
+        SLOT(SET_PICTURE_EXTENT, GdsfRectProc, "SetPictureExtent");
+        SLOT(SET_BODY_RECTANGLE, GdsfRectProc, "SetBodyRectangle");
+        SLOT(SET_DEVICE_VIEWPORT, GdsfRectProc, "SetDeviceViewport");
+        SLOT(SET_BACKGROUND, GdsfColourProc, "SetBackground");
+        SLOT(SET_REGION_INDICATOR, GdsfIntPairProc, "SetRegionIndicator");
+        SLOT(POLYGON, GdsfPolygonProc, "Polygon");
+        SLOT(BEGIN_IMAGE, GdsfBeginImageProc, "BeginImage");
+        SLOT(IMAGE_ROWS, GdsfImageRowsProc, "ImageRows");
+        SLOT(END_IMAGE, GdsfNoArgProc, "EndImage");
+        SLOT(CLEAR_ERROR, GdsfNoArgProc, "ClearError");
+        SLOT(OPEN_WORKSTATION, GdsfOpenWorkstationProc, "OpenWorkstation");
+        SLOT(ACTIVATE_OUTPUT, GdsfNameProc, "ActivateOutput");
+        SLOT(DEACTIVATE_OUTPUT, GdsfNoArgProc, "DeactivateOutput");
+        SLOT(CLOSE_WORKSTATION, GdsfNoArgProc, "CloseWorkstation");
+        SLOT(SHUTDOWN, GdsfNoArgProc, "Shutdown");
+        SLOT(SET_DEVICE_STRINGS, GdsfDeviceStringsProc, "SetDeviceStrings");
+#undef SLOT
+        t.slots[KX_GDSF_QUERY_ERROR] = reinterpret_cast<GdsfProc>(&query_error);
+        t.slots[KX_GDSF_SET_COLOURS] = reinterpret_cast<GdsfProc>(&set_colours);
+        names[KX_GDSF_QUERY_ERROR] = "QueryError", names[KX_GDSF_SET_COLOURS] = "SetColours";
+        return t;
+    }();
+    rec.calls.push_back("C_GetOutputTable");
+    return &t;
+}
+
+void *open_output(int64_t argument)
+{
+    rec.calls.push_back("C_OpenOutput " + std::to_string(argument));
+    return &context;
+}
+
+// A positive answer keeps the (never opened) library loaded: only the record is freed.
+int32_t unload_output(SharedLib *lib)
+{
+    rec.unloaded = lib;
+    rec.calls.push_back("UnLoadOutput");
+    return 1;
+}
+
+FilterExportRow g_rows[] = {
+    {KX_GDSF_OPEN_ENTRY, 1, reinterpret_cast<void *>(open_output)},
+    {KX_GDSF_TABLE_ENTRY, 2, reinterpret_cast<void *>(get_table)},
+    {KX_GDSF_UNLOAD_ENTRY, 3, reinterpret_cast<void *>(unload_output)},
+};
+
 class Device : public OutputTest {
 protected:
     void SetUp() override
     {
         OutputTest::SetUp();
-        recorder_reset();
-        ASSERT_NE(open_library("libkxtest_recorder.so"), nullptr);
+        rec = Recorder{};
+        context.lib = nullptr;
+        auto *lib = static_cast<SharedLib *>(std::calloc(1, sizeof(SharedLib)));
+        lib->rowCount = 3;
+        lib->rows = g_rows;
+        ASSERT_NE(setup_->gdsf = OpenGDSF(lib), nullptr);
         mark();
     }
-    static Lines all()
-    {
-        Lines out;
-        std::istringstream in(recorder_calls());
-        for (std::string line; std::getline(in, line);)
-            out.push_back(line);
-        return out;
-    }
-    void mark() { seen_ = all().size(); }
+    void mark() { seen_ = rec.calls.size(); }
     // The recorded calls since the last mark.
-    Lines calls() const
-    {
-        const Lines a = all();
-        return Lines(a.begin() + long(seen_), a.end());
-    }
+    Lines calls() const { return Lines(rec.calls.begin() + long(seen_), rec.calls.end()); }
     size_t seen_ = 0;
 };
 
 TEST_F(Device, BindingThroughTheExportRows)
 {
-    EXPECT_EQ(recorder_shared_lib(), setup_->gdsf->lib);
-    recorder_set_result(KX_GDSF_SHUTDOWN, 0x1234);
+    EXPECT_EQ(rec.calls, (Lines{"C_OpenOutput 0", "C_GetOutputTable"}));
+    SharedLib *lib = setup_->gdsf->lib;
+    EXPECT_EQ(context.lib, lib);
+    rec.results[KX_GDSF_SHUTDOWN] = 0x1234;
     EXPECT_EQ(CloseGDSF(setup_->gdsf), 0x1234);
     setup_->gdsf = nullptr;
     EXPECT_EQ(calls(), (Lines{"Shutdown", "UnLoadOutput"}));
+    EXPECT_EQ(rec.unloaded, lib);
 }
 
 TEST_F(Device, OpenDeviceSendsRangeThenOpensAndActivates)
@@ -100,13 +239,13 @@ TEST_F(Device, OpenAndCloseStatusesAndErrors)
     int n = 0;
     for (const auto &c : cases) {
         SCOPED_TRACE(n++);
-        recorder_reset();
+        rec = Recorder{};
         mark();
         HostSide::calls.clear();
         if (c.result_slot)
-            recorder_set_result(c.result_slot, c.result);
+            rec.results[c.result_slot] = c.result;
         if (c.fail_slot)
-            recorder_fail_after(c.fail_slot, c.code, c.second);
+            rec.failures[c.fail_slot] = {c.code, c.second};
         EXPECT_EQ(c.close ? CloseDevice(setup_.get()) : OpenDevice(setup_.get()), c.expect);
         const Lines made = calls();
         EXPECT_EQ(made.size(), c.calls);
@@ -125,7 +264,7 @@ TEST_F(Device, ViewportSlotsAndScaling)
 {
     // Mode 0 keeps the low 16 bits of each slot and returns the slot's result.
     const CoordRect rect = {70000, -1, 0x7FFFFFFF00000005LL, 46};
-    recorder_set_result(KX_GDSF_SET_DEVICE_VIEWPORT, 0x123456789LL);
+    rec.results[KX_GDSF_SET_DEVICE_VIEWPORT] = 0x123456789LL;
     EXPECT_EQ(SetViewport(setup_.get(), 0, &rect, 1), 0x123456789LL);
     // Other modes copy whole slots; a scale mode other than 1 sends scaling first.
     const CoordRect wide = {70000, -1, 0x100000005LL, 46};
@@ -155,7 +294,7 @@ TEST_F(Device, PictureStepsAndBackground)
     EXPECT_EQ(BeginPic(setup_.get(), "PICTURE 1"), 0);
     EXPECT_EQ(SetBackgroundColor(setup_.get(), rgb), 0);
     EXPECT_EQ(BeginPicBody(setup_.get()), 0);
-    recorder_fail_after(KX_GDSF_END_PICTURE, 300, 0);
+    rec.failures[KX_GDSF_END_PICTURE] = {300, 0};
     EXPECT_EQ(EndPic(setup_.get()), 0); // EndPic reads no error back
     EXPECT_EQ(calls(), (Lines{"BeginPicture \"PICTURE 1\"", "QueryError 1", "SetBackground 200,100,50",
                               "BeginPictureBody", "QueryError 1", "EndPicture"}));
@@ -192,7 +331,7 @@ TEST_F(Device, ProgressAndTheCancelQuestion)
 
 TEST_F(Device, ChkEscClearsAPendingLibraryError)
 {
-    recorder_fail_after(KX_GDSF_BEGIN_PICTURE, 168, 0);
+    rec.failures[KX_GDSF_BEGIN_PICTURE] = {168, 0};
     BeginPicture(setup_->gdsf, "x");
     mark();
     EXPECT_EQ(chk_esc(setup_.get()), KX_OUTPUT_LIMIT);
@@ -245,6 +384,144 @@ TEST(Binding, WithoutALibraryCallsDoNothingAndTheDefaultIsFoundBesideTheFilter)
     EXPECT_NE(gdsf->table->slots[KX_GDSF_IMAGE_ROWS], nullptr);
     EXPECT_EQ(gdsf->table->slots[0], nullptr);
     EXPECT_EQ(CloseGDSF(gdsf), 0);
+}
+
+TEST(MapError, WholeTableAtEveryBoundary)
+{
+    const struct {
+        int32_t code, second, host;
+    } cases[] = {
+        {0, 0, 0},      {1, 0, 26},     {19, 0, 26},    {20, 0, 65},       {21, 0, 12},
+        {26, 0, 12},    {27, 0, 26},    {75, 0, 26},    {76, 0, 0},        {77, 0, 26},
+        {160, 0, 26},   {161, 0, 13},   {166, 0, 13},   {167, 0, 26},      {168, 0, 25},
+        {169, 0, 26},   {299, 0, 26},   {300, 0, 27},   {301, 0, 23},      {302, 269, 9},
+        {302, 2, 14},   {302, 0, 14},   {302, -269, 14}, {303, 0, 15},     {304, 0, 19},
+        {305, 0, 19},   {306, 0, 26},   {900, 0, 26},   {901, 0, 61},      {902, 0, 26},
+        {65535, 0, 26}, {269, 269, 26}, {76, 269, 0},   {INT32_MAX, 0, 26},
+        // Negative codes compare unsigned: none falls on 0, 76, 302 or 901.
+        {-1, 269, 26},  {-76, 269, 26}, {-901, 269, 26}, {-302, 269, 26},  {INT32_MIN, 269, 26},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(maperror(c.code, c.second), c.host) << c.code << " / " << c.second;
+}
+
+TEST(StatusProc, OnlyAProgressAnswerAsksTheCancelQuestion)
+{
+    EXPECT_EQ(CallGetSet_Status(nullptr, 1, KX_STATUS_PROGRESS, 0, 50, 0, 0, nullptr), 0);
+    const struct {
+        int32_t kind, code;
+        std::deque<int32_t> answers;
+        int32_t result;
+        size_t calls;
+    } cases[] = {{0, 0, {1, 7}, 7, 2}, {0, 0, {1, 0}, 0, 2}, {0, -1, {5}, 5, 1}, {0, 5, {5}, 5, 1},
+                 {1, 0, {5}, 5, 1},    {2, 0, {5}, 5, 1},    {3, 21, {5}, 5, 1}};
+    for (const auto &c : cases) {
+        HostSide::calls.clear();
+        HostSide::answers = c.answers;
+        MessageArgs args = {{1, 2, 3}};
+        EXPECT_EQ(CallGetSet_Status(&HostSide::proc, 42, c.kind, c.code, 30, 5, 0, &args), c.result);
+        ASSERT_EQ(HostSide::calls.size(), c.calls) << c.kind << " " << c.code;
+        if (c.calls == 2) {
+            const StatusCall &q = HostSide::calls[1];
+            EXPECT_EQ(q.user, 42u);
+            EXPECT_EQ(q.kind, KX_STATUS_QUESTION);
+            EXPECT_EQ(q.code, KX_CANCELLED);
+            EXPECT_EQ(q.value1 | q.value2 | q.style, 0);
+            ASSERT_TRUE(q.has_args);
+            for (uint64_t word : q.args.words)
+                EXPECT_EQ(word, 0u);
+        }
+    }
+}
+
+TEST_F(Device, StylesFollowTheCode)
+{
+    const struct {
+        int32_t code, style;
+    } cases[] = {{9, 1},   {21, 0},  {0, 0},   {55, 0},   {56, 1},  {57, 2},  {58, 0},
+                 {59, 2},  {60, 1},  {61, 0},  {527, 2},  {775, 2}, {784, 2}, {4867, 1},
+                 {4868, 0}, {-23, 0}, {17922, 0}};
+    for (const auto &c : cases) {
+        HostSide::calls.clear();
+        EXPECT_EQ(qorgen_error(setup_.get(), c.code), 0);
+        ASSERT_EQ(HostSide::calls.size(), 1u);
+        const StatusCall &call = HostSide::calls[0];
+        EXPECT_EQ(call.style, c.style) << c.code;
+        EXPECT_EQ(call.kind, KX_STATUS_ERROR);
+        EXPECT_EQ(call.code, c.code);
+        EXPECT_EQ(call.user, 0xABCDEFu);
+        EXPECT_EQ(call.value1 | call.value2, 0);
+    }
+}
+
+TEST_F(Device, MessageArgumentsArriveInOrderAndUnusedOnesAreZero)
+{
+    message(setup_.get(), 300, 11, 22, 33);
+    ask_yesno(setup_.get(), 301, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10);
+    ASSERT_EQ(HostSide::calls.size(), 2u);
+    EXPECT_EQ(HostSide::calls[0].kind, KX_STATUS_MESSAGE);
+    EXPECT_EQ(HostSide::calls[1].kind, KX_STATUS_QUESTION);
+    const uint64_t first[10] = {11, 22, 33, 0, 0, 0, 0, 0, 0, 0};
+    for (int k = 0; k < 10; ++k) {
+        EXPECT_EQ(HostSide::calls[0].args.words[k], first[k]);
+        EXPECT_EQ(HostSide::calls[1].args.words[k], uint64_t(k + 1));
+    }
+}
+
+TEST_F(Device, AnyNonZeroAnswerCancelsAndNoStatusProcedureAnswersZero)
+{
+    HostSide::answers = {3, 1, -1};
+    EXPECT_EQ(qorgen_error(setup_.get(), 21), KX_CANCELLED);
+    EXPECT_EQ(message(setup_.get(), 21), KX_CANCELLED);
+    EXPECT_EQ(ask_yesno(setup_.get(), 21), KX_CANCELLED);
+    EXPECT_EQ(ask_yesno(setup_.get(), 21), 0);
+
+    HostSide::calls.clear();
+    host_.statusProc = nullptr;
+    HostSide::answers = {1, 1, 1, 1};
+    EXPECT_EQ(qorgen_error(setup_.get(), 9), 0);
+    EXPECT_EQ(message(setup_.get(), 9), 0);
+    EXPECT_EQ(ask_yesno(setup_.get(), 9), 0);
+    setup_->progressPercent = 50;
+    EXPECT_EQ(esc_chk(setup_.get()), 0);
+    setup_->hostRecord = nullptr;
+    EXPECT_EQ(err_hand(setup_.get(), 9, KX_STATUS_ERROR, nullptr), 0);
+    EXPECT_EQ(esc_chk(setup_.get()), 0);
+    EXPECT_EQ(qorgen_error(nullptr, 9), 0);
+    EXPECT_TRUE(HostSide::calls.empty());
+
+    set_err(setup_.get(), 1234);
+    EXPECT_EQ(setup_->errorCode, 1234);
+    set_err(nullptr, 5);
+}
+
+TEST_F(Device, PendingPairsAreReadOnceAndMappedWithTheirSecondCode)
+{
+    EXPECT_EQ(cgierror(nullptr, nullptr), 0);
+    int16_t codes[2] = {0, 0};
+    EXPECT_EQ(cgierror(setup_.get(), codes), 0);
+    EXPECT_EQ(calls(), Lines{"QueryError 1"});
+
+    rec.failures[KX_GDSF_BEGIN_PICTURE] = {302, 269};
+    EXPECT_EQ(BeginPic(setup_.get(), "PICTURE 1"), KX_OUTPUT_WRITE_FAILED);
+    EXPECT_EQ(cgierror(setup_.get(), codes), 0); // BeginPic read it already
+    EXPECT_EQ(errors(), std::vector<int32_t>{KX_OUTPUT_WRITE_FAILED});
+
+    // 16-bit codes are sign-extended: 0xFFFF is -1.
+    rec.failures[KX_GDSF_BEGIN_PICTURE] = {-1, 0};
+    BeginPicture(setup_->gdsf, "x");
+    EXPECT_EQ(cgierror(setup_.get(), codes), KX_OUTPUT_ERROR);
+    EXPECT_EQ(codes[0], -1);
+    rec.failures[KX_GDSF_BEGIN_PICTURE] = {901, 0};
+    BeginPicture(setup_->gdsf, "x");
+    EXPECT_EQ(cgierror(setup_.get(), nullptr), KX_CANCELLED);
+
+    // A count left at 0 means no error even with the pair written.
+    rec.count_stays_zero = true;
+    rec.failures[KX_GDSF_BEGIN_PICTURE] = {300, 0};
+    BeginPicture(setup_->gdsf, "x");
+    EXPECT_EQ(cgierror(setup_.get(), codes), 0);
+    EXPECT_EQ(codes[0], 300);
 }
 
 } // namespace
