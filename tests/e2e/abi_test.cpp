@@ -1,22 +1,16 @@
-// The library as a host sees it: loaded with dlopen, its eight export rows
-// obtained through fltLoadPointers, its dynamic symbol table (exactly the
-// names the public headers mark KX_API), the libraries it needs, and the
-// command-line host listing the rows.
+// The library as a host sees it: its eight export rows through
+// fltLoadPointers, a dynamic symbol table of exactly the names the public
+// headers mark KX_API, the libraries it needs, and fpxconv listing the rows.
 #include <kxfpx/records.h>
-
-#include <gtest/gtest.h>
 
 #include <dlfcn.h>
 
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <set>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "scoped_env.h"
 #include "support.h"
@@ -43,86 +37,62 @@ std::vector<std::string> run_lines(const std::string &command)
     return lines;
 }
 
-class HostLoad : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        handle = dlopen(library_path().c_str(), RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(handle, nullptr) << dlerror();
-        auto load = reinterpret_cast<FltLoadPointersProc>(dlsym(handle, "fltLoadPointers"));
-        ASSERT_NE(load, nullptr);
-        lib.dlHandle = handle;
-        load(nullptr); // ignored
-        load(&lib);
-    }
-    void TearDown() override
-    {
-        if (handle)
-            dlclose(handle);
-    }
-    void *handle = nullptr;
-    SharedLib lib{};
-};
-
-TEST_F(HostLoad, EightRowsInOrder)
+TEST(HostLoad, EightRowsInOrder)
 {
+    void *handle = dlopen(library_path().c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(handle, nullptr) << dlerror();
+    auto load = reinterpret_cast<FltLoadPointersProc>(dlsym(handle, "fltLoadPointers"));
+    ASSERT_NE(load, nullptr);
+    SharedLib lib{};
+    lib.dlHandle = handle;
+    load(nullptr);  // ignored
+    load(&lib);
     const char *expected[][2] = {
-        {"ImportFile", "ImportFile"},   {"CreateSetup", "xCreateSetup"},
+        {"ImportFile", "ImportFile"},      {"CreateSetup", "xCreateSetup"},
         {"DestroySetup", "xDestroySetup"}, {"EditSetup", "xEditSetup"},
-        {"EscapeSetup", "xEscapeSetup"}, {"QORGetFilterVersion", "QORGetFilterVersion"},
-        {"GetFileInfo", "GetFileInfo"}, {"szDLLName", "import_szDLLName"},
+        {"EscapeSetup", "xEscapeSetup"},   {"QORGetFilterVersion", "QORGetFilterVersion"},
+        {"GetFileInfo", "GetFileInfo"},    {"szDLLName", "import_szDLLName"},
     };
     ASSERT_EQ(lib.rowCount, 8);
     ASSERT_NE(lib.rows, nullptr);
     for (int i = 0; i < 8; i++) {
-        SCOPED_TRACE(i);
-        EXPECT_STREQ(lib.rows[i].name, expected[i][0]);
-        EXPECT_EQ(lib.rows[i].ordinal, 1001 + i);
-        EXPECT_NE(lib.rows[i].entry, nullptr);
-        EXPECT_EQ(lib.rows[i].entry, dlsym(handle, expected[i][1]));
+        EXPECT_STREQ(lib.rows[i].name, expected[i][0]) << i;
+        EXPECT_EQ(lib.rows[i].ordinal, 1001 + i) << i;
+        EXPECT_NE(lib.rows[i].entry, nullptr) << i;
+        EXPECT_EQ(lib.rows[i].entry, dlsym(handle, expected[i][1])) << i;
     }
     // A loader writes the library's path into the "szDLLName" buffer.
     char *dll_name = static_cast<char *>(lib.rows[7].entry);
     EXPECT_STREQ(dll_name, "");
     std::strcpy(dll_name, library_path().c_str());
-    EXPECT_STREQ(static_cast<const char *>(dlsym(handle, "import_szDLLName")),
-                 library_path().c_str());
+    EXPECT_STREQ(static_cast<const char *>(dlsym(handle, "import_szDLLName")), library_path().c_str());
+    dlclose(handle);
 }
 
-// The names the public headers declare with KX_API at the start of a line:
-// the last identifier before '(', '[' or ';'.
-std::set<std::string> declared_exports()
+// Exactly the C names declared with KX_API at the start of a line of the
+// public headers (the last identifier before '(', '[' or ';').
+TEST(LibraryFile, ExportsExactlyTheDeclaredCNames)
 {
-    std::set<std::string> names;
+    std::set<std::string> declared, exported;
     const std::regex last_word("(\\w+)\\s*$");
-    const std::string dir = kxtest::source_dir() + "/include/kxfpx";
-    for (const auto &header : std::filesystem::directory_iterator(dir)) {
+    for (const auto &header : std::filesystem::directory_iterator(kxtest::source_dir() + "/include/kxfpx")) {
         std::ifstream in(header.path());
         std::smatch m;
         for (std::string line; std::getline(in, line);) {
             const std::string head = line.substr(0, line.find_first_of("([;"));
             if (line.rfind("KX_API ", 0) == 0 && std::regex_search(head, m, last_word))
-                names.insert(m[1]);
+                declared.insert(m[1]);
         }
     }
-    return names;
-}
-
-// Exactly the declared C names: no C++ name, no helper and no family name
-// slips out, and no declared name is missing.
-TEST(LibraryFile, ExportsExactlyTheDeclaredCNames)
-{
-    std::set<std::string> exported;
     const std::regex instrumentation("__(asan|odr_asan|ubsan|sanitizer).*");
     for (const std::string &line : run_lines("nm -D --defined-only '" + library_path() + "'")) {
         std::istringstream fields(line);
         std::string address, type, name;
         fields >> address >> type >> name;
-        name = name.substr(0, name.find('@')); // drop a version suffix
+        name = name.substr(0, name.find('@'));  // drop a version suffix
         if (!name.empty() && !(kSanitized && std::regex_match(name, instrumentation)))
             exported.insert(name);
     }
-    const std::set<std::string> declared = declared_exports();
     ASSERT_GT(declared.size(), 100u);
     for (const std::string &name : exported)
         EXPECT_TRUE(declared.count(name)) << "exported but not declared KX_API: " << name;
@@ -134,16 +104,15 @@ TEST(LibraryFile, NeedsOnlyTheSystemAndFamilyLibraries)
 {
     std::set<std::string> allowed = {"libc.so.6",   "libm.so.6",     "libdl.so.2",
                                      "libyt_ut.so", "libqe_core.so", "ld-linux-x86-64.so.2"};
-    if (kSanitized) // the sanitizer build links the runtimes dynamically
-        allowed.insert({"libasan.so.8", "libasan.so.6", "libubsan.so.1", "libstdc++.so.6",
-                        "libgcc_s.so.1"});
+    if (kSanitized)  // the sanitizer build links the runtimes dynamically
+        allowed.insert({"libasan.so.8", "libasan.so.6", "libubsan.so.1", "libstdc++.so.6", "libgcc_s.so.1"});
     int needed = 0;
     for (const std::string &line : run_lines("readelf -d '" + library_path() + "'")) {
         std::smatch m;
-        if (!std::regex_search(line, m, std::regex("\\(NEEDED\\).*\\[(.*)\\]")))
-            continue;
-        EXPECT_TRUE(allowed.count(m[1])) << "unexpected dependency: " << m[1];
-        needed++;
+        if (std::regex_search(line, m, std::regex("\\(NEEDED\\).*\\[(.*)\\]"))) {
+            EXPECT_TRUE(allowed.count(m[1])) << "unexpected dependency: " << m[1];
+            needed++;
+        }
     }
     EXPECT_GT(needed, 0);
 }
@@ -162,8 +131,7 @@ TEST(HostProgram, ListsTheRowsAndFailsCleanlyOnAMissingInput)
     EXPECT_EQ(lines[1].rfind("row 0: ImportFile", 0), 0u);
     EXPECT_EQ(lines[8].rfind("row 7: szDLLName", 0), 0u);
     EXPECT_EQ(lines[9], "exit=0");
-    const std::vector<std::string> failed =
-        run_lines("'" + host + "' missing.fpx out.png 2>/dev/null; echo exit=$?");
+    const std::vector<std::string> failed = run_lines("'" + host + "' missing.fpx out.png 2>/dev/null; echo exit=$?");
     ASSERT_FALSE(failed.empty());
     EXPECT_EQ(failed.back(), "exit=1");
     EXPECT_FALSE(kxtest::path_exists(work_dir.file("out.png")));

@@ -1,7 +1,6 @@
-// GetFileInfo through the library as a host loads it, over the three input
-// sources: the corpus files' sizes and depths, the highest resolution's own
-// size, the default depth without a colour property, and the codes of a
-// missing structure and a refused value.
+// GetFileInfo through the library as a host loads it: the corpus files over
+// the three input sources, the highest resolution's own size, the default
+// depth without a colour property, a short record and inputs that fail.
 #include "import_harness.h"
 
 #include "fpx/fpx_format.h"
@@ -13,8 +12,6 @@
 using namespace kxtest;
 
 namespace {
-
-const InputSource kSources[] = {InputSource::path, InputSource::memory, InputSource::callback};
 
 FileInfo record(int32_t size = sizeof(FileInfo))
 {
@@ -51,27 +48,23 @@ TEST(FileInfoQuery, CorpusFilesThroughEverySource)
         }
 }
 
+// The fallbacks are the import's (ImportDriver.ResolutionChoiceAndFallbacks):
+// here the size reported is the opened resolution's own, not the full size.
 TEST(FileInfoQuery, HighestResolutionAndItsFallbacks)
 {
     TempDir dir;
-    fpxw::WriteOptions o;
-    o.compression = fpxw::Compression::raw;
-    o.colour = fpxw::ColourSpace::monochrome;
-    o.resolutions = 5;  // 16 x 10 up to 256 x 160
-    const fpxw::Image image = picture(256, 160, true);
+    fpxw::WriteOptions o = raw_options(5, fpxw::ColourSpace::monochrome);  // 16 x 10 up to 256 x 160
     const struct {
         std::vector<int> missing;
         int32_t code, width, height;
     } cases[] = {
         {{}, KX_OK, 256, 160},
-        {{4}, KX_OK, 64, 40},      // halvings of 256 above 63: 2
-        {{4, 2}, KX_OK, 128, 80},  // then 3
+        {{4, 2}, KX_OK, 128, 80},
         {{4, 2, 3}, KX_MISSING_STRUCTURE, 0, 0},
     };
     for (const auto &c : cases) {
         o.missing_resolutions = c.missing;
-        // The full-size properties say otherwise: the resolution's own size counts.
-        const std::string file = make_fpx(dir, "r.fpx", o, image, [](fpxw::Document &doc) {
+        const std::string file = make_fpx(dir, "r.fpx", o, picture(256, 160, 1), [](fpxw::Document &doc) {
             put_property(doc, kImageContentsPath, kxfpx::fpx::kPidFullHeight, 0, 50);
         });
         FileInfo info = record();
@@ -85,22 +78,17 @@ TEST(FileInfoQuery, HighestResolutionAndItsFallbacks)
 TEST(FileInfoQuery, FailuresAndShortRecords)
 {
     TempDir dir;
-    fpxw::WriteOptions o;
-    o.compression = fpxw::Compression::raw;
-    o.resolutions = 1;
-    const std::string file = make_fpx(dir, "s.fpx", o, picture(64, 32));
-    // A record of 20 bytes takes the width and refuses the height.
-    FileInfo info = record(20);
+    const std::string file = make_fpx(dir, "s.fpx", raw_options(), picture(64, 32));
+    FileInfo info = record(20);  // takes the width, refuses the height
     EXPECT_EQ(file_info(file, InputSource::path, info), KX_INFO_VALUE);
     EXPECT_EQ(info.width, 64);
-    // Without the colour property the depth is 24.
-    const std::string noColour = make_fpx(dir, "c.fpx", o, picture(64, 32, true), [](fpxw::Document &doc) {
-        renumber_property(doc, kImageContentsPath, kxfpx::fpx::kPidResColourBase, 0x7FFFFFFF);
+    const std::string noColour = make_fpx(dir, "c.fpx", raw_options(), picture(64, 32, 1), [](fpxw::Document &doc) {
+        std::vector<uint8_t> &ic = stream_bytes(doc, kImageContentsPath);
+        put_u32(ic, property_pair_at(ic, kxfpx::fpx::kPidResColourBase), 0x7FFFFFFF);
     });
     info = record();
     EXPECT_EQ(file_info(noColour, InputSource::path, info), KX_OK);
-    EXPECT_EQ(info.bitsPerPixel, 24);
-    // Inputs that do not open, or are not FlashPix: 14 from every source.
+    EXPECT_EQ(info.bitsPerPixel, 24);  // the default depth
     const std::string text = dir.write("t.txt", "not a compound file");
     for (InputSource source : kSources) {
         info = record();

@@ -1,7 +1,8 @@
-// The end-to-end harness: the filter as a host loads it (dlopen, the
-// fltLoadPointers rows), a host record whose status procedure records every
-// call, the three input sources, and the output library's call log.
 #include "import_harness.h"
+
+#include "io/io_support.h"
+#include "oracles/fpx_parse.h"
+#include "scoped_env.h"
 
 #include <kxfpx/codes.h>
 #include <kxfpx/memory.h>
@@ -9,11 +10,9 @@
 
 #include <dlfcn.h>
 
-#include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <fstream>
-#include <iterator>
-#include <sstream>
 
 namespace kxtest {
 
@@ -22,7 +21,6 @@ namespace {
 constexpr int32_t kEscHostReadProc = 81;
 constexpr int32_t kEscResolution = 84;
 constexpr int32_t kPointerSize = 8;
-constexpr const char *kDevice = "png";
 
 struct HostFilter {
     SharedLib lib{};
@@ -36,17 +34,13 @@ struct HostFilter {
     int32_t (*globalUnlock)(HGLOBAL) = nullptr;
     HGLOBAL (*globalFree)(HGLOBAL) = nullptr;
 
-    void *row(const char *name) const
+    template <typename F> void row(F &f, const char *name)
     {
         for (int i = 0; i < lib.rowCount; ++i)
             if (std::strcmp(lib.rows[i].name, name) == 0)
-                return lib.rows[i].entry;
-        return nullptr;
+                f = reinterpret_cast<F>(lib.rows[i].entry);
     }
-    template <typename F> void sym(F &f, const char *name)
-    {
-        f = reinterpret_cast<F>(dlsym(lib.dlHandle, name));
-    }
+    template <typename F> void sym(F &f, const char *name) { f = reinterpret_cast<F>(dlsym(lib.dlHandle, name)); }
 
     // Loaded once per process and kept, as a host keeps its filters.
     static HostFilter &get()
@@ -55,25 +49,28 @@ struct HostFilter {
             HostFilter f;
             const std::string path = bin_dir() + "/libkx_fpx2.so";
             f.lib.dlHandle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-            if (!f.lib.dlHandle)
-                return f;
-            auto load = reinterpret_cast<FltLoadPointersProc>(dlsym(f.lib.dlHandle, "fltLoadPointers"));
+            FltLoadPointersProc load = nullptr;
+            if (f.lib.dlHandle)
+                f.sym(load, "fltLoadPointers");
             if (!load)
                 return f;
             load(&f.lib);
-            if (char *dll = static_cast<char *>(f.row("szDLLName")))
+            char *dll = nullptr;
+            f.row(dll, "szDLLName");
+            if (dll)
                 std::snprintf(dll, KX_PATH_SIZE, "%s", path.c_str());
-            f.importFile = reinterpret_cast<decltype(f.importFile)>(f.row("ImportFile"));
-            f.createSetup = reinterpret_cast<decltype(f.createSetup)>(f.row("CreateSetup"));
-            f.destroySetup = reinterpret_cast<decltype(f.destroySetup)>(f.row("DestroySetup"));
-            f.escapeSetup = reinterpret_cast<decltype(f.escapeSetup)>(f.row("EscapeSetup"));
-            f.getFileInfo = reinterpret_cast<decltype(f.getFileInfo)>(f.row("GetFileInfo"));
+            f.row(f.importFile, "ImportFile");
+            f.row(f.createSetup, "CreateSetup");
+            f.row(f.destroySetup, "DestroySetup");
+            f.row(f.escapeSetup, "EscapeSetup");
+            f.row(f.getFileInfo, "GetFileInfo");
             f.sym(f.globalAlloc, "GlobalAlloc");
             f.sym(f.globalLock, "GlobalLock");
             f.sym(f.globalUnlock, "GlobalUnlock");
             f.sym(f.globalFree, "GlobalFree");
             return f;
         }();
+        EXPECT_TRUE(filter.ready()) << "cannot load " << bin_dir() << "/libkx_fpx2.so";
         return filter;
     }
     bool ready() const
@@ -83,112 +80,56 @@ struct HostFilter {
     }
 };
 
-std::vector<uint8_t> read_bytes(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// The host's side of callback input: the file's bytes and a position.
-struct HostStream {
-    std::vector<uint8_t> bytes;
-    int64_t pos = 0;
-};
-
-int64_t host_io(void *handle, int32_t op, void *data, int64_t count)
-{
-    auto *s = static_cast<HostStream *>(handle);
-    switch (op) {
-    case QOR_IO_OPEN:
-        return reinterpret_cast<intptr_t>(s);  // the handle of later calls
-    case QOR_IO_READ: {
-        const int64_t n = std::max<int64_t>(0, std::min<int64_t>(count, int64_t(s->bytes.size()) - s->pos));
-        if (n > 0)
-            std::memcpy(data, s->bytes.data() + s->pos, size_t(n));
-        s->pos += n;
-        return n;
-    }
-    case QOR_IO_SEEK: {
-        const int64_t base = count == SEEK_SET ? 0 : count == SEEK_CUR ? s->pos : int64_t(s->bytes.size());
-        s->pos = std::max<int64_t>(0, base + *static_cast<int32_t *>(data));
-        return s->pos;
-    }
-    case QOR_IO_CLOSE:
-        return 0;
-    default:
-        return -1;
-    }
-}
-
-// A memory handle of the filter's own kind holding the whole file and, after
-// it, the non-zero end marker by which the memory reader finds the file's
-// length (a block written through the I/O layer gets one when it closes).
-constexpr uint8_t kEndMarker = 0xFF;
-
+// The whole file in a memory handle, then the non-zero end marker by which
+// the memory reader finds its length.
 HGLOBAL memory_handle(const HostFilter &f, const std::vector<uint8_t> &bytes)
 {
     HGLOBAL h = f.globalAlloc(KX_GHND, uint32_t(bytes.size() + 1));
     if (auto *p = static_cast<uint8_t *>(f.globalLock(h))) {
         std::memcpy(p, bytes.data(), bytes.size());
-        p[bytes.size()] = kEndMarker;
+        p[bytes.size()] = 0xFF;
         f.globalUnlock(h);
     }
     return h;
 }
 
 struct HostState {
-    std::vector<StatusEvent> *events;
+    std::vector<int32_t> *errors;
     std::vector<int32_t> answers;
     size_t next = 0;
 };
 
-int32_t status_proc(uint64_t user, int32_t kind, int32_t code, int32_t v1, int32_t v2, int32_t style,
-                    MessageArgs *)
+int32_t status_proc(uint64_t user, int32_t kind, int32_t code, int32_t, int32_t, int32_t, MessageArgs *)
 {
     auto *host = reinterpret_cast<HostState *>(user);
-    host->events->push_back(StatusEvent{kind, code, v1, v2, style});
+    if (kind == KX_STATUS_ERROR)
+        host->errors->push_back(code);
     return host->next < host->answers.size() ? host->answers[host->next++] : 0;
 }
 
-// Sets an environment variable for a scope.
-struct EnvVar {
-    std::string name;
-    EnvVar(const char *n, const std::string &value) : name(n) { setenv(n, value.c_str(), 1); }
-    ~EnvVar() { unsetenv(name.c_str()); }
-};
+bool first_word_in(const std::string &line, const Lines &names)
+{
+    const std::string first = line.substr(0, line.find(' '));
+    return std::find(names.begin(), names.end(), first) != names.end();
+}
 
 } // namespace
 
-std::vector<int32_t> ImportOutcome::reported() const
+Lines ImportOutcome::only(const Lines &names) const
 {
-    std::vector<int32_t> codes;
-    for (const StatusEvent &e : status)
-        if (e.kind == KX_STATUS_ERROR)
-            codes.push_back(e.code);
-    return codes;
-}
-
-std::vector<std::string> ImportOutcome::only(const std::vector<std::string> &names) const
-{
-    std::vector<std::string> out;
-    for (const std::string &line : calls) {
-        const std::string first = line.substr(0, line.find(' '));
-        for (const std::string &n : names)
-            if (first == n)
-                out.push_back(line);
-    }
+    Lines out;
+    for (const std::string &line : calls)
+        if (first_word_in(line, names))
+            out.push_back(line);
     return out;
 }
 
-std::vector<std::string> ImportOutcome::output_calls() const
+Lines ImportOutcome::output_calls() const
 {
-    std::vector<std::string> out;
-    for (const std::string &line : calls) {
-        const std::string first = line.substr(0, line.find(' '));
-        if (first != "C_OpenOutput" && first != "C_GetOutputTable" && first != "QueryError" &&
-            first != "UnLoadOutput")
+    Lines out;
+    for (const std::string &line : calls)
+        if (!first_word_in(line, {"C_OpenOutput", "C_GetOutputTable", "QueryError", "UnLoadOutput"}))
             out.push_back(line);
-    }
     return out;
 }
 
@@ -196,7 +137,6 @@ ImportOutcome import_file(const std::string &path, const ImportRequest &request)
 {
     ImportOutcome outcome;
     HostFilter &f = HostFilter::get();
-    EXPECT_TRUE(f.ready()) << "cannot load " << bin_dir() << "/libkx_fpx2.so";
     if (!f.ready()) {
         outcome.code = -1;
         return outcome;
@@ -204,35 +144,34 @@ ImportOutcome import_file(const std::string &path, const ImportRequest &request)
     TempDir work;
     const std::string log = work.file("calls.log");
     const std::string png = request.outputName.empty() ? work.file("out.png") : request.outputName;
-    // No profile: the setup takes its defaults.
-    EnvVar inidir("INIDIR", work.path());
+    ScopedEnv inidir("INIDIR", work.path().c_str());  // no profile: the setup's defaults
     HGLOBAL setup = f.createSetup(0, nullptr, nullptr);
     EXPECT_NE(setup, nullptr);
     int16_t choice = request.resolutionChoice;
     f.escapeSetup(setup, kEscResolution, sizeof choice, &choice, nullptr, 0);
 
-    HostState state{&outcome.status, request.statusAnswers, 0};
+    HostState state{&outcome.errors, request.statusAnswers, 0};
     HostRecord host{};
     host.userValue = reinterpret_cast<uint64_t>(&state);
-    host.statusProc = request.withStatusProc ? status_proc : nullptr;
+    host.statusProc = status_proc;
     InterpretStructure interp{};
     interp.setup = setup;
     interp.hostRecord = &host;
 
-    HostStream stream;
+    iotest::ImageState stream;
     std::string importPath = path;
     if (request.source == InputSource::callback) {
-        stream.bytes = read_bytes(path);
+        stream.bytes = iotest::read_file(path);
         interp.hostIoHandle = &stream;
-        f.escapeSetup(setup, kEscHostReadProc, kPointerSize, reinterpret_cast<void *>(&host_io), nullptr, 0);
+        f.escapeSetup(setup, kEscHostReadProc, kPointerSize, reinterpret_cast<void *>(&iotest::image_callback), nullptr, 0);
     } else if (request.source == InputSource::memory) {
         importPath.clear();
         if (!request.withoutMemoryHandle)
-            host.inputBlock = memory_handle(f, read_bytes(path));
+            host.inputBlock = memory_handle(f, iotest::read_file(path));
     }
     {
-        EnvVar logging("KXFPX_OUTPUT_LOG", log);
-        outcome.code = f.importFile(0, kDevice, png.c_str(), importPath.c_str(), &interp);
+        ScopedEnv logging("KXFPX_OUTPUT_LOG", log.c_str());
+        outcome.code = f.importFile(0, "png", png.c_str(), importPath.c_str(), &interp);
     }
     if (host.inputBlock)
         f.globalFree(host.inputBlock);
@@ -241,35 +180,32 @@ ImportOutcome import_file(const std::string &path, const ImportRequest &request)
     std::ifstream lines(log);
     for (std::string line; std::getline(lines, line);)
         outcome.calls.push_back(line);
-    if (path_exists(png))
-        EXPECT_EQ(fpxw::load_png(png, outcome.picture), "");
+    EXPECT_EQ(path_exists(png) ? fpxw::load_png(png, outcome.picture) : std::string(), "");
     return outcome;
 }
 
 int32_t file_info(const std::string &path, InputSource source, FileInfo &info)
 {
     HostFilter &f = HostFilter::get();
-    EXPECT_TRUE(f.ready());
     if (!f.ready())
         return -1;
     if (source == InputSource::path)
         return f.getFileInfo(path.c_str(), &info, nullptr, nullptr);
     if (source == InputSource::callback) {
-        HostStream stream{read_bytes(path), 0};
-        return f.getFileInfo(path.c_str(), &info, &stream, host_io);
+        iotest::ImageState stream{iotest::read_file(path), 0};
+        return f.getFileInfo(path.c_str(), &info, &stream, iotest::image_callback);
     }
-    HGLOBAL h = memory_handle(f, read_bytes(path));
+    HGLOBAL h = memory_handle(f, iotest::read_file(path));
     const int32_t code = f.getFileInfo("", &info, h, nullptr);
     f.globalFree(h);
     return code;
 }
 
 std::string make_fpx(const TempDir &dir, const std::string &name, const fpxw::WriteOptions &options,
-                     const fpxw::Image &image, const std::function<void(fpxw::Document &)> &edit)
+                     const fpxw::Image &image, const Edit &edit)
 {
     fpxw::Document doc;
-    const std::string err = fpxw::build_document(options, image, doc);
-    EXPECT_EQ(err, "");
+    EXPECT_EQ(fpxw::build_document(options, image, doc), "");
     if (edit)
         edit(doc);
     const std::string path = dir.file(name);
@@ -277,78 +213,87 @@ std::string make_fpx(const TempDir &dir, const std::string &name, const fpxw::Wr
     return path;
 }
 
-namespace {
-
-uint32_t le32_at(const std::vector<uint8_t> &b, size_t at)
+ImportOutcome import_fpx(const TempDir &dir, const fpxw::WriteOptions &options, const fpxw::Image &image,
+                         const Edit &edit, const ImportRequest &request)
 {
-    uint32_t v = 0;
-    if (at + 4 <= b.size())
-        std::memcpy(&v, b.data() + at, 4);
-    return v;
+    return import_file(make_fpx(dir, "scratch.fpx", options, image, edit), request);
 }
 
-// Offset of the (identifier, offset) pair of `id` in a property set's first section.
-size_t pair_at(const std::vector<uint8_t> &set, uint32_t id)
+fpxw::WriteOptions raw_options(int resolutions, fpxw::ColourSpace colour)
 {
-    const uint32_t section = le32_at(set, 44), count = le32_at(set, section + 4);
+    fpxw::WriteOptions o;
+    o.colour = colour;
+    o.compression = fpxw::Compression::raw;
+    o.flat_tiles = fpxw::FlatTiles::never;
+    o.resolutions = resolutions;
+    return o;
+}
+
+size_t property_pair_at(const std::vector<uint8_t> &set, uint32_t id)
+{
+    const uint32_t section = fpxtest::le32(set, 44), count = fpxtest::le32(set, section + 4);
     for (uint32_t k = 0; k < count && section + 16 + 8 * size_t(k) <= set.size(); ++k)
-        if (le32_at(set, section + 8 + 8 * size_t(k)) == id)
+        if (fpxtest::le32(set, section + 8 + 8 * size_t(k)) == id)
             return section + 8 + 8 * size_t(k);
     ADD_FAILURE() << "no property 0x" << std::hex << id;
     return 0;
 }
 
-std::vector<uint8_t> *stream_bytes(fpxw::Document &doc, const std::string &stream)
+size_t property_value_at(const std::vector<uint8_t> &set, uint32_t id)
+{
+    const size_t pair = property_pair_at(set, id);
+    return pair == 0 ? 0 : fpxtest::le32(set, 44) + fpxtest::le32(set, pair + 4) + 4;
+}
+
+std::vector<uint8_t> &stream_bytes(fpxw::Document &doc, const std::string &stream)
 {
     const int k = doc.find(stream);
     EXPECT_GE(k, 0) << "no stream " << stream;
-    return k < 0 ? nullptr : &doc.entries[size_t(k)].data;
+    return doc.entries[size_t(std::max(k, 0))].data;
 }
 
-} // namespace
-
-size_t property_value_at(const std::vector<uint8_t> &set, uint32_t id)
+void rename_entry(fpxw::Document &doc, const std::string &path)
 {
-    const size_t pair = pair_at(set, id);
-    return pair == 0 ? 0 : le32_at(set, 44) + le32_at(set, pair + 4) + 4;
+    const int k = doc.find(path);
+    ASSERT_GE(k, 0) << path;
+    doc.entries[size_t(k)].name += " gone";
 }
 
-void put_u32_at(fpxw::Document &doc, const std::string &stream, size_t at, uint32_t value)
+void put_u32(std::vector<uint8_t> &bytes, size_t at, uint32_t value)
 {
-    std::vector<uint8_t> *bytes = stream_bytes(doc, stream);
-    ASSERT_TRUE(bytes && at + 4 <= bytes->size()) << stream << " at " << at;
-    std::memcpy(bytes->data() + at, &value, 4);
+    ASSERT_TRUE(at > 0 && at + 4 <= bytes.size()) << "at " << at;
+    std::memcpy(bytes.data() + at, &value, 4);
 }
 
 void put_property(fpxw::Document &doc, const std::string &stream, uint32_t id, size_t offset, uint32_t value)
 {
-    if (std::vector<uint8_t> *bytes = stream_bytes(doc, stream))
-        if (const size_t at = property_value_at(*bytes, id))
-            put_u32_at(doc, stream, at + offset, value);
+    std::vector<uint8_t> &bytes = stream_bytes(doc, stream);
+    put_u32(bytes, property_value_at(bytes, id) + offset, value);
 }
 
-void renumber_property(fpxw::Document &doc, const std::string &stream, uint32_t id, uint32_t newId)
+fpxw::Image picture(int width, int height, int channels)
 {
-    if (std::vector<uint8_t> *bytes = stream_bytes(doc, stream))
-        if (const size_t pair = pair_at(*bytes, id))
-            std::memcpy(bytes->data() + pair, &newId, 4);
-}
-
-fpxw::Image picture(int width, int height, bool grey)
-{
-    fpxw::Image full = fpxw::make_synthetic(width, height);
-    fpxw::Image out;
+    const fpxw::Image full = fpxw::make_synthetic(width, height);  // RGBA
+    fpxw::Image out{};
     out.width = width;
     out.height = height;
-    out.channels = grey ? 1 : 3;
+    out.channels = channels;
     for (size_t p = 0; p < size_t(width) * size_t(height); ++p) {
         const uint8_t *px = full.samples.data() + p * size_t(full.channels);
-        if (grey)
+        if (channels == 1)
             out.samples.push_back(uint8_t((px[0] * 77 + px[1] * 150 + px[2] * 29) >> 8));
         else
-            out.samples.insert(out.samples.end(), px, px + 3);
+            out.samples.insert(out.samples.end(), px, px + channels);
     }
     return out;
+}
+
+void expect_same(const fpxw::Image &got, const fpxw::Image &want, const std::string &what)
+{
+    EXPECT_EQ(got.width, want.width) << what;
+    EXPECT_EQ(got.height, want.height) << what;
+    EXPECT_EQ(got.channels, want.channels) << what;
+    EXPECT_TRUE(got.samples == want.samples) << what;
 }
 
 } // namespace kxtest

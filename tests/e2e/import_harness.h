@@ -1,8 +1,7 @@
-// The one harness of the end-to-end tests: writes FlashPix files with
-// fpxwrite, loads the filter with dlopen and fltLoadPointers as a host does,
-// runs ImportFile or GetFileInfo from a path, a memory handle or the host's
-// I/O procedure, and hands back the result code, the codes reported to the
-// host, the output library's call log and the PNG it wrote.
+// The end-to-end harness: writes FlashPix files with fpxwrite, loads the
+// filter as a host does (dlopen, fltLoadPointers), runs ImportFile or
+// GetFileInfo from one of the three input sources, and hands back the result,
+// the codes reported to the host, the output call log and the PNG written.
 #pragma once
 
 #include "support.h"
@@ -18,58 +17,53 @@
 namespace kxtest {
 
 enum class InputSource { path, memory, callback };
+inline const InputSource kSources[] = {InputSource::path, InputSource::memory, InputSource::callback};
+using Lines = std::vector<std::string>;
+using Edit = std::function<void(fpxw::Document &)>;
 
 struct ImportRequest {
     InputSource source = InputSource::path;
-    int16_t resolutionChoice = 2;   // escape 84: 0 lowest, 1 middle, other highest
+    int16_t resolutionChoice = 2;      // escape 84: 0 lowest, 1 middle, other highest
     bool withoutMemoryHandle = false;  // memory input whose host record has no handle
-    bool withStatusProc = true;
-    std::string outputName;         // empty: a PNG in a scratch directory
-    // Answers of the status procedure, in order of the calls; 0 once used up.
-    std::vector<int32_t> statusAnswers;
-};
-
-struct StatusEvent {
-    int32_t kind, code, value1, value2, style;
+    std::string outputName;            // empty: a PNG in a scratch directory
+    std::vector<int32_t> statusAnswers;  // answers of the status procedure, then 0
 };
 
 struct ImportOutcome {
     int32_t code = 0;
-    std::vector<StatusEvent> status;   // every call of the status procedure
-    std::vector<std::string> calls;    // the output library's call log, one call per line
-    fpxw::Image picture;               // the PNG written; width 0 when none was
+    std::vector<int32_t> errors;  // codes the status procedure got as errors
+    Lines calls;                  // the output library's call log
+    fpxw::Image picture;          // the PNG written; width 0 when none was
 
-    std::vector<int32_t> reported() const;  // codes sent as errors (kind 3)
-    // The log lines whose first word is one of `names`, in order.
-    std::vector<std::string> only(const std::vector<std::string> &names) const;
-    // The log lines without the output library's own bookkeeping (entry
-    // look-ups, error queries).
-    std::vector<std::string> output_calls() const;
+    const std::vector<int32_t> &reported() const { return errors; }
+    Lines only(const Lines &names) const;   // log lines whose first word is in `names`
+    Lines output_calls() const;             // without the output library's bookkeeping
 };
 
-// Imports `path` into a PNG in a scratch directory.
 ImportOutcome import_file(const std::string &path, const ImportRequest &request = {});
-
-// GetFileInfo over one input source into `info` (its size set by the caller).
 int32_t file_info(const std::string &path, InputSource source, FileInfo &info);
 
-// Builds a FlashPix document, lets `edit` change it, writes it into `dir`.
 std::string make_fpx(const TempDir &dir, const std::string &name, const fpxw::WriteOptions &options,
-                     const fpxw::Image &image,
-                     const std::function<void(fpxw::Document &)> &edit = {});
+                     const fpxw::Image &image, const Edit &edit = {});
+// make_fpx into a scratch file of `dir`, then import_file.
+ImportOutcome import_fpx(const TempDir &dir, const fpxw::WriteOptions &options, const fpxw::Image &image,
+                         const Edit &edit = {}, const ImportRequest &request = {});
+// Raw tiles, never single-colour, `resolutions` levels.
+fpxw::WriteOptions raw_options(int resolutions = 1, fpxw::ColourSpace colour = fpxw::ColourSpace::rgb);
 
-// Edits of a document's property sets ("\005Image Contents" and the like, by
-// path): a 32-bit value `offset` bytes into a property's value, and a
-// property's identifier. A missing stream or property fails the test.
-inline const std::string kImageContentsPath = "Data Object Store 000001/\005Image Contents";
+inline const std::string kStorePath = "Data Object Store 000001";
+inline const std::string kImageContentsPath = kStorePath + "/\005Image Contents";
+inline const std::string kSubimageHeaderPath = kStorePath + "/Resolution 0000/Subimage 0000 Header";
+// Document edits; a missing stream or property fails the test.
+std::vector<uint8_t> &stream_bytes(fpxw::Document &doc, const std::string &stream);
+void rename_entry(fpxw::Document &doc, const std::string &path);
+size_t property_pair_at(const std::vector<uint8_t> &set, uint32_t id);   // its (id, offset) pair
+size_t property_value_at(const std::vector<uint8_t> &set, uint32_t id);  // past the type word
+void put_u32(std::vector<uint8_t> &bytes, size_t at, uint32_t value);
 void put_property(fpxw::Document &doc, const std::string &stream, uint32_t id, size_t offset, uint32_t value);
-void renumber_property(fpxw::Document &doc, const std::string &stream, uint32_t id, uint32_t newId);
-// Byte offset of a property's value (past its type word) in a property set.
-size_t property_value_at(const std::vector<uint8_t> &set, uint32_t id);
-// A 32-bit value into a stream's bytes.
-void put_u32_at(fpxw::Document &doc, const std::string &stream, size_t at, uint32_t value);
 
-// A grey or RGB test picture of the given size (fpxwrite's synthetic one).
-fpxw::Image picture(int width, int height, bool grey = false);
+// fpxwrite's synthetic picture as grey (1), RGB (3) or RGBA (4).
+fpxw::Image picture(int width, int height, int channels = 3);
+void expect_same(const fpxw::Image &got, const fpxw::Image &want, const std::string &what);
 
 } // namespace kxtest

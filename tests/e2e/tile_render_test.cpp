@@ -1,8 +1,8 @@
-// Imports through the filter's real entry points that pin the tile renderer:
-// the corpus pictures equal their expected PNGs; band sizes, row counts and
-// corner points; the filter's three-row lag; the clip polygon; cancel and
-// tile failures after strips were sent; single-colour tiles, channel orders,
-// opacity and JPEG table indices; a turned picture drawn whole.
+// The tile renderer through the filter's entry points: the corpus pictures
+// equal their expected PNGs; bands, row counts and corner points; the
+// filter's three-row lag; the clip polygon; cancel and tile failures after
+// strips were sent; single-colour tiles, channel orders, tile order and JPEG
+// table indices; a turned picture drawn whole.
 #include "import_harness.h"
 
 #include "fpx/fpx_format.h"
@@ -17,18 +17,6 @@ using namespace kxfpx::fpx;
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
-fpxw::WriteOptions raw(fpxw::ColourSpace colour = fpxw::ColourSpace::rgb)
-{
-    fpxw::WriteOptions o;
-    o.colour = colour;
-    o.compression = fpxw::Compression::raw;
-    o.flat_tiles = fpxw::FlatTiles::never;
-    o.resolutions = 1;
-    return o;
-}
-
 // The ImageRows lines without their checksums: "p0 p1 p2 WxB format 1".
 Lines bands(const ImportOutcome &out)
 {
@@ -38,23 +26,15 @@ Lines bands(const ImportOutcome &out)
     return lines;
 }
 
-// Every tile-table entry of the full resolution, in the header stream.
-void edit_tiles(fpxw::Document &doc, const std::function<void(int, uint8_t *)> &edit)
+// Every tile-table entry of the full resolution.
+Edit edit_tiles(const std::function<void(int, uint8_t *)> &edit)
 {
-    const int k = doc.find("Data Object Store 000001/Resolution 0000/" + std::string(kSubimageHeaderName));
-    ASSERT_GE(k, 0);
-    std::vector<uint8_t> &h = doc.entries[size_t(k)].data;
-    const size_t table = kStreamHeaderSize + kSubimageHeaderLength;
-    for (size_t t = 0; table + (t + 1) * kTileEntrySize <= h.size(); ++t)
-        edit(int(t), h.data() + table + t * kTileEntrySize);
-}
-
-void expect_same(const fpxw::Image &got, const fpxw::Image &want, const std::string &what)
-{
-    EXPECT_EQ(got.width, want.width) << what;
-    EXPECT_EQ(got.height, want.height) << what;
-    EXPECT_EQ(got.channels, want.channels) << what;
-    EXPECT_TRUE(got.samples == want.samples) << what;
+    return [edit](fpxw::Document &doc) {
+        std::vector<uint8_t> &h = stream_bytes(doc, kSubimageHeaderPath);
+        const size_t table = kStreamHeaderSize + kSubimageHeaderLength;
+        for (size_t t = 0; table + (t + 1) * kTileEntrySize <= h.size(); ++t)
+            edit(int(t), h.data() + table + t * kTileEntrySize);
+    };
 }
 
 } // namespace
@@ -62,13 +42,12 @@ void expect_same(const fpxw::Image &got, const fpxw::Image &want, const std::str
 TEST(TileRender, CorpusPicturesEqualTheirExpectedPngs)
 {
     KX_REQUIRE_CORPUS();
-    for (const char *name : {"rose_rgb", "rose_grey", "rose_bw", "bw_one_band", "bw_fill",
-                             "raw_blur_contrast", "jpeg_ycbcr_420", "jpeg_progressive",
-                             "jpeg_ycc_opacity"}) {
-        const ImportOutcome out = import_file(corpus_file(std::string(name) + ".fpx"));
+    for (const std::string name : {"rose_rgb", "rose_grey", "rose_bw", "bw_one_band", "bw_fill",
+                                   "raw_blur_contrast", "jpeg_ycbcr_420", "jpeg_progressive", "jpeg_ycc_opacity"}) {
+        const ImportOutcome out = import_file(corpus_file(name + ".fpx"));
         EXPECT_EQ(out.code, KX_OK) << name;
         fpxw::Image want;
-        ASSERT_EQ(fpxw::load_png(corpus_file(std::string(name) + ".expected.png"), want), "");
+        ASSERT_EQ(fpxw::load_png(corpus_file(name + ".expected.png"), want), "");
         expect_same(out.picture, want, name);
     }
     // Five channels claimed for a one-channel file: it ends cleanly.
@@ -81,15 +60,14 @@ TEST(TileRender, BandsRowCountsAndCornerPoints)
 {
     TempDir dir;
     // 100 x 70 RGB: two tiles across, two strips, the second of 6 rows.
-    ImportOutcome out = import_file(make_fpx(dir, "a.fpx", raw(), picture(100, 70)));
+    ImportOutcome out = import_fpx(dir, raw_options(), picture(100, 70));
     ASSERT_EQ(out.code, KX_OK);
     EXPECT_EQ(out.only({"BeginImage"}), Lines{"BeginImage 0,70 100,0 100,70 100x70 -24 1 1 3 0"});
-    EXPECT_EQ(bands(out), (Lines{"ImageRows 0,70 100,6 100,70 100x64 -24 1",
-                                 "ImageRows 0,6 100,0 100,6 100x6 -24 1"}));
+    EXPECT_EQ(bands(out), (Lines{"ImageRows 0,70 100,6 100,70 100x64 -24 1", "ImageRows 0,6 100,0 100,6 100x6 -24 1"}));
     expect_same(out.picture, picture(100, 70), "100 x 70");
 
     // 700 wide: rows of 2100 bytes, 15 to a band of at most 32767 bytes.
-    out = import_file(make_fpx(dir, "b.fpx", raw(), picture(700, 64)));
+    out = import_fpx(dir, raw_options(), picture(700, 64));
     ASSERT_EQ(out.code, KX_OK);
     Lines sizes;
     for (const std::string &b : bands(out))
@@ -98,29 +76,27 @@ TEST(TileRender, BandsRowCountsAndCornerPoints)
 
     // Sizes that are not multiples of 64, grey and colour, come back exactly.
     for (auto [w, h] : {std::pair{1, 1}, {65, 129}, {64, 64}, {130, 3}})
-        for (bool grey : {false, true}) {
-            const fpxw::Image src = picture(w, h, grey);
-            out = import_file(make_fpx(dir, "c.fpx", raw(grey ? fpxw::ColourSpace::monochrome
-                                                              : fpxw::ColourSpace::rgb),
-                                       src));
+        for (int channels : {1, 3}) {
+            const fpxw::Image src = picture(w, h, channels);
+            const auto colour = channels == 1 ? fpxw::ColourSpace::monochrome : fpxw::ColourSpace::rgb;
+            out = import_fpx(dir, raw_options(1, colour), src);
             ASSERT_EQ(out.code, KX_OK);
             expect_same(out.picture, src, std::to_string(w) + "x" + std::to_string(h));
-            if (grey)
-                EXPECT_EQ(out.only({"BeginImage"})[0].find(" -8 1 1 3 0") != std::string::npos, true);
+            EXPECT_NE(out.only({"BeginImage"})[0].find(channels == 1 ? " -8 1 1 3 0" : " -24 1 1 3 0"),
+                      std::string::npos);
         }
 }
 
 TEST(TileRender, FilteringLagsThreeRowsBehindTheStrips)
 {
     TempDir dir;
-    fpxw::WriteOptions o = raw();
+    fpxw::WriteOptions o = raw_options();
     o.transform.filtering = -7.0f;
-    ImportOutcome out = import_file(make_fpx(dir, "f.fpx", o, picture(50, 100)));
+    ImportOutcome out = import_fpx(dir, o, picture(50, 100));
     ASSERT_EQ(out.code, KX_OK);
-    EXPECT_EQ(bands(out), (Lines{"ImageRows 0,100 50,39 50,100 50x61 -24 1",
-                                 "ImageRows 0,39 50,3 50,39 50x36 -24 1"}));
+    EXPECT_EQ(bands(out), (Lines{"ImageRows 0,100 50,39 50,100 50x61 -24 1", "ImageRows 0,39 50,3 50,39 50x36 -24 1"}));
     for (int h : {1, 3}) {
-        out = import_file(make_fpx(dir, "g.fpx", o, picture(50, h)));
+        out = import_fpx(dir, o, picture(50, h));
         EXPECT_EQ(out.code, KX_OK);
         EXPECT_TRUE(bands(out).empty()) << h << " rows";
         EXPECT_EQ(out.only({"EndImage"}).size(), 1u);
@@ -130,9 +106,9 @@ TEST(TileRender, FilteringLagsThreeRowsBehindTheStrips)
 TEST(TileRender, ClipPolygonOnlyForARegionOfInterest)
 {
     TempDir dir;
-    fpxw::WriteOptions o = raw();
+    fpxw::WriteOptions o = raw_options();
     o.transform.region = std::array<float, 4>{0.1f, 0.2f, 1.0f, 1.0f};
-    ImportOutcome out = import_file(make_fpx(dir, "r.fpx", o, picture(100, 100)));
+    ImportOutcome out = import_fpx(dir, o, picture(100, 100));
     ASSERT_EQ(out.code, KX_OK);
     const Lines calls = out.only({"BeginRegion", "Polygon", "EndRegion", "SetRegionIndicator", "BeginImage"});
     ASSERT_EQ(calls.size(), 5u);
@@ -141,77 +117,66 @@ TEST(TileRender, ClipPolygonOnlyForARegionOfInterest)
     EXPECT_EQ(calls[3], "SetRegionIndicator 1 2");
     EXPECT_EQ(calls[4].rfind("BeginImage", 0), 0u);
     o.transform.region = std::array<float, 4>{0.0f, 0.0f, 0.5f, 1.0f};
-    out = import_file(make_fpx(dir, "s.fpx", o, picture(100, 100)));
-    EXPECT_TRUE(out.only({"Polygon"}).empty());
+    EXPECT_TRUE(import_fpx(dir, o, picture(100, 100)).only({"Polygon"}).empty());
 }
 
 TEST(TileRender, CancelAndBadTilesEndTheImageAfterTheStripsSent)
 {
     TempDir dir;
-    const std::string file = make_fpx(dir, "c.fpx", raw(), picture(70, 150));
     ImportRequest cancel;
     cancel.statusAnswers = {0, 1, 1};  // progress range, first strip: cancel, confirmed
-    ImportOutcome out = import_file(file, cancel);
+    ImportOutcome out = import_fpx(dir, raw_options(), picture(70, 150), {}, cancel);
     EXPECT_EQ(out.code, KX_CANCELLED);
     EXPECT_EQ(bands(out).size(), 1u);
     EXPECT_EQ(out.only({"EndImage"}).size(), 1u);
     EXPECT_TRUE(out.reported().empty());
-
-    // Second strip: a tile of length 0, an invalid tile; both end with 14.
+    // Second strip: a tile of length 0 (field 1), an invalid tile (field 2).
     for (uint32_t field : {1u, 2u}) {
-        const std::string bad = make_fpx(dir, "t.fpx", raw(), picture(70, 150), [&](fpxw::Document &doc) {
-            edit_tiles(doc, [&](int t, uint8_t *e) {
-                const uint32_t value = field == 1 ? 0u : kTileInvalid;
-                if (t == 2)
-                    std::memcpy(e + 4 * field, &value, 4);
-            });
-        });
-        out = import_file(bad);
+        const uint32_t value = field == 1 ? 0u : kTileInvalid;
+        out = import_fpx(dir, raw_options(), picture(70, 150), edit_tiles([&](int t, uint8_t *e) {
+                             if (t == 2)
+                                 std::memcpy(e + 4 * field, &value, 4);
+                         }));
         EXPECT_EQ(out.code, KX_MISSING_STRUCTURE);
         EXPECT_EQ(bands(out).size(), 1u);
         EXPECT_EQ(out.only({"EndImage"}).size(), 1u);
     }
 }
 
-TEST(TileRender, SingleColourTilesChannelOrdersAndOpacity)
+TEST(TileRender, SingleColourTilesChannelOrdersAndTileOrder)
 {
     TempDir dir;
-    fpxw::WriteOptions o = raw();
+    fpxw::WriteOptions o = raw_options();
     o.flat_tile_list = {0};
     o.flat_colour = {10, 20, 30};
-    ImportOutcome out = import_file(make_fpx(dir, "s.fpx", o, picture(100, 70)));
+    ImportOutcome out = import_fpx(dir, o, picture(100, 70));
     ASSERT_EQ(out.code, KX_OK);
     for (int y = 0; y < 64; y += 9)
         for (int x = 0; x < 64; x += 7)
             EXPECT_EQ(std::vector<uint8_t>(out.picture.pixel(x, y), out.picture.pixel(x, y) + 3),
                       (std::vector<uint8_t>{10, 20, 30}));
 
-    // Every channel order, with and without opacity, gives the plain picture
-    // (the opacity channel of an opaque picture is dropped from raw tiles);
-    // so do tiles stored in reverse order in the data stream.
+    // Every channel order, with and without opacity (dropped from the raw
+    // tiles of an opaque picture), gives the plain picture.
     const fpxw::Image src = picture(90, 70);
     for (const char *order : {"BGR", "GRB", "RGBA", "GRBA", "ARGB", "BARG"}) {
-        fpxw::WriteOptions c = raw();
+        fpxw::WriteOptions c = raw_options();
         c.channel_order = order;
         c.opacity = std::strlen(order) == 4;
-        out = import_file(make_fpx(dir, "o.fpx", c, src));
+        out = import_fpx(dir, c, src);
         ASSERT_EQ(out.code, KX_OK) << order;
         expect_same(out.picture, src, order);
     }
-    out = import_file(make_fpx(dir, "rev.fpx", raw(), src, [](fpxw::Document &doc) {
-        // Swap the data of tiles 0 and 3 (equal sizes) and their offsets.
-        uint8_t *first = nullptr;
-        edit_tiles(doc, [&](int t, uint8_t *e) {
-            if (t == 0)
-                first = e;
-            if (t == 3 && first)
-                for (int b = 0; b < 4; ++b)
-                    std::swap(first[b], e[b]);
-        });
-    }));
+    // Tiles 0 and 3 (equal sizes) exchange their offsets: tile 0 shows tile
+    // 3's data (the picture's edge repeated beyond it) and tile 3's visible
+    // 26 x 6 corner the top-left of tile 0.
+    uint8_t *first = nullptr;
+    out = import_fpx(dir, raw_options(), src, edit_tiles([&](int t, uint8_t *e) {
+                         first = t == 0 ? e : first;
+                         if (t == 3)
+                             std::swap_ranges(first, first + 4, e);
+                     }));
     ASSERT_EQ(out.code, KX_OK);
-    // Tile 0 now shows tile 3's data (the picture's edge repeated beyond it)
-    // and tile 3's visible 26 x 6 corner shows the top-left of tile 0.
     fpxw::Image want = src;
     auto put = [&](int x, int y, int sx, int sy) {
         std::memcpy(want.samples.data() + (size_t(y) * 90 + x) * 3, src.pixel(sx, sy), 3);
@@ -229,39 +194,30 @@ TEST(TileRender, JpegTableIndexAboveTheFilesTablesGetsAnEmptySetOfItsOwn)
 {
     TempDir dir;
     const fpxw::Image src = picture(80, 70);
-    auto index_to = [](uint8_t index) {
-        return [index](fpxw::Document &doc) {
-            edit_tiles(doc, [index](int, uint8_t *e) { e[12 + 3] = index; });
-        };
-    };
-    fpxw::WriteOptions own;
-    own.resolutions = 1;
-    own.tables_in_tiles = true;
-    const ImportOutcome base = import_file(make_fpx(dir, "j0.fpx", own, src));
+    const auto index_to = [](uint8_t index) { return edit_tiles([index](int, uint8_t *e) { e[12 + 3] = index; }); };
+    fpxw::WriteOptions o;
+    o.resolutions = 1;
+    EXPECT_EQ(import_fpx(dir, o, src, index_to(2)).code, KX_MISSING_STRUCTURE);  // shared tables: set 2 missing
+    o.tables_in_tiles = true;
+    const ImportOutcome base = import_fpx(dir, o, src);
     ASSERT_EQ(base.code, KX_OK);
-    const ImportOutcome high = import_file(make_fpx(dir, "j1.fpx", own, src, index_to(9)));
+    const ImportOutcome high = import_fpx(dir, o, src, index_to(9));
     EXPECT_EQ(high.code, KX_OK);
     expect_same(high.picture, base.picture, "tables in the tiles, index 9");
-
-    fpxw::WriteOptions shared;
-    shared.resolutions = 1;
-    const ImportOutcome missing = import_file(make_fpx(dir, "j2.fpx", shared, src, index_to(2)));
-    EXPECT_EQ(missing.code, KX_MISSING_STRUCTURE);
 }
 
 TEST(TileRender, TurnedPictureIsDrawnWhole)
 {
     TempDir dir;
-    fpxw::WriteOptions o = raw();
+    fpxw::WriteOptions o = raw_options();
     o.transform.affine = std::array<float, 16>{0, -1, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
     const fpxw::Image src = picture(120, 80);
-    const ImportOutcome out = import_file(make_fpx(dir, "t.fpx", o, src));
+    const ImportOutcome out = import_fpx(dir, o, src);
     ASSERT_EQ(out.code, KX_OK);
     EXPECT_EQ(out.only({"SetPictureExtent"}), Lines{"SetPictureExtent 0 0 120 80"});
     ASSERT_EQ(out.picture.width, 200);
     ASSERT_EQ(out.picture.height, 120);
-    // The image fills the 80 columns left of the extent; row j of the source
-    // runs up column j.
+    // The image fills the 80 columns left of the extent; source row j runs up column j.
     for (int y = 0; y < 120; y += 11)
         for (int x = 0; x < 80; x += 13)
             EXPECT_EQ(std::memcmp(out.picture.pixel(x, y), src.pixel(119 - y, x), 3), 0) << x << "," << y;

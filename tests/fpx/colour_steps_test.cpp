@@ -1,7 +1,6 @@
-// The colour steps' arithmetic on the worked examples: PhotoYCC and YCbCr to
-// RGB (with the inversion), the twist's 16-bit clamp, the contrast table,
-// RANGE_ARRAY, the channel plan (opacity index and reordering positions) and
-// the point transform.
+// The colour steps' arithmetic on worked examples: PhotoYCC and YCbCr to RGB
+// (with the inversion), the twist's clamp, the contrast table, RANGE_ARRAY,
+// the channel plan and the point transform.
 #include "fpx/colour_steps.h"
 #include "fpx/fpx_format.h"
 #include "fpx/tile_render.h"
@@ -16,23 +15,20 @@ using namespace kxfpx::fpx;
 namespace {
 
 using Rgb = std::array<uint8_t, 3>;
+using Bytes = std::vector<uint8_t>;
 
-struct Tables {
-    ColourTables owner;
-    Tables(bool photoYcc)
+struct Tables : ColourTables {
+    explicit Tables(bool photoYcc)
     {
-        EXPECT_TRUE(owner.ensure(kColourSlots));
-        if (photoYcc)
-            FillPhotoYccTables(owner.slots());
-        else
-            FillYCbCrTables(owner.slots());
+        EXPECT_TRUE(ensure(kColourSlots));
+        photoYcc ? FillPhotoYccTables(slots()) : FillYCbCrTables(slots());
     }
 };
 
 Rgb photo_ycc(Rgb p)
 {
     Tables t(true);
-    int16_t **s = t.owner.slots();
+    int16_t **s = t.slots();
     PhotoYccToRgb(1, 1, 0, p.data(), s[kCrR], s[kCbB], s[kCrG], s[kCbG], s[kYscale]);
     return p;
 }
@@ -40,7 +36,7 @@ Rgb photo_ycc(Rgb p)
 Rgb ycbcr(Rgb p, bool invert)
 {
     Tables t(false);
-    YCbCrToRgb(1, 1, 0, p.data(), t.owner.slots(), invert);
+    YCbCrToRgb(1, 1, 0, p.data(), t.slots(), invert);
     return p;
 }
 
@@ -51,14 +47,10 @@ TEST(ColourSteps, PhotoYccAndYCbCrWorkedExamples)
     EXPECT_EQ(ycbcr({128, 128, 128}, false), (Rgb{129, 127, 129}));
     EXPECT_EQ(ycbcr({128, 128, 128}, true), (Rgb{126, 128, 126}));
     EXPECT_EQ(ycbcr({100, 50, 200}, false), (Rgb{202, 75, 0}));
-}
-
-TEST(ColourSteps, OpacityWeightedPhotoYccMatchesThePlainConversionWhenOpaque)
-{
+    // Opacity-weighted: opaque as the plain conversion, transparent black.
     Tables t(true);
-    // Y, C1, C2, opacity; opacity 0 gives black whatever the colour.
-    std::vector<uint8_t> px = {90, 140, 150, 255, 90, 140, 150, 0};
-    OpacityYccToRgb(2, px.data(), px.data(), 3, t.owner.slots());
+    Bytes px = {90, 140, 150, 255, 90, 140, 150, 0};
+    OpacityYccToRgb(2, px.data(), px.data(), 3, t.slots());
     EXPECT_EQ((Rgb{px[0], px[1], px[2]}), photo_ycc({90, 140, 150}));
     EXPECT_EQ((Rgb{px[3], px[4], px[5]}), (Rgb{0, 0, 0}));
 }
@@ -67,42 +59,37 @@ TEST(ColourSteps, TwistClampsAndIdentityIsRecognised)
 {
     float identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
     EXPECT_TRUE(twist_is_identity(identity));
-    struct Case {
+    const struct {
         float m0, m3;
         uint8_t in, out;
     } cases[] = {{1, -3, 0, 0}, {1, 300, 0, 255}, {2, 0, 100, 200}, {-1, 0, 5, 0}, {1, 0.9f, 7, 7}};
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         const float m[12] = {c.m0, 0, 0, c.m3};
         uint8_t p = c.in;
         ColourTwist(1, 1, 0, &p, 1, m);
         EXPECT_EQ(p, c.out) << c.m0 << " " << c.m3;
     }
-    // Three channels: a swap of red and blue plus an offset; pad bytes stay.
+    // Three channels: red and blue swapped, green offset; pad bytes stay.
     const float swap[12] = {0, 0, 1, 0, 0, 1, 0, 10, 1, 0, 0, 0};
-    std::vector<uint8_t> rows = {1, 2, 3, 0xEE, 4, 250, 6, 0xEE};
+    Bytes rows = {1, 2, 3, 0xEE, 4, 250, 6, 0xEE};
     ColourTwist(1, 2, 1, rows.data(), 3, swap);
-    EXPECT_EQ(rows, (std::vector<uint8_t>{3, 12, 1, 0xEE, 6, 255, 4, 0xEE}));
+    EXPECT_EQ(rows, (Bytes{3, 12, 1, 0xEE, 6, 255, 4, 0xEE}));
 }
 
 TEST(ColourSteps, ContrastTableAndRangeArray)
 {
     uint8_t table[kContrastEntries];
     BuildContrastTable(2.0f, table);
-    EXPECT_EQ(table[0], 0);
-    EXPECT_EQ(table[109], 108);
-    EXPECT_EQ(table[200], 255);
+    EXPECT_EQ((Bytes{table[0], table[109], table[200]}), (Bytes{0, 108, 255}));
     const uint8_t *range = RANGE_ARRAY.data() + kRangeBase;
-    EXPECT_EQ(range[-1024], 0);
-    EXPECT_EQ(range[0], 0);
-    EXPECT_EQ(range[173], 173);
-    EXPECT_EQ(range[255], 255);
-    EXPECT_EQ(range[383], 255);
-    EXPECT_EQ(range[384], 0);  // 1408..1663 hold 0
-    EXPECT_EQ(range[639], 0);
+    const std::pair<int, uint8_t> points[] = {{-1024, 0}, {0, 0},   {173, 173}, {255, 255},
+                                               {383, 255},  {384, 0}, {639, 0}};  // 1408..1663 hold 0
+    for (auto [at, value] : points)
+        EXPECT_EQ(range[at], value) << at;
 }
 
-// The channel plan for RGB codes (the fourth, when given, is an extra channel).
-ColourPlan rgb_plan(std::vector<uint16_t> codes)
+// The channel plan for RGB codes (a fourth, when given, is an extra channel).
+ColourPlan rgb_plan(const std::vector<uint16_t> &codes)
 {
     SubimageInfo info = {};
     info.channelCount = static_cast<int32_t>(codes.size());
@@ -120,51 +107,45 @@ ColourPlan rgb_plan(std::vector<uint16_t> codes)
 
 TEST(ColourSteps, OpacityIndexAndReorderingPositions)
 {
-    struct Case {
+    const struct {
         std::vector<uint16_t> codes;
         bool reorder;
         int32_t drop, iR, iG, iB;
     } cases[] = {
         {{0, 1, 2}, false, 0, 0, 1, 2},
-        {{0, 1, 2, kChannelOpacity}, false, 3, 0, 1, 2},   // red kept: the opacity is dropped
-        {{1, 0, 2, kChannelOpacity}, true, 3, 1, 0, 2},    // G, R, B, opacity
-        {{kChannelOpacity, 0, 1, 2}, true, 0, 0, 1, 2},    // opacity first, dropped
-        {{2, 1, 0}, true, 0, 2, 1, 0},                     // no opacity: nothing lowered
+        {{0, 1, 2, kChannelOpacity}, false, 3, 0, 1, 2},  // red kept: the opacity is dropped
+        {{1, 0, 2, kChannelOpacity}, true, 3, 1, 0, 2},   // G, R, B, opacity
+        {{kChannelOpacity, 0, 1, 2}, true, 0, 0, 1, 2},   // opacity first, dropped
+        {{2, 1, 0}, true, 0, 2, 1, 0},                    // no opacity: nothing lowered
         {{0, 2, kChannelOpacity, 1}, true, 2, 0, 2, 1},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         const ColourPlan plan = rgb_plan(c.codes);
         EXPECT_EQ(plan.reorder, c.reorder);
         if (plan.extraChannel)
             EXPECT_EQ(plan.dropIndex, c.drop);
-        if (plan.reorder) {
-            EXPECT_EQ(plan.iR, c.iR);
-            EXPECT_EQ(plan.iG, c.iG);
-            EXPECT_EQ(plan.iB, c.iB);
-        }
+        if (plan.reorder)
+            EXPECT_EQ((std::array{plan.iR, plan.iG, plan.iB}), (std::array{c.iR, c.iG, c.iB}));
     }
-    std::vector<uint8_t> px = {20, 10, 30};  // G, R, B
+    Bytes px = {20, 10, 30};  // G, R, B
     ReorderChannels(1, 1, 0, px.data(), 1, 0, 2);
-    EXPECT_EQ(px, (std::vector<uint8_t>{10, 20, 30}));
+    EXPECT_EQ(px, (Bytes{10, 20, 30}));
 }
 
 TEST(ColourSteps, TransformPtsTruncatesTheDoubleSum)
 {
+    // Only the low 32 bits of a slot carry the coordinate.
+    const auto low = [](int64_t slot) { return static_cast<int32_t>(slot); };
     float m[16] = {1, 0, 0, 10.5f, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
     const CoordPoint in[3] = {{0, 7}, {5, 0}, {-20, 3}};
     CoordPoint out[3] = {};
     EXPECT_EQ(TransformPts(in, out, 3, m), in);
-    // Only the low 32 bits of a slot carry the coordinate.
-    auto low = [](int64_t slot) { return static_cast<int32_t>(slot); };
-    EXPECT_EQ(low(out[0].x), 10);
-    EXPECT_EQ(low(out[1].x), 15);
-    EXPECT_EQ(low(out[2].x), -9);
-    EXPECT_EQ(low(out[2].y), 3);
+    EXPECT_EQ((std::array{low(out[0].x), low(out[1].x), low(out[2].x), low(out[2].y)}),
+              (std::array{10, 15, -9, 3}));
     const float turn[16] = {0, -1, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
     const CoordPoint p = {10, 20};
     TransformPts(&p, out, 1, turn);
-    EXPECT_EQ(low(out[0].x), -20);
-    EXPECT_EQ(low(out[0].y), 10);
+    EXPECT_EQ((std::array{low(out[0].x), low(out[0].y)}), (std::array{-20, 10}));
 }
 
 } // namespace

@@ -1,5 +1,5 @@
-// The filter routines on the worked examples, with kernels built by the
-// driver's own kernel construction: a flat 255 blurred loses one level, the
+// The filter routines on worked examples, with kernels from the driver's own
+// construction: the kernel weights, a flat 255 blurred loses one level, the
 // edges cut the kernel, sharpening clamps, a zero-sum kernel decides by sign,
 // and fewer than seven rows leave the output alone.
 #include "fpx/filter.h"
@@ -13,6 +13,8 @@ using namespace kxfpx::fpx;
 
 namespace {
 
+using Bytes = std::vector<uint8_t>;
+
 SubimageInfo kernel_for(float filteringValue)
 {
     SubimageInfo info = {};
@@ -22,79 +24,85 @@ SubimageInfo kernel_for(float filteringValue)
     return info;
 }
 
-// One channel, `rows` input rows of `width` samples (no padding).
-std::vector<uint8_t> run(float f, int32_t width, const std::vector<uint8_t> &input, int channels = 1)
+// `rows` rows of `width` pixels of `channels` samples; the rows the filter
+// writes (all but the first and last three).
+Bytes run(float f, int32_t width, const Bytes &input, int channels = 1)
 {
     const SubimageInfo info = kernel_for(f);
     const int32_t rows = static_cast<int32_t>(input.size()) / (width * channels);
-    std::vector<uint8_t> out(input.size(), 0xEE);
-    Filter(channels, width, 0, rows, FilterKernel{info.kernel, info.kernelSize}, input.data(),
-           out.data(), f);
+    Bytes out(input.size(), 0xEE);
+    Filter(channels, width, 0, rows, FilterKernel{info.kernel, info.kernelSize}, input.data(), out.data(), f);
+    if (rows < 7)
+        EXPECT_EQ(out, Bytes(input.size(), 0xEE));
     out.resize(static_cast<size_t>(std::max(0, rows - 6)) * width * channels);
     return out;
 }
 
-TEST(Filter, KernelsOfTheWorkedExamples)
+Bytes rows_of(int rows, const Bytes &row)
 {
-    const SubimageInfo blur = kernel_for(-7);
-    EXPECT_EQ(blur.kernelSize, 5);
-    EXPECT_FLOAT_EQ(blur.kernel[1 * 7 + 1], 0.6f);
-    EXPECT_FLOAT_EQ(blur.kernel[2 * 7 + 2], 1.0f);
-    EXPECT_FLOAT_EQ(blur.kernel[3 * 7 + 3], 3.6f);
-    const SubimageInfo sharp = kernel_for(3);
-    EXPECT_EQ(sharp.kernelSize, 3);
-    EXPECT_FLOAT_EQ(sharp.kernel[2 * 7 + 2], -1.0f);
-    EXPECT_FLOAT_EQ(sharp.kernel[3 * 7 + 3], 12.4f);
+    Bytes out;
+    for (int r = 0; r < rows; ++r)
+        out.insert(out.end(), row.begin(), row.end());
+    return out;
+}
+
+} // namespace
+
+TEST(FilterKernel, BlurAndSharpenWeights)
+{
+    const struct {
+        float filtering;
+        int32_t size;
+        float centre, ring1, ring2, ring3;
+    } cases[] = {
+        {-7.0f, 5, 3.6f, 1.0f, 0.6f, 0.0f},   // blur: 5 x 5
+        {3.0f, 3, 12.4f, -1.0f, 0.0f, 0.0f},  // sharpen: 3 x 3, centre + 8
+        {-2.0f, 3, 4.6f, 1.0f, 0.0f, 0.0f},
+        {-40.0f, 7, 0.0f, 1.0f, 1.5f, 3.0f},  // capped at 25
+        {0.0f, 3, 13.0f, -1.0f, 0.0f, 0.0f},  // 0 sharpens
+    };
+    for (const auto &c : cases) {
+        const SubimageInfo info = kernel_for(c.filtering);
+        EXPECT_EQ(info.kernelSize, c.size) << c.filtering;
+        EXPECT_FLOAT_EQ(info.kernel[24], c.centre) << c.filtering;
+        EXPECT_FLOAT_EQ(info.kernel[23], c.ring1) << c.filtering;
+        EXPECT_FLOAT_EQ(info.kernel[8], c.ring2) << c.filtering;
+        EXPECT_FLOAT_EQ(info.kernel[0], c.ring3) << c.filtering;
+        float sum = 0;
+        for (int k = 0; k < 49; ++k)
+            sum += info.kernel[k];
+        EXPECT_FLOAT_EQ(info.kernelSum, sum) << c.filtering;
+    }
 }
 
 TEST(Filter, FlatWhiteBlurredLosesOneLevelEverywhere)
 {
-    for (int channels : {1, 3}) {
-        const std::vector<uint8_t> out = run(-7, 9, std::vector<uint8_t>(9 * 10 * channels, 255), channels);
-        ASSERT_EQ(out.size(), 9u * 4 * channels);
-        for (uint8_t v : out)
-            EXPECT_EQ(v, 254);
-    }
+    for (int channels : {1, 3})
+        EXPECT_EQ(run(-7, 9, Bytes(9 * 10 * channels, 255), channels), Bytes(9 * 4 * channels, 254)) << channels;
 }
 
 TEST(Filter, EdgesDivideByTheWeightsInsideTheImage)
 {
-    // A 3-wide image, value 0 in column 0 and 90 elsewhere, blurred with the
-    // 3 x 3 kernel of -3 (surround 1, centre 4.4): column 0 sees columns 0-1
-    // only: 90 x 3 over the weights 1+1+1+4.4+1+1 = 9.4; column 2 a flat 90
-    // whose quotient comes out a hair below 90 and is truncated.
-    std::vector<uint8_t> in;
-    for (int r = 0; r < 7; ++r)
-        in.insert(in.end(), {0, 90, 90});
-    const std::vector<uint8_t> out = run(-3, 3, in);
-    ASSERT_EQ(out.size(), 3u);
-    EXPECT_EQ(out[0], static_cast<uint8_t>(270.0 / 9.4));          // 28
-    EXPECT_EQ(out[1], static_cast<uint8_t>((90 * 5 + 90 * 4.4) / 12.4));  // 61
-    EXPECT_EQ(out[2], 89);
+    // Columns 0, 90, 90 blurred with the 3 x 3 kernel of -3 (surround 1,
+    // centre 4.4): column 0 sees columns 0-1 only, 90 x 3 over 9.4; column 2
+    // a flat 90 whose quotient comes out a hair below 90, truncated.
+    EXPECT_EQ(run(-3, 3, rows_of(7, {0, 90, 90})),
+              (Bytes{uint8_t(270.0 / 9.4), uint8_t((90 * 5 + 90 * 4.4) / 12.4), 89}));  // 28, 61, 89
 }
 
 TEST(Filter, SharpeningClampsAndZeroSumDecidesBySign)
 {
-    std::vector<uint8_t> step;
-    for (int r = 0; r < 7; ++r)
-        step.insert(step.end(), {10, 10, 240, 240});
-    EXPECT_EQ(run(3, 4, step), (std::vector<uint8_t>{10, 0, 255, 240}));
-    // Filtering 25: the 3 x 3 weights sum to 0 inside the image (columns
-    // 1-3 of 5), so the sign of the weighted sum decides; a flat area gives
-    // 0 / 0, which is 0.
-    std::vector<uint8_t> flat(5 * 7, 77);
+    EXPECT_EQ(run(3, 4, rows_of(7, {10, 10, 240, 240})), (Bytes{10, 0, 255, 240}));
+    // Filtering 25: the 3 x 3 weights sum to 0 inside the image, so the sign
+    // of the weighted sum decides; a flat area gives 0 / 0, which is 0.
+    Bytes flat(5 * 7, 77);
     EXPECT_EQ(run(25, 5, flat)[2], 0);
     flat[3 * 5 + 2] = 78;  // the centre of the middle row stands out
-    const std::vector<uint8_t> out = run(25, 5, flat);
-    EXPECT_EQ(std::vector<uint8_t>(out.begin() + 1, out.end() - 1), (std::vector<uint8_t>{0, 255, 0}));
+    const Bytes out = run(25, 5, flat);
+    EXPECT_EQ(Bytes(out.begin() + 1, out.end() - 1), (Bytes{0, 255, 0}));
 }
 
 TEST(Filter, FewerThanSevenRowsLeaveTheOutputUntouched)
 {
-    const SubimageInfo info = kernel_for(-7);
-    std::vector<uint8_t> in(6 * 4, 100), out(6 * 4, 0xEE);
-    Filter(1, 4, 0, 6, FilterKernel{info.kernel, info.kernelSize}, in.data(), out.data(), -7);
-    EXPECT_EQ(out, std::vector<uint8_t>(6 * 4, 0xEE));
+    EXPECT_TRUE(run(-7, 4, Bytes(6 * 4, 100)).empty());  // run checks the output stayed 0xEE
 }
-
-} // namespace
