@@ -1,7 +1,7 @@
 // The literal reference decoder of baseline tiles (see reference_decoder.h).
 #include "jpeg/reference_decoder.h"
 
-#include "jpeg/jpeg_test_support.h"
+#include "jpeg/jpeg_support.h"
 
 #include <kxfpx/memory.h>
 
