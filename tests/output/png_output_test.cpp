@@ -4,8 +4,8 @@
 // its call log and its errors are checked.
 #include "output_fixture.h"
 #include "output/gdsf.h"
+#include "image.h"
 
-#include <png.h>
 #include <zlib.h>
 
 #include <fstream>
@@ -20,33 +20,12 @@ constexpr int32_t W = 70, H = 46;
 using Pixel = std::vector<uint8_t>;
 const Pixel kBlack = {0, 0, 0};
 
-struct Image {
-    int32_t width = 0, height = 0, channels = 0;
-    std::vector<uint8_t> pixels;
-    const uint8_t *at(int32_t x, int32_t y) const
-    {
-        return &pixels[(size_t(y) * size_t(width) + size_t(x)) * size_t(channels)];
-    }
-    Pixel px(int32_t x, int32_t y) const { return Pixel(at(x, y), at(x, y) + channels); }
-};
+using fpxw::Image;
+
+Pixel px(const Image &img, int32_t x, int32_t y) { return Pixel(img.pixel(x, y), img.pixel(x, y) + img.channels); }
 
 // Reads a PNG as it is stored: grey files with one channel, colour with three.
-bool read_png(const std::string &path, Image &out)
-{
-    png_image image = {};
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path.c_str()))
-        return false;
-    const bool colour = image.format & PNG_FORMAT_FLAG_COLOR;
-    image.format = colour ? PNG_FORMAT_RGB : PNG_FORMAT_GRAY;
-    out.width = int32_t(image.width);
-    out.height = int32_t(image.height);
-    out.channels = colour ? 3 : 1;
-    out.pixels.resize(PNG_IMAGE_SIZE(image));
-    const bool ok = png_image_finish_read(&image, nullptr, out.pixels.data(), 0, nullptr);
-    png_image_free(&image);
-    return ok;
-}
+bool read_png(const std::string &path, Image &out) { return fpxw::load_png(path, out).empty(); }
 
 // A W x H picture in which every pixel differs from its neighbours.
 Image pattern(int32_t channels)
@@ -55,25 +34,28 @@ Image pattern(int32_t channels)
     for (int32_t y = 0; y < H; ++y)
         for (int32_t x = 0; x < W; ++x)
             for (int32_t c = 0; c < channels; ++c)
-                img.pixels.push_back(uint8_t(x * 3 + y * 7 + c * 85));
+                img.samples.push_back(uint8_t(x * 3 + y * 7 + c * 85));
     return img;
 }
 
 // Three corner points of the band of `rows` rows starting at source row j0.
 using Placement = std::function<void(int32_t j0, int32_t rows, CoordPoint p[3])>;
 
-void upright(int32_t j0, int32_t rows, CoordPoint p[3])
+// Upright in a w x h extent, bands running down.
+Placement upright(int32_t w = W, int32_t h = H)
 {
-    p[0] = {0, H - j0};
-    p[1] = {W, H - j0 - rows};
-    p[2] = {W, H - j0};
+    return [w, h](int32_t j0, int32_t rows, CoordPoint p[3]) {
+        p[0] = {0, h - j0};
+        p[1] = {w, h - j0 - rows};
+        p[2] = {w, h - j0};
+    };
 }
 
 const CoordPoint kClip[4] = {{4, 37}, {4, 0}, {70, 0}, {70, 37}};
 
 struct Drawing {
     CoordRect extent = {0, 0, W, H};
-    Placement place = upright;
+    Placement place = upright();
     int32_t band_rows = 7;
     const uint8_t *colour_table = nullptr; // r, g, b entries for indexed sources
     bool clip = false;
@@ -88,7 +70,7 @@ void expect_pixels(const Image &out, int32_t width, int32_t height, int32_t chan
     int mismatches = 0;
     for (int32_t y = 0; y < height; ++y)
         for (int32_t x = 0; x < width; ++x)
-            if (std::memcmp(out.at(x, y), expected(x, y).data(), size_t(channels)) != 0 &&
+            if (std::memcmp(out.pixel(x, y), expected(x, y).data(), size_t(channels)) != 0 &&
                 ++mismatches <= 5)
                 ADD_FAILURE() << "pixel " << x << "," << y << " differs";
     EXPECT_EQ(mismatches, 0);
@@ -147,7 +129,7 @@ protected:
             const int32_t rows = std::min(d.band_rows, src.height - j0);
             band.assign(stride * size_t(rows), 0xEE); // padding bytes must not show
             for (int32_t j = 0; j < rows; ++j)
-                std::memcpy(&band[size_t(j) * stride], src.at(0, j0 + j), row);
+                std::memcpy(&band[size_t(j) * stride], src.pixel(0, j0 + j), row);
             d.place(j0, rows, points);
             const int32_t size[2] = {src.width, rows};
             ImageRows(g, points, size, format, 1, band.data());
@@ -180,18 +162,14 @@ TEST_F(PngOutput, CorpusPicturesComeOutUnchanged)
         ASSERT_TRUE(read_png(corpus_file(name), src)) << name;
         Drawing d;
         d.extent = {0, 0, src.width, src.height};
-        d.place = [&src](int32_t j0, int32_t rows, CoordPoint p[3]) {
-            p[0] = {0, src.height - j0};
-            p[1] = {src.width, src.height - j0 - rows};
-            p[2] = {src.width, src.height - j0};
-        };
+        d.place = upright(src.width, src.height);
         d.band_rows = src.height; // the import sends a 70-pixel-wide strip in one band
         if (src.channels == 1)
             d.colour_table = grey.data();
         ASSERT_EQ(draw(src, d), 0) << name;
         const Image out = output();
         EXPECT_EQ(out.channels, src.channels) << name;
-        EXPECT_EQ(out.pixels, src.pixels) << name;
+        EXPECT_EQ(out.samples, src.samples) << name;
     }
 }
 
@@ -209,9 +187,9 @@ TEST_F(PngOutput, BandsArePlacedThroughTheirThreeCornerPoints)
         Source source;
         bool clip;
     } cases[] = {
-        {"upright", W, H, upright,
+        {"upright", W, H, upright(),
          [](int32_t x, int32_t y, int32_t &sx, int32_t &sy) { return sx = x, sy = y, true; }, false},
-        {"clipped to the region of interest", W, H, upright,
+        {"clipped to the region of interest", W, H, upright(),
          [](int32_t x, int32_t y, int32_t &sx, int32_t &sy) { return sx = x, sy = y, x >= 4 && y >= H - 37; },
          true},
         {"half turn, bands running up", W, H,
@@ -250,7 +228,7 @@ TEST_F(PngOutput, BandsArePlacedThroughTheirThreeCornerPoints)
         ASSERT_EQ(draw(src, d), 0);
         expect_pixels(output(), c.width, c.height, 3, [&](int32_t x, int32_t y) {
             int32_t sx = 0, sy = 0;
-            return c.source(x, y, sx, sy) ? src.px(sx, sy) : kBlack;
+            return c.source(x, y, sx, sy) ? px(src, sx, sy) : kBlack;
         });
     }
     EXPECT_TRUE(errors().empty());
@@ -269,19 +247,13 @@ TEST_F(PngOutput, IndexedImagesAreWrittenGreyOrRgbByTheirColourTable)
     Drawing d;
     d.colour_table = grey.data();
     ASSERT_EQ(draw(src, d), 0);
-    expect_pixels(output(), W, H, 1, [&](int32_t x, int32_t y) { return Pixel{uint8_t(255 - *src.at(x, y))}; });
+    expect_pixels(output(), W, H, 1, [&](int32_t x, int32_t y) { return Pixel{uint8_t(255 - *src.pixel(x, y))}; });
     d.colour_table = colour.data();
     ASSERT_EQ(draw(src, d), 0);
     expect_pixels(output(), W, H, 3, [&](int32_t x, int32_t y) {
-        const uint8_t v = *src.at(x, y);
+        const uint8_t v = *src.pixel(x, y);
         return Pixel{v, uint8_t(255 - v), 7};
     });
-}
-
-std::string file_text(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 TEST_F(PngOutput, CallLogRecordsEveryCallInOrder)
@@ -309,7 +281,7 @@ TEST_F(PngOutput, CallLogRecordsEveryCallInOrder)
     auto crc_of_rows = [&](int32_t j0, int32_t rows) {
         uLong crc = crc32(0L, Z_NULL, 0);
         for (int32_t j = j0; j < j0 + rows; ++j)
-            crc = crc32(crc, src.at(0, j), W);
+            crc = crc32(crc, src.pixel(0, j), W);
         char text[16];
         std::snprintf(text, sizeof text, "crc=%08lx", crc);
         return std::string(text);
@@ -328,7 +300,7 @@ TEST_F(PngOutput, CallLogRecordsEveryCallInOrder)
         "ImageRows 0,46 70,6 70,46 70x40 -8 1 " + crc_of_rows(0, 40) + "\n"
         "ImageRows 0,6 70,0 70,6 70x6 -8 1 " + crc_of_rows(40, 6) + "\n"
         "EndImage\nEndPicture\nDeactivateOutput\nQueryError 1 -> 0\nCloseWorkstation\nShutdown\nUnLoadOutput\n";
-    EXPECT_EQ(file_text(log), expected);
+    EXPECT_EQ(read_file(log), expected);
 }
 
 TEST_F(PngOutput, UnwritableOrAbsurdOutputIsRefusedAndNothingIsWritten)
@@ -378,10 +350,10 @@ TEST_F(PngOutput, FailedRunsKeepOldFilesAndEarlierCanvases)
     Drawing empty;
     empty.extent = {0, 0, 0, 46};
     EXPECT_EQ(draw(src, empty), KX_OUTPUT_PARAMETER);
-    EXPECT_EQ(file_text(setup_->outputName), old_text);
+    EXPECT_EQ(read_file(setup_->outputName), old_text);
     ASSERT_EQ(draw(src), 0);
-    expect_pixels(output(), W, H, 3, [&](int32_t x, int32_t y) { return src.px(x, y); });
-    EXPECT_LT(file_text(setup_->outputName).size(), old_text.size());
+    expect_pixels(output(), W, H, 3, [&](int32_t x, int32_t y) { return px(src, x, y); });
+    EXPECT_LT(read_file(setup_->outputName).size(), old_text.size());
 }
 
 TEST_F(PngOutput, PictureThatCannotBeWrittenEndsWithOutputWriteFailure)
@@ -453,7 +425,7 @@ TEST_F(PngOutput, AnyAffinePlacementMatchesExactNearestNeighbour)
 {
     Image src{9, 5, 3, {}};
     for (int k = 0; k < 9 * 5 * 3; ++k)
-        src.pixels.push_back(uint8_t(1 + (k / 3) * 5 + k % 3));
+        src.samples.push_back(uint8_t(1 + (k / 3) * 5 + k % 3));
     const int32_t CW = 40, CH = 30;
     uint32_t seed = 12345;
     int64_t covered = 0, skipped = 0;
@@ -497,9 +469,9 @@ TEST_F(PngOutput, AnyAffinePlacementMatchesExactNearestNeighbour)
                         continue;
                     }
                     if (hit.i >= 0)
-                        std::memcpy(want, src.at(hit.i, hit.j), 3), ++covered;
+                        std::memcpy(want, src.pixel(hit.i, hit.j), 3), ++covered;
                 }
-                ASSERT_EQ(std::memcmp(out.at(x, y), want, 3), 0) << "round " << round << " pixel " << x << "," << y;
+                ASSERT_EQ(std::memcmp(out.pixel(x, y), want, 3), 0) << "round " << round << " pixel " << x << "," << y;
             }
     }
     EXPECT_GT(covered, 40 * 40 * 30 / 10);
