@@ -69,12 +69,6 @@ int run_tool(const std::string &args)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string bytes_of(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 } // namespace
 
 TEST(FpxCli, TheToolWritesFromPngPpmAndSyntheticReproducibly)
@@ -96,10 +90,10 @@ TEST(FpxCli, TheToolWritesFromPngPpmAndSyntheticReproducibly)
                                     ppm + " " + out, "--synthetic 200x120 --progressive " + out}) {
         std::remove(out.c_str());
         EXPECT_EQ(run_tool(args), 0) << args;
-        EXPECT_EQ(bytes_of(out).substr(0, 8), "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1") << args;
+        EXPECT_EQ(kxtest::read_file(out).substr(0, 8), "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1") << args;
     }
     EXPECT_EQ(run_tool("--synthetic 200x120 --progressive " + dir.file("again.fpx")), 0);
-    EXPECT_TRUE(bytes_of(out) == bytes_of(dir.file("again.fpx")));
+    EXPECT_TRUE(kxtest::read_file(out) == kxtest::read_file(dir.file("again.fpx")));
 
     // PGM and PNG loaders agree; a short PGM is refused.
     Image grey{5, 3, 1, {0, 1, 2, 3, 4, 50, 60, 70, 80, 90, 251, 252, 253, 254, 255}};

@@ -189,11 +189,9 @@ TEST(FpxDocument, OptionCombinationsThatCannotBeStoredAreRefused)
     const std::pair<const char *, Set> cases[] = {
         {"order with conversion", [](WriteOptions &o) { o.channel_order = "BGR", o.colour_conversion = 1; }},
         {"order not a permutation", [](WriteOptions &o) { o.channel_order = "RRB"; }},
-        {"opacity letter missing", [](WriteOptions &o) { o.opacity = true, o.channel_order = "RGB"; }},
         {"order on mono", [](WriteOptions &o) { o.colour = ColourSpace::monochrome, o.channel_order = "R"; }},
         {"conversion on PhotoYCC", [](WriteOptions &o) { o.colour = ColourSpace::photoycc, o.colour_conversion = 1; }},
         {"invert on mono", [](WriteOptions &o) { o.colour = ColourSpace::monochrome, o.invert = true; }},
-        {"subsampling on mono", [](WriteOptions &o) { o.colour = ColourSpace::monochrome, o.subsampling = 0x22; }},
         {"subsampling on plain RGB", [](WriteOptions &o) { o.colour_conversion = 0, o.subsampling = 0x21; }},
         {"subsampling 0x12", [](WriteOptions &o) { o.subsampling = 0x12; }},
         {"quality 0", [](WriteOptions &o) { o.quality = 0; }},
@@ -201,8 +199,6 @@ TEST(FpxDocument, OptionCombinationsThatCannotBeStoredAreRefused)
         {"flat tile out of range", [](WriteOptions &o) { o.flat_tile_list = {1}; }},
         {"opacity before a colour, JPEG",
          [](WriteOptions &o) { o.opacity = true, o.channel_order = "RAGB", o.colour_conversion = 0; }},
-        {"opacity before a colour, mixed",
-         [](WriteOptions &o) { o.opacity = true, o.channel_order = "ARGB", o.compression = Compression::mixed; }},
         {"opacity before a colour, forced flat tile",
          [](WriteOptions &o) {
              o.opacity = true, o.channel_order = "BGAR", o.compression = Compression::raw, o.flat_tile_list = {0};

@@ -120,12 +120,6 @@ void expect_listing_matches(const Document &doc, const Listing &l)
     EXPECT_EQ(listed, streams);
 }
 
-struct TempFile {
-    std::string path;
-    explicit TempFile(const std::string &tag) : path(temp_fpx(tag)) {}
-    ~TempFile() { std::remove(path.c_str()); }
-};
-
 } // namespace
 
 TEST(FpxFile, OlefileListsEveryStreamAndProperty)
@@ -160,9 +154,9 @@ TEST(FpxFile, OlefileListsEveryStreamAndProperty)
         WriteOptions o;
         c.set(o);
         const Document doc = build(o, make_synthetic(c.w, c.h));
-        TempFile file(c.tag);
-        ASSERT_EQ(write_document(doc, file.path), "");
-        expect_listing_matches(doc, olefile_listing(file.path));
+        kxtest::TempDir dir;
+        ASSERT_EQ(write_document(doc, dir.file("out.fpx")), "");
+        expect_listing_matches(doc, olefile_listing(dir.file("out.fpx")));
     }
 }
 
@@ -191,9 +185,9 @@ TEST(FpxFile, LayoutMatchesTheCorpus)
         o.flat_colour = c.flat_colour;
         Image img;
         ASSERT_EQ(load_image(kxtest::corpus_file(std::string(c.name) + ".expected.png"), img), "");
-        TempFile file(c.name);
-        ASSERT_EQ(write_document(build(o, img), file.path), "");
-        const Listing ours = olefile_listing(file.path);
+        kxtest::TempDir dir;
+        ASSERT_EQ(write_document(build(o, img), dir.file("out.fpx")), "");
+        const Listing ours = olefile_listing(dir.file("out.fpx"));
         const Listing real = olefile_listing(kxtest::corpus_file(std::string(c.name) + ".fpx"));
         ASSERT_TRUE(ours.ok);
         ASSERT_TRUE(real.ok);

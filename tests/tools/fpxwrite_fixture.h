@@ -79,9 +79,4 @@ inline std::string doc_path(const Document &doc, size_t i)
     return path;
 }
 
-inline std::string temp_fpx(const std::string &tag)
-{
-    return kxtest::bin_dir() + "/fpxwrite_" + tag + "_" + std::to_string(getpid()) + ".fpx";
-}
-
 } // namespace fpxtest

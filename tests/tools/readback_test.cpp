@@ -86,45 +86,41 @@ Picture read_resolution(const std::string &path, int rr)
 
 } // namespace
 
-TEST(FpxReadBack, RawTilesThroughOurReaderCarryTheInputPixels)
+// Raw tiles, and the single-colour tiles of a flat picture.
+TEST(FpxReadBack, TilesThroughOurReaderCarryTheInputPixels)
 {
+    Image flat{100, 70, 3, {}};
+    for (int i = 0; i < 100 * 70; ++i)
+        flat.samples.insert(flat.samples.end(), {200, 100, 50});
     const struct {
         const char *tag;
         ColourSpace colour;
-        int w, h, full; // full: index of the full resolution
-    } cases[] = {{"rgb", ColourSpace::rgb, 150, 100, 2}, {"mono", ColourSpace::monochrome, 70, 46, 1}};
+        Image img;
+        int full; // index of the full resolution
+        bool flat;
+    } cases[] = {{"rgb", ColourSpace::rgb, make_synthetic(150, 100), 2, false},
+                 {"mono", ColourSpace::monochrome, make_synthetic(70, 46), 1, false},
+                 {"flat", ColourSpace::rgb, flat, 1, true}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.tag);
-        const Image img = make_synthetic(c.w, c.h);
         WriteOptions o;
         o.colour = c.colour;
-        o.compression = Compression::raw;
-        const std::string path = temp_fpx(c.tag);
-        ASSERT_EQ(write_fpx(o, img, path), "");
-        ASSERT_EQ(resolve_options(o, img), "");
-        const Image work = working_picture(img, o);
-        const Picture pic = read_resolution(path, c.full);
-        std::remove(path.c_str());
-        ASSERT_EQ(pic.width, c.w);
-        ASSERT_EQ(pic.height, c.h);
+        if (!c.flat)
+            o.compression = Compression::raw;
+        kxtest::TempDir dir;
+        ASSERT_EQ(write_fpx(o, c.img, dir.file("out.fpx")), "");
+        ASSERT_EQ(resolve_options(o, c.img), "");
+        const Image work = working_picture(c.img, o);
+        const Picture pic = read_resolution(dir.file("out.fpx"), c.full);
+        ASSERT_EQ(pic.width, c.img.width);
+        ASSERT_EQ(pic.height, c.img.height);
         ASSERT_EQ(pic.channels, work.channels);
         EXPECT_TRUE(pic.pixels == work.samples);
+        for (const TileEntryRec &t : pic.tiles)
+            if (c.flat) {
+                EXPECT_EQ(t.type, int32_t(kTileSingleColour));
+                EXPECT_EQ(t.length, 64 * 64 * 3);
+            }
+        EXPECT_TRUE(!c.flat || pic.tiles.size() == 4u);
     }
-}
-
-TEST(FpxReadBack, SingleColourTilesOfAFlatPicture)
-{
-    Image img{100, 70, 3, {}};
-    for (int i = 0; i < 100 * 70; ++i)
-        img.samples.insert(img.samples.end(), {200, 100, 50});
-    const std::string path = temp_fpx("flat");
-    ASSERT_EQ(write_fpx(WriteOptions{}, img, path), "");
-    const Picture pic = read_resolution(path, 1);
-    std::remove(path.c_str());
-    ASSERT_EQ(pic.tiles.size(), 4u);
-    for (const TileEntryRec &t : pic.tiles) {
-        EXPECT_EQ(t.type, int32_t(kTileSingleColour));
-        EXPECT_EQ(t.length, 64 * 64 * 3);
-    }
-    EXPECT_TRUE(pic.pixels == img.samples);
 }
