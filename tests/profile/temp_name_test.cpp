@@ -106,16 +106,12 @@ protected:
 }
 
 
-TEST_F(TempName, WithoutHostOptionsTheNameIsInTmp)
-{
-    ASSERT_EQ(HostGetGlobalOptionSet(), nullptr);
-    EXPECT_EQ(call(), 1);
-    EXPECT_TRUE(is_new_private_file_in(name(), "/tmp")) << name();
-}
-
-TEST_F(TempName, HookAnsweringZeroMeansNoName)
+TEST_F(TempName, HookAnsweringZeroMeansNoNameAndItsStreamIsClosed)
 {
     install_hook(0);
+    QorHostStream object{};
+    object.close = &counting_close;
+    hook_log.hand_over = &object;
     kxtest::TempDir dir;
     ASSERT_EQ(HostSetTempDirectory(dir.path().c_str()), 0);
     EXPECT_EQ(call(), 0);
@@ -125,35 +121,49 @@ TEST_F(TempName, HookAnsweringZeroMeansNoName)
     EXPECT_EQ(hook_log.object_on_entry, nullptr);  // a zeroed word
     EXPECT_EQ(hook_log.path, buffer());
     EXPECT_EQ(hook_log.mode, 0u);
-}
-
-TEST_F(TempName, StreamObjectHandedOverByTheHookIsClosed)
-{
-    install_hook(0);
-    QorHostStream object{};
-    object.close = &counting_close;
-    hook_log.hand_over = &object;
-    EXPECT_EQ(call(), 0);
     EXPECT_EQ(hook_log.closes, 1);
+    EXPECT_TRUE(fs::is_empty(dir.path()));
 }
 
-TEST_F(TempName, HookAnsweringNonZeroLetsTheNameBeMade)
+TEST_F(TempName, WithoutAUsableHostDirectoryTheNameIsInTmp)
 {
-    for (int32_t answer : {1, -1, 7}) {
-        SCOPED_TRACE(answer);
-        install_hook(answer);
+    kxtest::TempDir dir;
+    std::vector<char> too_big(kTempDirBlock + 1, '\0'), whole(kTempDirBlock, 'a');
+    std::memcpy(too_big.data() + 8, dir.path().c_str(), dir.path().size());
+    whole[8] = '/'; // no NUL: the text is cut at the block's last byte, a folder that does not exist
+    const uint64_t zero = 0;
+    const int32_t other = 5;
+    const struct {
+        const char *what;
+        int32_t option; // -1: the file hook's global option
+        const void *value;
+        size_t size;
+        int32_t hook_answer; // 0: no hook
+    } cases[] = {
+        {"no options", 0, nullptr, 0, 0},
+        {"hook answering 1", 0, nullptr, 0, 1},
+        {"hook answering -1", 0, nullptr, 0, -1},
+        {"hook option holding null", -1, &zero, sizeof zero, 0},
+        {"option set without the directory", 1234, &other, sizeof other, 0},
+        {"directory option too big for its block", kTempDirOption, too_big.data(), too_big.size(), 0},
+        {"directory filling the whole block", kTempDirOption, whole.data(), whole.size(), 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        HostClearOptions();
+        hook_log = HookLog{};
+        if (c.hook_answer)
+            install_hook(c.hook_answer);
+        if (c.option == -1)
+            ASSERT_EQ(HostSetGlobalOption(YT_OPTION_FILE_HOOK, c.value, uint32_t(c.size)), 0);
+        else if (c.option)
+            ASSERT_EQ(HostSetOption(c.option, c.value, uint32_t(c.size)), 0);
+        EXPECT_EQ(HostGetGlobalOptionSet() == nullptr, !c.option && !c.hook_answer);
         EXPECT_EQ(call(), 1);
-        EXPECT_EQ(hook_log.calls, 1);
+        EXPECT_EQ(hook_log.calls, c.hook_answer ? 1 : 0);
         EXPECT_TRUE(is_new_private_file_in(name(), "/tmp")) << name();
     }
-}
-
-TEST_F(TempName, HookOptionHoldingNullIsNoHook)
-{
-    const uint64_t zero = 0;
-    ASSERT_EQ(HostSetGlobalOption(YT_OPTION_FILE_HOOK, &zero, sizeof zero), 0);
-    EXPECT_EQ(call(), 1);
-    EXPECT_TRUE(is_new_private_file_in(name(), "/tmp")) << name();
+    EXPECT_TRUE(fs::is_empty(dir.path()));
 }
 
 TEST_F(TempName, HostDirectoryFromByteEightOfTheOption)
@@ -170,36 +180,6 @@ TEST_F(TempName, HostDirectoryFromByteEightOfTheOption)
     ASSERT_EQ(HostSetTempDirectory(dir.path().c_str()), 0);
     EXPECT_EQ(call(), 1);
     EXPECT_TRUE(is_new_private_file_in(name(), dir.path())) << name();
-}
-
-TEST_F(TempName, OptionSetWithoutTheDirectoryFallsBackToTmp)
-{
-    const int32_t other = 5;
-    ASSERT_EQ(HostSetOption(1234, &other, sizeof other), 0);
-    ASSERT_NE(HostGetGlobalOptionSet(), nullptr);
-    EXPECT_EQ(call(), 1);
-    EXPECT_TRUE(is_new_private_file_in(name(), "/tmp")) << name();
-}
-
-TEST_F(TempName, DirectoryOptionTooBigForTheBlockFallsBackToTmp)
-{
-    kxtest::TempDir dir;
-    std::vector<char> block(kTempDirBlock + 1, '\0');
-    std::memcpy(block.data() + 8, dir.path().c_str(), dir.path().size());
-    ASSERT_EQ(HostSetOption(kTempDirOption, block.data(), static_cast<uint32_t>(block.size())), 0);
-    EXPECT_EQ(call(), 1);
-    EXPECT_TRUE(is_new_private_file_in(name(), "/tmp")) << name();
-}
-
-TEST_F(TempName, DirectoryFillingTheWholeBlockStaysInsideIt)
-{
-    // 264 bytes with no NUL: the text is cut at the block's last byte; that
-    // folder does not exist, so /tmp is used.
-    std::vector<char> block(kTempDirBlock, 'a');
-    block[8] = '/';
-    ASSERT_EQ(HostSetOption(kTempDirOption, block.data(), static_cast<uint32_t>(block.size())), 0);
-    EXPECT_EQ(call(), 1);
-    EXPECT_TRUE(is_new_private_file_in(name(), "/tmp")) << name();
 }
 
 TEST_F(TempName, NameMustFitTheCallersBuffer)
