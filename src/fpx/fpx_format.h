@@ -130,6 +130,7 @@ inline constexpr Guid kFmtidImageContents = flashpix_guid(0x56616400);
 inline constexpr Guid kFmtidTransform = flashpix_guid(0x56616A00);
 inline constexpr Guid kClsidImageView = flashpix_guid(0x56616700);
 inline constexpr Guid kClsidImageObject = flashpix_guid(0x56616000);
+inline constexpr Guid kClsidResolution = flashpix_guid(0x56616100);
 inline constexpr Guid kClsidIccProfile = flashpix_guid(0x56616600);
 inline constexpr Guid kClsidSubimageHeader = flashpix_guid(0x00010000);
 inline constexpr Guid kClsidSubimageData = flashpix_guid(0x00010100);

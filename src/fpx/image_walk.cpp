@@ -6,7 +6,7 @@
 #include "fpx/fpx_format.h"
 #include "fpx/owners.h"
 #include "fpx/property_values.h"
-#include "io/cfb_list.h"
+#include "io/cfb_storage.h"
 
 #include <kxfpx/storage.h>
 #include <kxfpx/strings.h>

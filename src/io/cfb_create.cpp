@@ -4,6 +4,7 @@
 // tree of siblings by the insertion rule, and a stream's staging buffer and
 // outer record. The data itself is placed by the stream writer.
 #include "io/cfb_internal.h"
+#include "io/cfb_storage.h"
 
 #include <kxfpx/storage.h>
 #include <kxfpx/strings.h>
@@ -256,6 +257,18 @@ QorFile create_root(QorFile out_file, const char *name)
 }
 
 } // namespace
+
+bool set_storage_class(QorFile storage, const uint8_t clsid[16])
+{
+    RecordLock rec(storage);
+    if (!rec || !clsid || !is_writer(*rec.get()) || rec->isStream || !rec->dirCountPtr)
+        return false;
+    EntryImage *dir = directory_of(*rec.get());
+    if (!dir || rec->entryIndex >= *rec->dirCountPtr || dir[rec->entryIndex].type == kTypeStream)
+        return false;
+    std::memcpy(dir[rec->entryIndex].clsid, clsid, sizeof dir[rec->entryIndex].clsid);
+    return true;
+}
 
 } // namespace kxfpx::io
 

@@ -7,7 +7,7 @@
 // or join end the search instead of hanging it, with the result of a plain
 // depth-first walk.
 #include "io/cfb_internal.h"
-#include "io/cfb_list.h"
+#include "io/cfb_storage.h"
 
 #include <kxfpx/strings.h>
 

@@ -7,6 +7,8 @@
 #include <kxfpx/qorfile.h>
 #include <kxfpx/storage.h>
 
+#include "io/cfb_storage.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -61,6 +63,9 @@ std::string write_document(const Document &doc, const std::string &path)
             if (!s)
                 return "cannot create the storage " + e.name;
             h.storages.push_back(s);
+            const bool classed = std::any_of(e.clsid.begin(), e.clsid.end(), [](uint8_t b) { return b != 0; });
+            if (classed && !kxfpx::io::set_storage_class(s, e.clsid.data()))
+                return "cannot give the storage " + e.name + " its class id";
             handle_of[i] = s;
             continue;
         }

@@ -437,7 +437,10 @@ std::string build_document(const WriteOptions &options, const Image &image, Docu
     const Image &full = levels.back();
 
     doc.entries.clear();
+    // Real files give their storages the FlashPix class ids, and readers
+    // check the root's.
     const int root = add_entry(doc, -1, kRootName, true);
+    doc.entries[size_t(root)].clsid = kClsidImageView;
     add_entry(doc, root, kSummaryName, false, summary_information(o));
     add_entry(doc, root, kGlobalInfoName, false, global_info(o));
     add_entry(doc, root, numbered(kDataObjectFormat, o.data_object), false, data_object(full));
@@ -448,6 +451,7 @@ std::string build_document(const WriteOptions &options, const Image &image, Docu
     add_entry(doc, root, kCompObjName, false, comp_obj(kClsidImageView));
 
     const int store = add_entry(doc, root, numbered(kStoreFormat, o.data_object), true);
+    doc.entries[size_t(store)].clsid = kClsidImageObject;
     add_entry(doc, store, kSummaryName, false, summary_information(o));
     const int contents = add_entry(doc, store, kImageContentsName, false);
     add_entry(doc, store, kIccProfileName, false, stream_header(kClsidIccProfile));
@@ -487,6 +491,7 @@ std::string build_document(const WriteOptions &options, const Image &image, Docu
             o.missing_resolutions.end())
             continue;
         const int res = add_entry(doc, store, numbered(kResolutionFormat, rr), true);
+        doc.entries[size_t(res)].clsid = kClsidResolution;
         add_entry(doc, res, kSubimageHeaderName, false, std::move(streams.header));
         add_entry(doc, res, kSubimageDataName, false, std::move(streams.data));
     }

@@ -75,6 +75,8 @@ struct DocumentEntry {
     std::string name;
     bool storage = false;
     std::vector<uint8_t> data;
+    // A storage's class id; all zero keeps the writer's default.
+    std::array<uint8_t, 16> clsid{};
 };
 
 struct Document {
