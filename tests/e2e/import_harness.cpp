@@ -5,6 +5,7 @@
 #include "scoped_env.h"
 
 #include <kxfpx/codes.h>
+#include <kxfpx/filter.h>
 #include <kxfpx/memory.h>
 #include <kxfpx/qorfile.h>
 
@@ -22,17 +23,19 @@ constexpr int32_t kEscHostReadProc = 81;
 constexpr int32_t kEscResolution = 84;
 constexpr int32_t kPointerSize = 8;
 
+// The filter as a host loads it: dlopen, the fltLoadPointers rows, the
+// library's own memory functions. Loaded once and kept, as a host keeps it.
 struct HostFilter {
     SharedLib lib{};
-    int32_t (*importFile)(uint64_t, const char *, const char *, const char *, InterpretStructure *) = nullptr;
-    HGLOBAL (*createSetup)(uint64_t, const char *, const char *) = nullptr;
-    int32_t (*destroySetup)(HGLOBAL) = nullptr;
-    int32_t (*escapeSetup)(HGLOBAL, int32_t, int32_t, void *, void *, int32_t) = nullptr;
-    int32_t (*getFileInfo)(const char *, FileInfo *, HGLOBAL, HostIoProc) = nullptr;
-    HGLOBAL (*globalAlloc)(uint32_t, uint32_t) = nullptr;
-    void *(*globalLock)(HGLOBAL) = nullptr;
-    int32_t (*globalUnlock)(HGLOBAL) = nullptr;
-    HGLOBAL (*globalFree)(HGLOBAL) = nullptr;
+    decltype(&ImportFile) importFile = nullptr;
+    decltype(&xCreateSetup) createSetup = nullptr;
+    decltype(&xDestroySetup) destroySetup = nullptr;
+    decltype(&xEscapeSetup) escapeSetup = nullptr;
+    decltype(&GetFileInfo) getFileInfo = nullptr;
+    decltype(&GlobalAlloc) globalAlloc = nullptr;
+    decltype(&GlobalLock) globalLock = nullptr;
+    decltype(&GlobalUnlock) globalUnlock = nullptr;
+    decltype(&GlobalFree) globalFree = nullptr;
 
     template <typename F> void row(F &f, const char *name)
     {
@@ -42,15 +45,13 @@ struct HostFilter {
     }
     template <typename F> void sym(F &f, const char *name) { f = reinterpret_cast<F>(dlsym(lib.dlHandle, name)); }
 
-    // Loaded once per process and kept, as a host keeps its filters.
     static HostFilter &get()
     {
-        static HostFilter filter = [] {
+        static HostFilter f = [] {
             HostFilter f;
             const std::string path = bin_dir() + "/libkx_fpx2.so";
-            f.lib.dlHandle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
             FltLoadPointersProc load = nullptr;
-            if (f.lib.dlHandle)
+            if ((f.lib.dlHandle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)))
                 f.sym(load, "fltLoadPointers");
             if (!load)
                 return f;
@@ -59,39 +60,47 @@ struct HostFilter {
             f.row(dll, "szDLLName");
             if (dll)
                 std::snprintf(dll, KX_PATH_SIZE, "%s", path.c_str());
-            f.row(f.importFile, "ImportFile");
-            f.row(f.createSetup, "CreateSetup");
-            f.row(f.destroySetup, "DestroySetup");
-            f.row(f.escapeSetup, "EscapeSetup");
+            f.row(f.importFile, "ImportFile"), f.row(f.createSetup, "CreateSetup");
+            f.row(f.destroySetup, "DestroySetup"), f.row(f.escapeSetup, "EscapeSetup");
             f.row(f.getFileInfo, "GetFileInfo");
-            f.sym(f.globalAlloc, "GlobalAlloc");
-            f.sym(f.globalLock, "GlobalLock");
-            f.sym(f.globalUnlock, "GlobalUnlock");
-            f.sym(f.globalFree, "GlobalFree");
+            f.sym(f.globalAlloc, "GlobalAlloc"), f.sym(f.globalLock, "GlobalLock");
+            f.sym(f.globalUnlock, "GlobalUnlock"), f.sym(f.globalFree, "GlobalFree");
             return f;
         }();
-        EXPECT_TRUE(filter.ready()) << "cannot load " << bin_dir() << "/libkx_fpx2.so";
-        return filter;
+        f.ready = f.importFile && f.createSetup && f.destroySetup && f.escapeSetup && f.getFileInfo &&
+                  f.globalAlloc && f.globalLock && f.globalUnlock && f.globalFree;
+        EXPECT_TRUE(f.ready) << "cannot load " << bin_dir() << "/libkx_fpx2.so";
+        return f;
     }
-    bool ready() const
-    {
-        return importFile && createSetup && destroySetup && escapeSetup && getFileInfo && globalAlloc &&
-               globalLock && globalUnlock && globalFree;
-    }
-};
+    bool ready = false;
 
-// The whole file in a memory handle, then the non-zero end marker by which
-// the memory reader finds its length.
-HGLOBAL memory_handle(const HostFilter &f, const std::vector<uint8_t> &bytes)
-{
-    HGLOBAL h = f.globalAlloc(KX_GHND, uint32_t(bytes.size() + 1));
-    if (auto *p = static_cast<uint8_t *>(f.globalLock(h))) {
-        std::memcpy(p, bytes.data(), bytes.size());
-        p[bytes.size()] = 0xFF;
-        f.globalUnlock(h);
-    }
-    return h;
-}
+    // The input of one call: the host's stream for callback input, or a
+    // memory handle of the library's own kind holding the file and, after
+    // it, the non-zero end marker by which the memory reader finds its length.
+    struct Input {
+        iotest::ImageState stream;
+        HGLOBAL block = nullptr;
+        Input(const HostFilter &f, const std::string &path, InputSource source, bool withHandle = true)
+        {
+            if (source == InputSource::callback)
+                stream.bytes = iotest::read_file(path);
+            if (source != InputSource::memory || !withHandle)
+                return;
+            std::vector<uint8_t> bytes = iotest::read_file(path);
+            bytes.push_back(0xFF);
+            block = f.globalAlloc(KX_GHND, uint32_t(bytes.size()));
+            std::memcpy(f.globalLock(block), bytes.data(), bytes.size());
+            f.globalUnlock(block);
+            free = f.globalFree;
+        }
+        ~Input()
+        {
+            if (block)
+                free(block);
+        }
+        decltype(&GlobalFree) free = nullptr;
+    };
+};
 
 struct HostState {
     std::vector<int32_t> *errors;
@@ -107,28 +116,13 @@ int32_t status_proc(uint64_t user, int32_t kind, int32_t code, int32_t, int32_t,
     return host->next < host->answers.size() ? host->answers[host->next++] : 0;
 }
 
-bool first_word_in(const std::string &line, const Lines &names)
-{
-    const std::string first = line.substr(0, line.find(' '));
-    return std::find(names.begin(), names.end(), first) != names.end();
-}
-
 } // namespace
 
-Lines ImportOutcome::only(const Lines &names) const
+Lines ImportOutcome::only(const Lines &names, bool keep) const
 {
     Lines out;
     for (const std::string &line : calls)
-        if (first_word_in(line, names))
-            out.push_back(line);
-    return out;
-}
-
-Lines ImportOutcome::output_calls() const
-{
-    Lines out;
-    for (const std::string &line : calls)
-        if (!first_word_in(line, {"C_OpenOutput", "C_GetOutputTable", "QueryError", "UnLoadOutput"}))
+        if (keep == (std::find(names.begin(), names.end(), line.substr(0, line.find(' '))) != names.end()))
             out.push_back(line);
     return out;
 }
@@ -137,10 +131,8 @@ ImportOutcome import_file(const std::string &path, const ImportRequest &request)
 {
     ImportOutcome outcome;
     HostFilter &f = HostFilter::get();
-    if (!f.ready()) {
-        outcome.code = -1;
+    if (!f.ready)
         return outcome;
-    }
     TempDir work;
     const std::string log = work.file("calls.log");
     const std::string png = request.outputName.empty() ? work.file("out.png") : request.outputName;
@@ -150,33 +142,26 @@ ImportOutcome import_file(const std::string &path, const ImportRequest &request)
     int16_t choice = request.resolutionChoice;
     f.escapeSetup(setup, kEscResolution, sizeof choice, &choice, nullptr, 0);
 
+    HostFilter::Input input(f, path, request.source, !request.withoutMemoryHandle);
     HostState state{&outcome.errors, request.statusAnswers, 0};
     HostRecord host{};
     host.userValue = reinterpret_cast<uint64_t>(&state);
     host.statusProc = status_proc;
+    host.inputBlock = input.block;
     InterpretStructure interp{};
     interp.setup = setup;
     interp.hostRecord = &host;
-
-    iotest::ImageState stream;
-    std::string importPath = path;
     if (request.source == InputSource::callback) {
-        stream.bytes = iotest::read_file(path);
-        interp.hostIoHandle = &stream;
-        f.escapeSetup(setup, kEscHostReadProc, kPointerSize, reinterpret_cast<void *>(&iotest::image_callback), nullptr, 0);
-    } else if (request.source == InputSource::memory) {
-        importPath.clear();
-        if (!request.withoutMemoryHandle)
-            host.inputBlock = memory_handle(f, iotest::read_file(path));
+        interp.hostIoHandle = &input.stream;
+        f.escapeSetup(setup, kEscHostReadProc, kPointerSize, reinterpret_cast<void *>(&iotest::image_callback),
+                      nullptr, 0);
     }
     {
         ScopedEnv logging("KXFPX_OUTPUT_LOG", log.c_str());
-        outcome.code = f.importFile(0, "png", png.c_str(), importPath.c_str(), &interp);
+        const std::string from = request.source == InputSource::memory ? "" : path;
+        outcome.code = f.importFile(0, "png", png.c_str(), from.c_str(), &interp);
     }
-    if (host.inputBlock)
-        f.globalFree(host.inputBlock);
     EXPECT_EQ(f.destroySetup(setup), KX_OK);
-
     std::ifstream lines(log);
     for (std::string line; std::getline(lines, line);)
         outcome.calls.push_back(line);
@@ -187,18 +172,12 @@ ImportOutcome import_file(const std::string &path, const ImportRequest &request)
 int32_t file_info(const std::string &path, InputSource source, FileInfo &info)
 {
     HostFilter &f = HostFilter::get();
-    if (!f.ready())
+    if (!f.ready)
         return -1;
-    if (source == InputSource::path)
-        return f.getFileInfo(path.c_str(), &info, nullptr, nullptr);
-    if (source == InputSource::callback) {
-        iotest::ImageState stream{iotest::read_file(path), 0};
-        return f.getFileInfo(path.c_str(), &info, &stream, iotest::image_callback);
-    }
-    HGLOBAL h = memory_handle(f, iotest::read_file(path));
-    const int32_t code = f.getFileInfo("", &info, h, nullptr);
-    f.globalFree(h);
-    return code;
+    HostFilter::Input input(f, path, source);
+    if (source == InputSource::callback)
+        return f.getFileInfo(path.c_str(), &info, &input.stream, iotest::image_callback);
+    return f.getFileInfo(source == InputSource::path ? path.c_str() : "", &info, input.block, nullptr);
 }
 
 std::string make_fpx(const TempDir &dir, const std::string &name, const fpxw::WriteOptions &options,
@@ -274,25 +253,17 @@ void put_property(fpxw::Document &doc, const std::string &stream, uint32_t id, s
 fpxw::Image picture(int width, int height, int channels)
 {
     const fpxw::Image full = fpxw::make_synthetic(width, height);  // RGBA
-    fpxw::Image out{};
-    out.width = width;
-    out.height = height;
-    out.channels = channels;
-    for (size_t p = 0; p < size_t(width) * size_t(height); ++p) {
-        const uint8_t *px = full.samples.data() + p * size_t(full.channels);
-        if (channels == 1)
-            out.samples.push_back(uint8_t((px[0] * 77 + px[1] * 150 + px[2] * 29) >> 8));
-        else
-            out.samples.insert(out.samples.end(), px, px + channels);
-    }
+    fpxw::Image out{width, height, channels, {}};
+    const size_t first = channels == 1 ? 1 : 0;  // grey: the green channel
+    for (size_t p = first; p < full.samples.size(); p += 4)
+        out.samples.insert(out.samples.end(), full.samples.begin() + long(p), full.samples.begin() + long(p) + channels);
     return out;
 }
 
 void expect_same(const fpxw::Image &got, const fpxw::Image &want, const std::string &what)
 {
-    EXPECT_EQ(got.width, want.width) << what;
-    EXPECT_EQ(got.height, want.height) << what;
-    EXPECT_EQ(got.channels, want.channels) << what;
+    EXPECT_EQ((std::array{got.width, got.height, got.channels}), (std::array{want.width, want.height, want.channels}))
+        << what;
     EXPECT_TRUE(got.samples == want.samples) << what;
 }
 

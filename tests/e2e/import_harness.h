@@ -10,6 +10,7 @@
 
 #include <kxfpx/records.h>
 
+#include <array>
 #include <functional>
 #include <string>
 #include <vector>
@@ -30,14 +31,16 @@ struct ImportRequest {
 };
 
 struct ImportOutcome {
-    int32_t code = 0;
+    int32_t code = -1;            // -1: the filter did not load
     std::vector<int32_t> errors;  // codes the status procedure got as errors
     Lines calls;                  // the output library's call log
     fpxw::Image picture;          // the PNG written; width 0 when none was
 
     const std::vector<int32_t> &reported() const { return errors; }
-    Lines only(const Lines &names) const;   // log lines whose first word is in `names`
-    Lines output_calls() const;             // without the output library's bookkeeping
+    // The log lines whose first word is in `names` (keep) or is not.
+    Lines only(const Lines &names, bool keep = true) const;
+    // Without the output library's bookkeeping.
+    Lines output_calls() const { return only({"C_OpenOutput", "C_GetOutputTable", "QueryError", "UnLoadOutput"}, false); }
 };
 
 ImportOutcome import_file(const std::string &path, const ImportRequest &request = {});
