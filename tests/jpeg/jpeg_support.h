@@ -1,9 +1,6 @@
-// Helpers of the JPEG tests: a big-endian memory QorFile, a table set that
-// frees its blocks, header segments, the two stream generators (baseline
-// tiles through fpxwrite, any progressive stream through libjpeg-turbo),
-// ReadJPEG into a guarded buffer, the picture libjpeg-turbo's coefficients
-// give through the reference transform, and a scan driver for progressive
-// streams that stops before the reconstruction.
+// Helpers of the JPEG tests: the two stream generators (baseline tiles
+// through fpxwrite, progressive streams through libjpeg-turbo), ReadJPEG into
+// a guarded buffer, libjpeg-turbo's picture, a progressive scan driver.
 #pragma once
 
 #include "jpeg/decoder_tables.h"
@@ -12,20 +9,15 @@
 #include "jpeg/progressive_buffers.h"
 #include "jpeg/progressive_decode.h"
 #include "jpeg/read_jpeg.h"
-#include "jpeg/reference_decoder.h"
+#include "io/io_support.h"
+#include "jpeg_errors.h"
 #include "jpeg_tiles.h"
 #include "oracles/jpeg_coefficients.h"
-
-#include <kxfpx/memory.h>
-#include <kxfpx/qorfile.h>
 
 #include <gtest/gtest.h>
 #include <jpeglib.h>
 
-#include <csetjmp>
-#include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <random>
 #include <vector>
 
@@ -40,33 +32,10 @@ inline constexpr uint8_t kZigzag[64] = {
     41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
     30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
-// A read-only QorFile over exactly `bytes` (plus the end marker a memory block needs).
-class MemStream {
-public:
-    explicit MemStream(const Bytes &bytes)
-    {
-        data_ = GlobalLock(GlobalAlloc(KX_GHND, uint32_t(bytes.size()) + 1));
-        if (!bytes.empty())
-            std::memcpy(data_, bytes.data(), bytes.size());
-        static_cast<uint8_t *>(data_)[bytes.size()] = 0xFF;
-        desc_.blockPtr = &data_;
-        desc_.blockSize = int32_t(bytes.size() + 1);
-        file = qorOpen(nullptr, &desc_, QOR_READ);
-        qorSetDataFormat(file, 1, 0);
-    }
-    ~MemStream()
-    {
-        qorClose(file);
-        GlobalFree(GlobalHandle(data_));
-    }
-    MemStream(const MemStream &) = delete;
-    MemStream &operator=(const MemStream &) = delete;
+// A big-endian memory QorFile over `bytes`.
+struct MemStream : iotest::Reader {
+    explicit MemStream(const Bytes &bytes) : iotest::Reader(bytes, 1) {}
     int32_t position() const { return qorSeek(file, 0, 1); }
-    QorFile file = nullptr;
-
-private:
-    void *data_ = nullptr;
-    QorOpenDesc desc_{};
 };
 
 struct TableSet {
@@ -86,28 +55,6 @@ struct TableSet {
     }
 };
 
-// A marker segment: its code and the bytes after the length field.
-struct Segment {
-    uint8_t marker;
-    Bytes body;
-};
-
-// The segments before the first SOS (or EOI), in order.
-inline std::vector<Segment> header_segments(const Bytes &jpeg)
-{
-    std::vector<Segment> out;
-    for (size_t at = 2; at + 4 <= jpeg.size() && jpeg[at] == 0xFF && jpeg[at + 1] != 0xD9;) {
-        const size_t len = size_t(jpeg[at + 2]) << 8 | jpeg[at + 3];
-        if (len < 2 || at + 2 + len > jpeg.size())
-            break;
-        out.push_back({jpeg[at + 1], Bytes(jpeg.begin() + long(at + 4), jpeg.begin() + long(at + 2 + len))});
-        if (jpeg[at + 1] == 0xDA)
-            break;
-        at += 2 + len;
-    }
-    return out;
-}
-
 // A segment's bytes after the marker: length field and body.
 inline Bytes with_length(const Bytes &body)
 {
@@ -119,14 +66,21 @@ inline Bytes with_length(const Bytes &body)
 // The tables of a tables-only stream, loaded as the driver loads them.
 inline void load_tables(const Bytes &tables, TableSet &set)
 {
-    for (const Segment &s : header_segments(tables)) {
-        MemStream in(with_length(s.body));
-        if (s.marker == 0xC4)
-            (void)kj::ReadHuffman(in.file, &set.set);
-        else if (s.marker == 0xDB)
-            (void)kj::ReadQuantization(in.file, &set.set.slots[8]);
-    }
+    MemStream in(tables);
+    uint16_t m = 0;
+    qorReadShort(in.file, &m, 1);  // SOI
+    while (qorReadShort(in.file, &m, 1) == 1 && (m == kj::kMarkerDHT || m == kj::kMarkerDQT))
+        (void)(m == kj::kMarkerDHT ? kj::ReadHuffman(in.file, &set.set) : kj::ReadQuantization(in.file, &set.set.slots[8]));
 }
+
+// The literal reference decoder of baseline streams (reference_decoder.cpp):
+// bit-serial through qorReadChar, the transform as written in 32-bit
+// arithmetic, byte-by-byte expansion and band output, the marker loop step
+// by step; the decisions the steps leave open are the decoder's.
+inline constexpr int32_t kReferenceUnsupported = -999;  // progressive frames
+int32_t reference_read_jpeg(QorFile data, kj::JpegTableSet *tables, uint8_t *destination, int32_t size,
+                            uint8_t chromaSubsampling, int16_t **colourTableSlots, int32_t extraChannelFlag);
+void reference_idct(int16_t *block);  // rows first, shortcut for rows only
 
 // A generated baseline tile written by fpxwrite: random component count,
 // sampling, quality, Huffman optimisation, restart interval, JFIF header,
@@ -192,12 +146,6 @@ struct Params {
     unsigned seed = 1;
 };
 
-struct ErrorJump {
-    jpeg_error_mgr mgr;
-    jmp_buf jump;
-};
-inline void error_exit(j_common_ptr c) { longjmp(reinterpret_cast<ErrorJump *>(c->err)->jump, 1); }
-
 // Empty when libjpeg-turbo refuses the parameters. Progressive streams may
 // have 16-bit quantizers (at low qualities).
 inline Bytes encode(const Params &p)
@@ -211,9 +159,8 @@ inline Bytes encode(const Params &p)
         px[i] = uint8_t(x * (3 + c) + y * (5 - c) + int((seed >> 16) % 48) + ((x / 7 + y / 5) % 3) * 40);
     }
     jpeg_compress_struct c{};
-    ErrorJump err{};
-    c.err = jpeg_std_error(&err.mgr);
-    err.mgr.error_exit = error_exit;
+    fpxw::JpegErrorManager err;
+    c.err = fpxw::install_jpeg_errors(err);
     unsigned char *buffer = nullptr;
     unsigned long size = 0;
     if (setjmp(err.jump)) {

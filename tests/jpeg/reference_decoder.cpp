@@ -1,6 +1,4 @@
-// The literal reference decoder of baseline tiles (see reference_decoder.h).
-#include "jpeg/reference_decoder.h"
-
+// The literal reference decoder of baseline tiles (see jpeg_support.h).
 #include "jpeg/jpeg_support.h"
 
 #include <kxfpx/memory.h>
