@@ -36,11 +36,13 @@ struct ImportOutcome {
     Lines calls;                  // the output library's call log
     fpxw::Image picture;          // the PNG written; width 0 when none was
 
-    const std::vector<int32_t> &reported() const { return errors; }
     // The log lines whose first word is in `names` (keep) or is not.
     Lines only(const Lines &names, bool keep = true) const;
     // Without the output library's bookkeeping.
-    Lines output_calls() const { return only({"C_OpenOutput", "C_GetOutputTable", "QueryError", "UnLoadOutput"}, false); }
+    Lines output_calls() const
+    {
+        return only({"C_OpenOutput", "C_GetOutputTable", "QueryError", "UnLoadOutput"}, false);
+    }
 };
 
 ImportOutcome import_file(const std::string &path, const ImportRequest &request = {});

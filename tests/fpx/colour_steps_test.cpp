@@ -1,8 +1,8 @@
 // The colour steps' arithmetic on worked examples: PhotoYCC and YCbCr to RGB
-// (with the inversion), the twist's clamp, the contrast table, RANGE_ARRAY,
-// the channel plan and the point transform.
+// (with the inversion), the twist's clamp, the contrast table, RANGE_ARRAY
+// and the point transform. The channel plan is checked by its pixels in
+// TileRender.SingleColourTilesChannelOrdersAndTileOrder.
 #include "fpx/colour_steps.h"
-#include "fpx/fpx_format.h"
 #include "fpx/tile_render.h"
 
 #include <gtest/gtest.h>
@@ -86,50 +86,6 @@ TEST(ColourSteps, ContrastTableAndRangeArray)
                                                {383, 255},  {384, 0}, {639, 0}};  // 1408..1663 hold 0
     for (auto [at, value] : points)
         EXPECT_EQ(range[at], value) << at;
-}
-
-// The channel plan for RGB codes (a fourth, when given, is an extra channel).
-ColourPlan rgb_plan(const std::vector<uint16_t> &codes)
-{
-    SubimageInfo info = {};
-    info.channelCount = static_cast<int32_t>(codes.size());
-    for (size_t k = 0; k < codes.size(); ++k)
-        info.channelColour[k] = {codes[k], kSpaceRgb};
-    info.colourTwist[0] = info.colourTwist[5] = info.colourTwist[10] = info.colourTwist[15] = 1;
-    info.contrast = 1.0f;
-    info.width = info.height = 64;
-    TileGeometry g;
-    EXPECT_TRUE(compute_geometry(info, g));
-    ColourPlan plan;
-    plan_colour(info, g, plan);
-    return plan;
-}
-
-TEST(ColourSteps, OpacityIndexAndReorderingPositions)
-{
-    const struct {
-        std::vector<uint16_t> codes;
-        bool reorder;
-        int32_t drop, iR, iG, iB;
-    } cases[] = {
-        {{0, 1, 2}, false, 0, 0, 1, 2},
-        {{0, 1, 2, kChannelOpacity}, false, 3, 0, 1, 2},  // red kept: the opacity is dropped
-        {{1, 0, 2, kChannelOpacity}, true, 3, 1, 0, 2},   // G, R, B, opacity
-        {{kChannelOpacity, 0, 1, 2}, true, 0, 0, 1, 2},   // opacity first, dropped
-        {{2, 1, 0}, true, 0, 2, 1, 0},                    // no opacity: nothing lowered
-        {{0, 2, kChannelOpacity, 1}, true, 2, 0, 2, 1},
-    };
-    for (const auto &c : cases) {
-        const ColourPlan plan = rgb_plan(c.codes);
-        EXPECT_EQ(plan.reorder, c.reorder);
-        if (plan.extraChannel)
-            EXPECT_EQ(plan.dropIndex, c.drop);
-        if (plan.reorder)
-            EXPECT_EQ((std::array{plan.iR, plan.iG, plan.iB}), (std::array{c.iR, c.iG, c.iB}));
-    }
-    Bytes px = {20, 10, 30};  // G, R, B
-    ReorderChannels(1, 1, 0, px.data(), 1, 0, 2);
-    EXPECT_EQ(px, (Bytes{10, 20, 30}));
 }
 
 TEST(ColourSteps, TransformPtsTruncatesTheDoubleSum)

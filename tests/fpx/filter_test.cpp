@@ -32,8 +32,7 @@ Bytes run(float f, int32_t width, const Bytes &input, int channels = 1)
     const int32_t rows = static_cast<int32_t>(input.size()) / (width * channels);
     Bytes out(input.size(), 0xEE);
     Filter(channels, width, 0, rows, FilterKernel{info.kernel, info.kernelSize}, input.data(), out.data(), f);
-    if (rows < 7)
-        EXPECT_EQ(out, Bytes(input.size(), 0xEE));
+    EXPECT_TRUE(rows >= 7 || out == Bytes(input.size(), 0xEE)) << "fewer than seven rows are left alone";
     out.resize(static_cast<size_t>(std::max(0, rows - 6)) * width * channels);
     return out;
 }
