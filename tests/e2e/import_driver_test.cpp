@@ -179,7 +179,7 @@ TEST(ImportDriver, EveryFailureCodeReleasesAndReportsOnce)
         {"a JPEG table holds a scan", KX_BAD_DATA, device,
          [](fpxw::Document &doc) {
              std::vector<uint8_t> &ic = stream_bytes(doc, kImageContentsPath);
-             const size_t at = property_value_at(ic, (1u << 16) | kPidJpegTablesBase) + 4;
+             const size_t at = property_at(ic, (1u << 16) | kPidJpegTablesBase) + 4;
              ASSERT_EQ(ic[at + 2], 0xFF);  // the marker after SOI
              ic[at + 3] = 0xDA;
          }},

@@ -19,9 +19,7 @@ namespace kxtest {
 
 namespace {
 
-constexpr int32_t kEscHostReadProc = 81;
-constexpr int32_t kEscResolution = 84;
-constexpr int32_t kPointerSize = 8;
+constexpr int32_t kEscHostReadProc = 81, kEscResolution = 84;
 
 // The filter as a host loads it: dlopen, the fltLoadPointers rows, the
 // library's own memory functions. Loaded once and kept, as a host keeps it.
@@ -153,7 +151,7 @@ ImportOutcome import_file(const std::string &path, const ImportRequest &request)
     interp.hostRecord = &host;
     if (request.source == InputSource::callback) {
         interp.hostIoHandle = &input.stream;
-        f.escapeSetup(setup, kEscHostReadProc, kPointerSize, reinterpret_cast<void *>(&iotest::image_callback),
+        f.escapeSetup(setup, kEscHostReadProc, sizeof(void *), reinterpret_cast<void *>(&iotest::image_callback),
                       nullptr, 0);
     }
     {
@@ -208,20 +206,14 @@ fpxw::WriteOptions raw_options(int resolutions, fpxw::ColourSpace colour)
     return o;
 }
 
-size_t property_pair_at(const std::vector<uint8_t> &set, uint32_t id)
+size_t property_at(const std::vector<uint8_t> &set, uint32_t id, bool value)
 {
     const uint32_t section = fpxtest::le32(set, 44), count = fpxtest::le32(set, section + 4);
-    for (uint32_t k = 0; k < count && section + 16 + 8 * size_t(k) <= set.size(); ++k)
-        if (fpxtest::le32(set, section + 8 + 8 * size_t(k)) == id)
-            return section + 8 + 8 * size_t(k);
+    for (size_t pair = section + 8; pair < section + 8 + 8 * size_t(count) && pair + 8 <= set.size(); pair += 8)
+        if (fpxtest::le32(set, pair) == id)
+            return value ? section + fpxtest::le32(set, pair + 4) + 4 : pair;
     ADD_FAILURE() << "no property 0x" << std::hex << id;
     return 0;
-}
-
-size_t property_value_at(const std::vector<uint8_t> &set, uint32_t id)
-{
-    const size_t pair = property_pair_at(set, id);
-    return pair == 0 ? 0 : fpxtest::le32(set, 44) + fpxtest::le32(set, pair + 4) + 4;
 }
 
 std::vector<uint8_t> &stream_bytes(fpxw::Document &doc, const std::string &stream)
@@ -247,7 +239,7 @@ void put_u32(std::vector<uint8_t> &bytes, size_t at, uint32_t value)
 void put_property(fpxw::Document &doc, const std::string &stream, uint32_t id, size_t offset, uint32_t value)
 {
     std::vector<uint8_t> &bytes = stream_bytes(doc, stream);
-    put_u32(bytes, property_value_at(bytes, id) + offset, value);
+    put_u32(bytes, property_at(bytes, id) + offset, value);
 }
 
 fpxw::Image picture(int width, int height, int channels)

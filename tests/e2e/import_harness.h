@@ -62,8 +62,8 @@ inline const std::string kSubimageHeaderPath = kStorePath + "/Resolution 0000/Su
 // Document edits; a missing stream or property fails the test.
 std::vector<uint8_t> &stream_bytes(fpxw::Document &doc, const std::string &stream);
 void rename_entry(fpxw::Document &doc, const std::string &path);
-size_t property_pair_at(const std::vector<uint8_t> &set, uint32_t id);   // its (id, offset) pair
-size_t property_value_at(const std::vector<uint8_t> &set, uint32_t id);  // past the type word
+// Where a property's value starts (past its type word), or its (id, offset) pair.
+size_t property_at(const std::vector<uint8_t> &set, uint32_t id, bool value = true);
 void put_u32(std::vector<uint8_t> &bytes, size_t at, uint32_t value);
 void put_property(fpxw::Document &doc, const std::string &stream, uint32_t id, size_t offset, uint32_t value);
 

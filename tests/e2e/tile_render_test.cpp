@@ -2,7 +2,7 @@
 // equal their expected PNGs; bands, row counts and corner points; the
 // filter's three-row lag; the clip polygon; cancel and tile failures after
 // strips were sent; single-colour tiles, channel orders, tile order and JPEG
-// table indices; a turned picture drawn whole; progressive tiles as baseline.
+// table indices; a turned picture drawn whole.
 #include "import_harness.h"
 
 #include "fpx/fpx_format.h"
@@ -221,32 +221,4 @@ TEST(TileRender, TurnedPictureIsDrawnWhole)
     for (int y = 0; y < 120; y += 11)
         for (int x = 0; x < 80; x += 13)
             EXPECT_EQ(std::memcmp(out.picture.pixel(x, y), src.pixel(119 - y, x), 3), 0) << x << "," << y;
-}
-
-TEST(TileRender, ProgressiveTilesGiveTheBaselinePicture)
-{
-    const struct {
-        fpxw::ColourSpace colour;
-        int channels, width, height, restart;
-    } cases[] = {
-        {fpxw::ColourSpace::monochrome, 1, 100, 70, 0}, {fpxw::ColourSpace::rgb, 3, 130, 90, 0},  // 4:2:0
-        {fpxw::ColourSpace::photoycc, 4, 120, 70, 0}, {fpxw::ColourSpace::rgb, 3, 70, 64, 3},     // opacity, restarts
-    };
-    TempDir dir;
-    for (const auto &c : cases) {
-        fpxw::WriteOptions o;
-        o.colour = c.colour;
-        o.opacity = c.channels == 4;
-        o.flat_tiles = fpxw::FlatTiles::never;
-        o.resolutions = 1;
-        o.restart_interval = c.restart;
-        const fpxw::Image img = picture(c.width, c.height, c.channels);
-        const ImportOutcome baseline = import_fpx(dir, o, img);
-        o.progressive = true;
-        const ImportOutcome progressive = import_fpx(dir, o, img);
-        EXPECT_EQ(baseline.code, KX_OK) << c.width;
-        EXPECT_EQ(progressive.code, KX_OK) << c.width;
-        EXPECT_GT(progressive.picture.width, 0) << c.width;
-        expect_same(progressive.picture, baseline.picture, std::to_string(c.width));
-    }
 }
