@@ -1,6 +1,4 @@
-// Device and picture control, error mapping and reporting, against a function
-// table built here: every call is recorded as one line ("Slot arg ..."),
-// results and errors come from the test's injections.
+// Device control, error mapping and reporting against a recording function table built here.
 #include "output_fixture.h"
 #include "output/gdsf.h"
 
@@ -343,7 +341,8 @@ TEST_F(Device, ChkEscClearsAPendingLibraryError)
 
 TEST(Interpret, BindsTheHostRecordsToTheSetup)
 {
-    auto setup = static_cast<FilterSetup *>(std::calloc(1, sizeof(FilterSetup)));
+    auto holder = std::make_unique<FilterSetup>();
+    FilterSetup *setup = holder.get();
     GdsfHandle stale = {};
     setup->gdsf = &stale;
     setup->progressPercent = 77;
@@ -368,7 +367,6 @@ TEST(Interpret, BindsTheHostRecordsToTheSetup)
     interp.fatSectorLimit = 0xFFFFFFFFULL;
     SetInterpretStructure(setup, &interp);
     EXPECT_EQ(setup->fatSectorLimit, -1);
-    std::free(setup);
 }
 
 TEST(Binding, WithoutALibraryCallsDoNothingAndTheDefaultIsFoundBesideTheFilter)

@@ -1,5 +1,4 @@
-// The output tests' setup: a host record whose status procedure records every
-// call and answers from a queue, and an output library loaded by file name.
+// Output tests' setup: a recording host status procedure and an output library loaded by name.
 #pragma once
 
 #include "support.h"
@@ -45,7 +44,7 @@ protected:
     {
         HostSide::calls.clear();
         HostSide::answers.clear();
-        setup_.reset(static_cast<FilterSetup *>(std::calloc(1, sizeof(FilterSetup))));
+        setup_ = std::make_unique<FilterSetup>();
         host_.userValue = 0xABCDEF;
         host_.statusProc = &HostSide::proc;
         setup_->hostRecord = &host_;
@@ -74,10 +73,7 @@ protected:
         return out;
     }
 
-    struct Free {
-        void operator()(FilterSetup *s) const { std::free(s); }
-    };
-    std::unique_ptr<FilterSetup, Free> setup_;
+    std::unique_ptr<FilterSetup> setup_;
     HostRecord host_{};
 };
 

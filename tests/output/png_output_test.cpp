@@ -1,7 +1,4 @@
-// The real output library, libzo_unx2.so, driven by the filter's device and
-// picture control in the order of an import: the PNG it writes is read back
-// with libpng and compared pixel by pixel with what the band placement means;
-// its call log and its errors are checked.
+// The real output library driven as an import drives it; its PNG, call log and errors checked.
 #include "output_fixture.h"
 #include "output/gdsf.h"
 #include "image.h"
