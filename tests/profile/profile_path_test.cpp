@@ -1,6 +1,4 @@
-// Where the profile is looked for: the bare file name of a path, and the
-// candidates INIDIR + name, then the name, with the first that opens written
-// back into the caller's 144-byte buffer.
+// Where the profile is looked for: the file name of a path, INIDIR + name, then the name.
 #include <kxfpx/profile.h>
 
 #include <gtest/gtest.h>

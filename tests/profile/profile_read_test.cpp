@@ -1,6 +1,4 @@
-// The profile reader: line cleaning, key look-up, key enumeration into
-// buffers of every size, integers, long and unended lines, line ends, and
-// where a profile is found (the current directory, then INIDIR).
+// The profile reader: line cleaning, look-up, key lists, integers, and where a profile is found.
 #include <kxfpx/profile.h>
 
 #include <gtest/gtest.h>
@@ -258,16 +256,6 @@ TEST_F(ProfileRead, CurrentDirectoryFirstThenIniDir)
         EXPECT_EQ(value("deep.ini", "S", "k"), length < 256 ? "deep" : "<default>") << length;
         std::filesystem::remove_all(sub);
     }
-}
-
-TEST_F(ProfileRead, DefaultProfileIsQorIni)
-{
-    dir.write("QOR.INI", "[App]\nName=qor\nCount=0x10\n");
-    char buffer[16];
-    EXPECT_EQ(GetProfileString("App", "Name", "", buffer, sizeof buffer), 3);
-    EXPECT_STREQ(buffer, "qor");
-    EXPECT_EQ(GetProfileInt("App", "Count", 0), 16);
-    EXPECT_EQ(GetProfileInt("App", "None", 5), 5);
 }
 
 } // namespace
