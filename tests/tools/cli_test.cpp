@@ -1,6 +1,4 @@
-// The fpxwrite command line: every option --help lists is accepted, bad
-// values are refused, and the tool turns PNG, PPM and synthetic input into
-// the same files every time.
+// The fpxwrite command line: every listed option accepted, bad values refused, output reproducible.
 #include "fpxwrite_fixture.h"
 
 #include <fstream>

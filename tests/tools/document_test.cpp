@@ -1,7 +1,4 @@
-// fpxwrite's documents in memory: raw tiles hold the input pixels at every
-// size, and the values the import reads (channel codes, sample order and
-// opacity weighting, PhotoYCC, transform values, single-colour subtypes) are
-// where the format puts them; combinations that cannot be stored are refused.
+// fpxwrite's documents in memory: tiles, channel codes, transform values, refused combinations.
 #include "fpxwrite_fixture.h"
 
 #include <cmath>

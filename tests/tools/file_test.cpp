@@ -1,6 +1,4 @@
-// Files written by fpxwrite read back by Python's olefile (skipped without
-// /usr/bin/python3 and olefile): every storage, stream and property is there
-// with the bytes we laid out, and the layout matches real files of the corpus.
+// fpxwrite's files read back by Python's olefile (skipped without it) and compared with the corpus.
 #include "fpxwrite_fixture.h"
 
 #include <map>

@@ -1,5 +1,4 @@
-// Shared pieces of the fpxwrite tests: documents built in memory and their
-// streams, property sets and tiles found by path.
+// Shared pieces of the fpxwrite tests: documents built in memory, their streams, properties, tiles.
 #pragma once
 
 #include "oracles/fpx_parse.h"

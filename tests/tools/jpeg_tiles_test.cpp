@@ -1,7 +1,4 @@
-// fpxwrite's JPEG tiles decoded by libjpeg-turbo with the tables of the
-// file's table sets: no further from the input than libjpeg-turbo's own coding,
-// with the frame, subsampling, restart interval and progression the options
-// ask for, and the tile table's subtype bytes matching each stream.
+// fpxwrite's JPEG tiles decoded by libjpeg-turbo: frames, subtypes, tables, and no worse than its own coding.
 #include "colour.h"
 #include "fpxwrite_fixture.h"
 
@@ -240,7 +237,8 @@ TEST(FpxJpegTiles, TablesLiveInTheirSetAndTilesCarryOnlyWhatTheOptionsAdd)
     EXPECT_EQ(markers.back(), 0xD9);
     EXPECT_EQ(count_marker(tables, 0xDB), 2); // luminance and chrominance
     EXPECT_EQ(count_marker(tables, 0xC4), 4); // DC and AC of each
-    EXPECT_EQ(count_marker(tables, 0xDA), 0);
+    for (uint8_t m : markers) // what the import's table loader accepts
+        EXPECT_TRUE(m == 0xD8 || m == 0xD9 || m == 0xDB || m == 0xC4) << int(m);
     // Tables in the tiles leave no set; several sets hold other tables.
     o.tables_in_tiles = true;
     EXPECT_EQ(props(build(o, img), kContents).find(0x03010001), nullptr);

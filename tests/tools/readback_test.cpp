@@ -1,6 +1,4 @@
-// Files written by fpxwrite read back through the project's own Compound File
-// reader and typed reads, the way the import reads them: the subimage header
-// with "9L", the tile table with "3L{4C}", tiles at offset + 28.
+// fpxwrite's files read back through our own reader the way the import reads them ("9L", "3L{4C}").
 #include "colour.h"
 #include "fpxwrite_fixture.h"
 
