@@ -1,7 +1,4 @@
-// FindFilter against real folder trees: beside the library that holds it
-// (dladdr), then LD_LIBRARY_PATH, PATH and the current directory, with the
-// "./" rule and the caller's buffer size respected to the byte. Cases that
-// need a chosen argv[0] or a clean process run in a child.
+// FindFilter against real folder trees; cases needing a chosen argv[0] or a clean process run in a child.
 #include <kxfpx/sharedlib.h>
 
 #include <gtest/gtest.h>

@@ -1,6 +1,4 @@
-// Memory handles: the block layout a caller relies on (32-byte header,
-// back-link byte, rounded zero-filled allocation), reallocation, the pointer
-// layer and the byte-block routines.
+// Memory handles: block layout, reallocation, the pointer layer and the byte-block routines.
 #include <kxfpx/memory.h>
 
 #include <gtest/gtest.h>

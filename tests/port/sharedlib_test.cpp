@@ -1,7 +1,4 @@
-// The family's loader against a small library of ours that hands out its own
-// export rows (testlib/kxport_rows.c): names resolved through the rows only,
-// "szDLLName" receiving the load path, "UnLoadOutput" deciding whether the
-// library is closed (observed with dlopen(RTLD_NOLOAD)).
+// The family's loader against testlib/kxport_rows.c, a library handing out its own export rows.
 #include <kxfpx/sharedlib.h>
 
 #include <dlfcn.h>

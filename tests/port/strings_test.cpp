@@ -1,5 +1,4 @@
-// String and numeric routines: ASCII-only folding, comparison results at the
-// first difference and at the ends of the texts, the float comparisons.
+// String and numeric routines: ASCII-only folding, comparison results, float comparisons.
 #include <kxfpx/strings.h>
 
 #include <gtest/gtest.h>
