@@ -18,6 +18,10 @@ KX_BEGIN_DECLS
 #define QOR_EXIST 0x4000u
 #define QOR_HANDED 0xFFFFFFFFu
 
+/* Byte orders and float format of qorSetDataFormat and qorGetDataFormat. */
+#define QOR_LITTLE_ENDIAN 0
+#define QOR_BIG_ENDIAN 1
+#define QOR_IEEE_FLOATS 0
 /* Line ends of qorSetLineFormat and qorGetLineFormat. */
 #define QOR_LINE_CRLF 0
 #define QOR_LINE_CR 1

@@ -17,14 +17,9 @@ namespace kxfpx::fpx {
 
 namespace {
 
-constexpr int16_t kLittleEndian = 0;
-constexpr int16_t kNativeFloats = 0;
-constexpr int32_t kDefaultDataObject = 1;
 constexpr int32_t kInfoWidth = 3;
 constexpr int32_t kInfoHeight = 4;
 constexpr int32_t kInfoBitsPerPixel = 7;
-constexpr uint16_t kSpaceBits = 0x000F;
-constexpr uint16_t kSpaceIsMonochrome = 1;
 constexpr int32_t kMonochromeBits = 8;
 constexpr int32_t kColourBits = 24;
 
@@ -35,7 +30,7 @@ int32_t iGetFileInfo(QorFile file, FileInfo *record, uint64_t *extra)
     (void)extra;
     if (!file)
         return KX_MISSING_STRUCTURE;
-    (void)qorSetDataFormat(file, kLittleEndian, kNativeFloats);
+    (void)qorSetDataFormat(file, QOR_LITTLE_ENDIAN, QOR_IEEE_FLOATS);
     // Owners in the order of opening; they close in reverse.
     StorageOwner root(qorOpenStorage(file, kRootName));
     if (!root)
@@ -48,7 +43,7 @@ int32_t iGetFileInfo(QorFile file, FileInfo *record, uint64_t *extra)
         const uint32_t ids[] = {kPidMaxDataObjectIndex};
         uint32_t pos[1];
         FindProperties(global.get(), 1, ids, pos);
-        int32_t highest = kDefaultDataObject;
+        int32_t highest = kDataObjectIndex;
         if (pos[0] != 0)
             (void)read_long_at(global.get(), pos[0], highest);
         object = marked_data_object(root.get(), highest);
@@ -76,7 +71,7 @@ int32_t iGetFileInfo(QorFile file, FileInfo *record, uint64_t *extra)
         height = res.height;
     }
     // Without the colour property channel 0 has no space: 24 bits.
-    int32_t bits = (info.channelColour[0].colourSpace & kSpaceBits) == kSpaceIsMonochrome
+    int32_t bits = (info.channelColour[0].colourSpace & kColourSpaceBits) == kColourSpaceMono
                        ? kMonochromeBits
                        : kColourBits;
     const int32_t code = (InfoPut(record, kInfoWidth, &width) != KX_OK ||

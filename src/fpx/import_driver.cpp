@@ -33,9 +33,6 @@ namespace {
 // the stream's start.
 constexpr int32_t kSummaryClassSkip = 8;
 constexpr int32_t kClassBytes = 16;
-constexpr int16_t kBigEndian = 1;
-constexpr int16_t kNativeFloats = 0;
-constexpr int32_t kDefaultDataObject = 1;
 // Above this, a stored width or height is refused.
 constexpr uint32_t kMaxSide = 65535;
 // resolutionChoice: 0 the lowest resolution, 1 the middle one, else the highest.
@@ -95,7 +92,7 @@ int32_t choose_data_object(QorFile root, int32_t &object, int32_t &transform)
     const uint32_t ids[kIds] = {kPidMaxDataObjectIndex, kPidTransformIndex};
     uint32_t pos[kIds];
     FindProperties(global.get(), kIds, ids, pos);
-    int32_t highest = kDefaultDataObject;
+    int32_t highest = kDataObjectIndex;
     if (pos[kHighest] != 0)
         (void)read_long_at(global.get(), pos[kHighest], highest);
     object = marked_data_object(root, highest);
@@ -241,7 +238,7 @@ int32_t run_import(FilterSetup &setup)
     if (!stream)
         return KX_MISSING_STRUCTURE;
     (void)seek_to(stream.get(), kStreamHeaderSize);
-    (void)qorSetDataFormat(stream.get(), kBigEndian, kNativeFloats);
+    (void)qorSetDataFormat(stream.get(), QOR_BIG_ENDIAN, QOR_IEEE_FLOATS);
     int32_t code = ReadTiles(stream.get(), &info, tables.sets(), &setup);
 
     tileTable.reset();

@@ -8,8 +8,6 @@
 namespace kxfpx::fpx {
 
 namespace {
-constexpr int16_t kLittleEndian = 0;
-constexpr int16_t kNativeFloats = 0;
 constexpr uint32_t kOpenForReading = QOR_READ;
 } // namespace
 
@@ -25,7 +23,7 @@ void InputFile::opened(QorFile file)
 {
     file_ = file;
     if (file_)
-        (void)qorSetDataFormat(file_, kLittleEndian, kNativeFloats);
+        (void)qorSetDataFormat(file_, QOR_LITTLE_ENDIAN, QOR_IEEE_FLOATS);
 }
 
 void InputFile::open_callback(const char *path, HostIoProc proc, void *ioHandle)

@@ -17,9 +17,6 @@
 namespace kxfpx::fpx {
 
 namespace {
-constexpr int16_t kLittleEndian = 0;
-constexpr int16_t kBigEndian = 1;
-constexpr int16_t kNativeFloats = 0;
 } // namespace
 
 JpegTableSets::~JpegTableSets()
@@ -63,7 +60,7 @@ int32_t JpegTableSets::load(QorFile contents, uint32_t maxTablePos)
         if (pos[kk - 1] == 0)
             continue;
         const int32_t code = read_set(contents, pos[kk - 1], sets()[kk]);
-        (void)qorSetDataFormat(contents, kLittleEndian, kNativeFloats);
+        (void)qorSetDataFormat(contents, QOR_LITTLE_ENDIAN, QOR_IEEE_FLOATS);
         if (code != KX_OK)
             return code;
     }
@@ -76,7 +73,7 @@ int32_t JpegTableSets::read_set(QorFile contents, uint32_t position, jpeg::JpegT
     // refused like a short read rather than read from wherever the stream is.
     if (!seek_to(contents, position + kValueCountSize))
         return KX_BAD_DATA;
-    (void)qorSetDataFormat(contents, kBigEndian, kNativeFloats);
+    (void)qorSetDataFormat(contents, QOR_BIG_ENDIAN, QOR_IEEE_FLOATS);
     // Every turn reads a marker word or a segment, so the loop ends at the
     // end of the stream at the latest.
     for (;;) {

@@ -78,7 +78,7 @@ constexpr uint8_t kEndMarker = 0xFF;     // appended when a written memory block
 constexpr int16_t kLineCrLf = QOR_LINE_CRLF; // lineFormat values
 constexpr int16_t kLineCr = QOR_LINE_CR;
 constexpr int16_t kLineLf = QOR_LINE_LF;
-constexpr int16_t kBigEndian = 1;        // dataFormat: most significant byte first
+constexpr int16_t kBigEndian = QOR_BIG_ENDIAN; // dataFormat: most significant byte first
 constexpr int16_t kFixedPoint = 1;       // floatFormat: 16.16 fixed point
 constexpr int32_t kObjectFailed = -9;    // host stream object: read failed
 
