@@ -25,8 +25,8 @@ inline constexpr const char *kResolutionFormat = "Resolution %04d";
 inline constexpr const char *kSubimageHeaderName = "Subimage 0000 Header";
 inline constexpr const char *kSubimageDataName = "Subimage 0000 Data";
 
-// The data-object and transform index of a file whose Global Info names
-// none, and the ones fpxwrite gives by default.
+// The highest data-object index of a file whose Global Info names none;
+// fpxwrite's default data object and transform.
 inline constexpr int32_t kDataObjectIndex = 1;
 inline constexpr int32_t kTransformIndex = 1;
 
