@@ -6,9 +6,6 @@
 
 #include "jpeg/bit_reader.h"
 #include "jpeg/idct.h"
-#include "jpeg/jpeg_internal.h"
-
-#include <kxfpx/codes.h>
 
 using namespace jpegtest;
 
@@ -122,13 +119,12 @@ TEST(TableReaders, Segments)
         body.insert(body.end(), values.begin(), values.end());
         return body;
     };
-    Bytes two = dht(0x12, 2, 2, {3, 4}), quant16{0x13}, twice{0x02};
+    Bytes two = dht(0x12, 2, 2, {3, 4}), quant16(129, 1), twice(130, 7);  // twice: Tq 2 of 7s, then 9, 7, 7...
     const Bytes second = dht(0x03, 2, 2, {5, 6});
     two.insert(two.end(), second.begin(), second.end());
-    quant16.resize(129, 1);
-    twice.resize(65, 7);
-    twice.insert(twice.end(), {0x02, 9});
-    twice.resize(130, 7);
+    quant16[0] = 0x13;
+    twice[0] = twice[65] = 0x02;
+    twice[66] = 9;
     const struct { const char *what; Bytes seg; bool huffman; int32_t code, stop; unsigned slots; } cases[] = {
         {"Tc 1 Th 2 goes to slot 6", with_length(dht(0x12, 2, 2, {3, 4})), true, KX_OK, 21, 1u << 6},
         {"two tables", with_length(two), true, KX_OK, 40, 1u << 6 | 1u << 3},

@@ -5,7 +5,7 @@
 
 #include "jpeg/decoder_tables.h"
 #include "jpeg/jpeg_format.h"
-#include "jpeg/jpeg_tables.h"
+#include "jpeg/jpeg_internal.h"
 #include "jpeg/progressive_buffers.h"
 #include "jpeg/progressive_decode.h"
 #include "jpeg/read_jpeg.h"
@@ -14,12 +14,13 @@
 #include "jpeg_tiles.h"
 #include "oracles/jpeg_coefficients.h"
 
+#include <kxfpx/codes.h>
+
 #include <gtest/gtest.h>
 #include <jpeglib.h>
 
 #include <cstdlib>
 #include <random>
-#include <vector>
 
 namespace jpegtest {
 
@@ -131,12 +132,10 @@ struct Params {
     int restart = 0;                    // in MCUs
     int quality = 90;
     std::vector<int> ids = {};  // component identifiers, empty: libjpeg-turbo's
-    bool progressive = true;  // false: baseline with optimised tables
     unsigned seed = 1;
 };
 
-// Empty when libjpeg-turbo refuses the parameters. Progressive streams may
-// have 16-bit quantizers (at low qualities).
+// Empty when libjpeg-turbo refuses the parameters; 16-bit quantizers at low qualities.
 inline Bytes encode(const Params &p)
 {
     const int nc = int(p.sampling.size());
@@ -165,18 +164,15 @@ inline Bytes encode(const Params &p)
     c.in_color_space = nc == 1 ? JCS_GRAYSCALE : nc == 3 ? JCS_YCbCr : JCS_CMYK;
     jpeg_set_defaults(&c);
     jpeg_set_colorspace(&c, c.in_color_space);
-    jpeg_set_quality(&c, p.quality, p.progressive ? FALSE : TRUE);
+    jpeg_set_quality(&c, p.quality, FALSE);
     for (int i = 0; i < nc; ++i) {
         c.comp_info[i].h_samp_factor = p.sampling[size_t(i)] >> 4;
         c.comp_info[i].v_samp_factor = p.sampling[size_t(i)] & 15;
         if (!p.ids.empty())
             c.comp_info[i].component_id = p.ids[size_t(i)];
     }
-    if (!p.progressive) {
-        c.optimize_coding = TRUE;
-    } else if (p.scans.empty()) {
-        jpeg_simple_progression(&c);
-    } else {
+    jpeg_simple_progression(&c);
+    if (!p.scans.empty()) {
         c.scan_info = p.scans.data();
         c.num_scans = int(p.scans.size());
     }
@@ -219,8 +215,7 @@ inline Outcome read_jpeg(const Bytes &stream, const Bytes &tables, uint8_t chrom
 
 // Sample (x, y) of component c from libjpeg-turbo's coefficients,
 // dequantized and put through the reference transform.
-class ExpectedPlanes {
-public:
+struct ExpectedPlanes {
     explicit ExpectedPlanes(const Bytes &jpeg, const Bytes &tables = {}) : ref(fpxtest::read_coefficients(tables, jpeg))
     {
         for (const fpxtest::ComponentCoefficients &c : ref.components) {
@@ -243,14 +238,11 @@ public:
         return kj::range_limit(planes_[c][block * 64 + size_t(cy % 8) * 8 + size_t(cx % 8)]);
     }
     fpxtest::Coefficients ref;
-
-private:
     std::vector<std::vector<int16_t>> planes_;
     int maxH_ = 1, maxV_ = 1;
 };
 
-// What the scans made of a progressive stream: the frame, the whole-image
-// coefficients and N, each scan's result, the final stream position.
+// What the scans made of a progressive stream.
 struct Scans {
     std::vector<kj::FrameComponent> components;
     kj::FrameHeader frame{};

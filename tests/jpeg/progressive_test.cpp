@@ -4,10 +4,6 @@
 // bit-serial reader; the frame plan's refusals.
 #include "jpeg_support.h"
 
-#include "jpeg/jpeg_internal.h"
-
-#include <kxfpx/codes.h>
-
 #include <numeric>
 
 using namespace jpegtest;
@@ -22,9 +18,8 @@ jpeg_scan_info scan(std::initializer_list<int> comps, int ss, int se, int ah, in
 }
 
 // Spectral selection only: all DC, then two bands of each component.
-const std::vector<jpeg_scan_info> kSpectral = {scan({0, 1, 2}, 0, 0, 0, 0), scan({0}, 1, 5, 0, 0),
-                                               scan({1}, 1, 63, 0, 0),     scan({2}, 1, 9, 0, 0),
-                                               scan({2}, 10, 63, 0, 0),    scan({0}, 6, 63, 0, 0)};
+const std::vector<jpeg_scan_info> kSpectral = {scan({0, 1, 2}, 0, 0, 0, 0), scan({0}, 1, 5, 0, 0), scan({1}, 1, 63, 0, 0),
+                                               scan({2}, 1, 9, 0, 0), scan({2}, 10, 63, 0, 0), scan({0}, 6, 63, 0, 0)};
 // Successive approximation over three levels, chroma refined before luma.
 const std::vector<jpeg_scan_info> kApproximation = {
     scan({0, 1, 2}, 0, 0, 0, 2), scan({0}, 1, 63, 0, 2), scan({1}, 1, 63, 0, 1), scan({2}, 1, 63, 0, 3),
@@ -34,10 +29,9 @@ const std::vector<jpeg_scan_info> kApproximation = {
 const std::vector<jpeg_scan_info> kSeparateDc = {
     scan({2}, 0, 0, 0, 1), scan({0}, 0, 0, 0, 1), scan({1}, 0, 0, 0, 1), scan({1}, 1, 63, 0, 0), scan({0}, 0, 0, 1, 0),
     scan({0}, 1, 63, 0, 0), scan({2}, 0, 0, 1, 0), scan({1}, 0, 0, 1, 0), scan({2}, 1, 63, 0, 0)};
-const std::vector<jpeg_scan_info> kGreyApproximation = {scan({0}, 0, 0, 0, 1), scan({0}, 1, 20, 0, 2),
-                                                        scan({0}, 21, 63, 0, 1), scan({0}, 1, 20, 2, 1),
-                                                        scan({0}, 0, 0, 1, 0), scan({0}, 1, 20, 1, 0),
-                                                        scan({0}, 21, 63, 1, 0)};
+const std::vector<jpeg_scan_info> kGreyApproximation = {
+    scan({0}, 0, 0, 0, 1), scan({0}, 1, 20, 0, 2), scan({0}, 21, 63, 0, 1), scan({0}, 1, 20, 2, 1),
+    scan({0}, 0, 0, 1, 0), scan({0}, 1, 20, 1, 0), scan({0}, 21, 63, 1, 0)};
 
 struct Case {
     const char *name;
