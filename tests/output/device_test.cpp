@@ -193,12 +193,8 @@ TEST_F(Device, OpenDeviceSendsRangeThenOpensAndActivates)
     EXPECT_EQ(calls(), (Lines{"OpenWorkstation \"out.png\" \"PNG\" 0 0000001122334455 host",
                               "QueryError 1", "ActivateOutput \"out.png\"", "QueryError 1"}));
     ASSERT_EQ(HostSide::calls.size(), 1u);
-    const StatusCall &range = HostSide::calls[0];
-    EXPECT_EQ(range.kind, KX_STATUS_PROGRESS);
-    EXPECT_EQ(range.code, -1);
-    EXPECT_EQ(range.value1, 0);
-    EXPECT_EQ(range.value2, 100);
-    EXPECT_FALSE(range.has_args);
+    EXPECT_EQ(HostSide::calls[0].fields(), std::make_tuple(0xABCDEFu, KX_STATUS_PROGRESS, -1, 0, 100, 0));
+    EXPECT_FALSE(HostSide::calls[0].has_args);
 }
 
 TEST_F(Device, OpenAndCloseStatusesAndErrors)
@@ -305,10 +301,7 @@ TEST_F(Device, ProgressAndTheCancelQuestion)
     setup_->progressPercent = 33;
     EXPECT_EQ(esc_chk(setup_.get()), 0);
     ASSERT_EQ(HostSide::calls.size(), 1u);
-    EXPECT_EQ(HostSide::calls[0].kind, KX_STATUS_PROGRESS);
-    EXPECT_EQ(HostSide::calls[0].code, 0);
-    EXPECT_EQ(HostSide::calls[0].value1, 33);
-    EXPECT_EQ(HostSide::calls[0].value2, 0);
+    EXPECT_EQ(HostSide::calls[0].fields(), std::make_tuple(0xABCDEFu, KX_STATUS_PROGRESS, 0, 33, 0, 0));
 
     setup_->errorCode = 21;
     HostSide::answers = {1, 0};
@@ -421,10 +414,7 @@ TEST(StatusProc, OnlyAProgressAnswerAsksTheCancelQuestion)
         ASSERT_EQ(HostSide::calls.size(), c.calls) << c.kind << " " << c.code;
         if (c.calls == 2) {
             const StatusCall &q = HostSide::calls[1];
-            EXPECT_EQ(q.user, 42u);
-            EXPECT_EQ(q.kind, KX_STATUS_QUESTION);
-            EXPECT_EQ(q.code, KX_CANCELLED);
-            EXPECT_EQ(q.value1 | q.value2 | q.style, 0);
+            EXPECT_EQ(q.fields(), std::make_tuple(42u, KX_STATUS_QUESTION, KX_CANCELLED, 0, 0, 0));
             ASSERT_TRUE(q.has_args);
             for (uint64_t word : q.args.words)
                 EXPECT_EQ(word, 0u);
@@ -443,12 +433,7 @@ TEST_F(Device, StylesFollowTheCode)
         HostSide::calls.clear();
         EXPECT_EQ(qorgen_error(setup_.get(), c.code), 0);
         ASSERT_EQ(HostSide::calls.size(), 1u);
-        const StatusCall &call = HostSide::calls[0];
-        EXPECT_EQ(call.style, c.style) << c.code;
-        EXPECT_EQ(call.kind, KX_STATUS_ERROR);
-        EXPECT_EQ(call.code, c.code);
-        EXPECT_EQ(call.user, 0xABCDEFu);
-        EXPECT_EQ(call.value1 | call.value2, 0);
+        EXPECT_EQ(HostSide::calls[0].fields(), std::make_tuple(0xABCDEFu, KX_STATUS_ERROR, c.code, 0, 0, c.style));
     }
 }
 

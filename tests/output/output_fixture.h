@@ -12,6 +12,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace kxtest {
@@ -21,6 +22,8 @@ struct StatusCall {
     int32_t kind, code, value1, value2, style;
     bool has_args;
     MessageArgs args;
+    // user, kind, code, value1, value2, style
+    auto fields() const { return std::make_tuple(user, kind, code, value1, value2, style); }
 };
 
 struct HostSide {
