@@ -232,8 +232,7 @@ TEST(FpxDocument, SingleColourTilesCarryTheColoursFirst)
         std::array<uint8_t, 4> subtype;
     } cases[] = {{"RGBA", kTileSingleColour, {200, 100, 50, 255}},
                  {"BGRA", kTileSingleColour, {50, 100, 200, 255}},
-                 {"RAGB", kTileRaw, {0, 0, 0, 0}},
-                 {"ABGR", kTileRaw, {0, 0, 0, 0}}};
+                 {"RAGB", kTileRaw, {0, 0, 0, 0}}};
     for (const auto &c : cases) {
         WriteOptions o;
         o.opacity = true;
