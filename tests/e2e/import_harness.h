@@ -1,7 +1,7 @@
-// The end-to-end harness: writes FlashPix files with fpxwrite, loads the
-// filter as a host does (dlopen, fltLoadPointers), runs ImportFile or
-// GetFileInfo from one of the three input sources, and hands back the result,
-// the codes reported to the host, the output call log and the PNG written.
+// The end-to-end harness: FlashPix files written with fpxwrite, the filter
+// loaded as a host loads it, ImportFile or GetFileInfo from one of the three
+// input sources, and what came back: the result, the codes reported to the
+// host, the output library's call log and the PNG written.
 #pragma once
 
 #include "support.h"
@@ -24,9 +24,9 @@ using Edit = std::function<void(fpxw::Document &)>;
 
 struct ImportRequest {
     InputSource source = InputSource::path;
-    int16_t resolutionChoice = 2;      // escape 84: 0 lowest, 1 middle, other highest
-    bool withoutMemoryHandle = false;  // memory input whose host record has no handle
-    std::string outputName;            // empty: a PNG in a scratch directory
+    int16_t resolutionChoice = 2;        // escape 84: 0 lowest, 1 middle, other highest
+    bool withoutMemoryHandle = false;    // memory input whose host record has no handle
+    std::string outputName;              // empty: a PNG in a scratch directory
     std::vector<int32_t> statusAnswers;  // answers of the status procedure, then 0
 };
 
@@ -38,11 +38,7 @@ struct ImportOutcome {
 
     // The log lines whose first word is in `names` (keep) or is not.
     Lines only(const Lines &names, bool keep = true) const;
-    // Without the output library's bookkeeping.
-    Lines output_calls() const
-    {
-        return only({"C_OpenOutput", "C_GetOutputTable", "QueryError", "UnLoadOutput"}, false);
-    }
+    Lines output_calls() const { return only({"C_OpenOutput", "C_GetOutputTable", "QueryError", "UnLoadOutput"}, false); }
 };
 
 ImportOutcome import_file(const std::string &path, const ImportRequest &request = {});
@@ -50,10 +46,9 @@ int32_t file_info(const std::string &path, InputSource source, FileInfo &info);
 
 std::string make_fpx(const TempDir &dir, const std::string &name, const fpxw::WriteOptions &options,
                      const fpxw::Image &image, const Edit &edit = {});
-// make_fpx into a scratch file of `dir`, then import_file.
 ImportOutcome import_fpx(const TempDir &dir, const fpxw::WriteOptions &options, const fpxw::Image &image,
                          const Edit &edit = {}, const ImportRequest &request = {});
-// Raw tiles, never single-colour, `resolutions` levels.
+// Raw tiles, never single-colour.
 fpxw::WriteOptions raw_options(int resolutions = 1, fpxw::ColourSpace colour = fpxw::ColourSpace::rgb);
 
 inline const std::string kStorePath = "Data Object Store 000001";

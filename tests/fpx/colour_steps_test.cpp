@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <optional>
 #include <vector>
 
 using namespace kxfpx::fpx;
@@ -25,33 +26,30 @@ struct Tables : ColourTables {
     }
 };
 
-Rgb photo_ycc(Rgb p)
+// One pixel through PhotoYCC (no `invert` given) or YCbCr to RGB.
+Rgb to_rgb(Rgb p, std::optional<bool> invert = std::nullopt)
 {
-    Tables t(true);
+    Tables t(!invert);
     int16_t **s = t.slots();
-    PhotoYccToRgb(1, 1, 0, p.data(), s[kCrR], s[kCbB], s[kCrG], s[kCbG], s[kYscale]);
-    return p;
-}
-
-Rgb ycbcr(Rgb p, bool invert)
-{
-    Tables t(false);
-    YCbCrToRgb(1, 1, 0, p.data(), t.slots(), invert);
+    if (invert)
+        YCbCrToRgb(1, 1, 0, p.data(), s, *invert);
+    else
+        PhotoYccToRgb(1, 1, 0, p.data(), s[kCrR], s[kCbB], s[kCrG], s[kCbG], s[kYscale]);
     return p;
 }
 
 TEST(ColourSteps, PhotoYccAndYCbCrWorkedExamples)
 {
-    EXPECT_EQ(photo_ycc({0, 156, 137}), (Rgb{0, 0, 0}));
-    EXPECT_EQ(photo_ycc({255, 156, 137}), (Rgb{255, 255, 255}));  // y = 346, clamped
-    EXPECT_EQ(ycbcr({128, 128, 128}, false), (Rgb{129, 127, 129}));
-    EXPECT_EQ(ycbcr({128, 128, 128}, true), (Rgb{126, 128, 126}));
-    EXPECT_EQ(ycbcr({100, 50, 200}, false), (Rgb{202, 75, 0}));
+    EXPECT_EQ(to_rgb({0, 156, 137}), (Rgb{0, 0, 0}));
+    EXPECT_EQ(to_rgb({255, 156, 137}), (Rgb{255, 255, 255}));  // y = 346, clamped
+    EXPECT_EQ(to_rgb({128, 128, 128}, false), (Rgb{129, 127, 129}));
+    EXPECT_EQ(to_rgb({128, 128, 128}, true), (Rgb{126, 128, 126}));
+    EXPECT_EQ(to_rgb({100, 50, 200}, false), (Rgb{202, 75, 0}));
     // Opacity-weighted: opaque as the plain conversion, transparent black.
     Tables t(true);
     Bytes px = {90, 140, 150, 255, 90, 140, 150, 0};
     OpacityYccToRgb(2, px.data(), px.data(), 3, t.slots());
-    EXPECT_EQ((Rgb{px[0], px[1], px[2]}), photo_ycc({90, 140, 150}));
+    EXPECT_EQ((Rgb{px[0], px[1], px[2]}), to_rgb({90, 140, 150}));
     EXPECT_EQ((Rgb{px[3], px[4], px[5]}), (Rgb{0, 0, 0}));
 }
 
