@@ -64,7 +64,8 @@ inline void load_tables(const Bytes &tables, TableSet &set)
     uint16_t m = 0;
     qorReadShort(in.file, &m, 1);  // SOI
     while (qorReadShort(in.file, &m, 1) == 1 && (m == kj::kMarkerDHT || m == kj::kMarkerDQT))
-        (void)(m == kj::kMarkerDHT ? kj::ReadHuffman(in.file, &set.set) : kj::ReadQuantization(in.file, &set.set.slots[8]));
+        (void)(m == kj::kMarkerDHT ? kj::ReadHuffman(in.file, &set.set)
+                                   : kj::ReadQuantization(in.file, &set.set.slots[8]));
 }
 
 // The literal reference decoder (reference_decoder.cpp): bit-serial through
@@ -83,11 +84,10 @@ struct Case {
     int width = 64, height = 64;
     bool abbreviated = false;
     Bytes tables, stream;
+    static int padded(int n, int f) { return (n + 8 * f - 1) / (8 * f) * 8 * f; }
     uint32_t bytes() const  // the destination ReadJPEG fills
     {
-        const int H = chroma >> 4, V = chroma & 15;
-        return uint32_t((width + 8 * H - 1) / (8 * H) * 8 * H * ((height + 8 * V - 1) / (8 * V) * 8 * V) *
-                        (params.components <= 2 ? 1 : 3));
+        return uint32_t(padded(width, chroma >> 4) * padded(height, chroma & 15) * (params.components <= 2 ? 1 : 3));
     }
 };
 
@@ -204,7 +204,8 @@ inline Outcome read_jpeg(const Bytes &stream, const Bytes &tables, uint8_t chrom
     MemStream in(stream);
     Outcome r;
     r.out.assign(size + 64, 0xA5);
-    r.result = reference ? reference_read_jpeg(in.file, &set.set, r.out.data(), int32_t(size), chroma, colourTables, extra)
+    r.result = reference ? reference_read_jpeg(in.file, &set.set, r.out.data(), int32_t(size), chroma,
+                                               colourTables, extra)
                          : kj::ReadJPEG(in.file, nullptr, &set.set, r.out.data(), int32_t(size), nullptr, chroma,
                                         colourTables, extra, buffers);
     r.position = in.position();
