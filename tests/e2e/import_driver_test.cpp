@@ -63,35 +63,50 @@ TEST(ImportDriver, OutputCallsInOrderFromEveryInputSource)
     }
 }
 
-TEST(ImportDriver, ExtentAndViewportFollowTheAffineMatrix)
+// The transform read from the view of data object 1 (the highest marked
+// one, from Global Info's index down), its matrix, aspect ratio and region.
+TEST(ImportDriver, ExtentAndViewportFollowTheTransform)
 {
+    using O = fpxw::WriteOptions;
+    const auto affine = [](std::array<float, 16> m) { return [m](O &o) { o.transform.affine = m; }; };
+    const auto indices = [](int object, int highest, std::vector<int> unmarked) {
+        return [=](O &o) {
+            o.transform.affine = matrix(2, 0, 0, 0, 2, 0);
+            o.transform_index = 3, o.data_object = object, o.highest_data_object = highest;
+            o.unmarked_data_objects = unmarked;
+        };
+    };
     const struct {
         const char *name;
-        std::optional<std::array<float, 16>> affine;
-        std::optional<float> aspect;
-        std::optional<std::array<float, 4>> region;
+        std::function<void(O &)> set;
         int x1, y1, x2, y2;
+        Edit edit = {};
     } cases[] = {
-        {"identity", std::nullopt, std::nullopt, std::nullopt, 0, 0, 128, 96},
-        {"near unit counts as unscaled", matrix(0.99f, 0, 0, 0, 0.99f, 0), std::nullopt, std::nullopt, 0, 0, 128, 96},
-        {"scaled", matrix(2, 0, 0, 0, 2, 0), std::nullopt, std::nullopt, 0, 0, 256, 192},
-        {"scaled, moved up", matrix(2, 0, 0, 0, 2, -0.5f), std::nullopt, std::nullopt, -64, -48, 192, 144},
-        {"sheared and moved", matrix(1, 0.5f, 0.25f, 0, 1, 0.5f), std::nullopt, std::nullopt, 24, 15, 200, 150},
-        {"rotated and scaled", matrix(0, -2, 0, 2, 0, 0), std::nullopt, std::nullopt, -192, -256, 0, 0},
-        {"rotated", matrix(0, -1, 0, 1, 0, 0), std::nullopt, std::nullopt, 0, 0, 128, 96},
-        {"aspect ratio", std::nullopt, 2.0f, std::nullopt, 0, 0, 192, 96},
-        {"scaled with aspect ratio", matrix(1.5f, 0, 0, 0, 1.5f, 0), 0.75f, std::nullopt, 0, 0, 108, 144},
-        {"region of interest", matrix(2, 0, 0, 0, 2, 0), std::nullopt,
-         std::array<float, 4>{0.1f, 0.1f, 0.9f, 0.8f}, 0, 0, 256, 192},
+        {"identity", [](O &) {}, 0, 0, 128, 96},
+        {"near unit counts as unscaled", affine(matrix(0.99f, 0, 0, 0, 0.99f, 0)), 0, 0, 128, 96},
+        {"scaled", affine(matrix(2, 0, 0, 0, 2, 0)), 0, 0, 256, 192},
+        {"scaled, moved up", affine(matrix(2, 0, 0, 0, 2, -0.5f)), -64, -48, 192, 144},
+        {"sheared and moved", affine(matrix(1, 0.5f, 0.25f, 0, 1, 0.5f)), 24, 15, 200, 150},
+        {"rotated and scaled", affine(matrix(0, -2, 0, 2, 0, 0)), -192, -256, 0, 0},
+        {"rotated", affine(matrix(0, -1, 0, 1, 0, 0)), 0, 0, 128, 96},
+        {"aspect ratio", [](O &o) { o.transform.aspect_ratio = 2.0f; }, 0, 0, 192, 96},
+        {"scaled with aspect ratio",
+         [](O &o) { o.transform.affine = matrix(1.5f, 0, 0, 0, 1.5f, 0), o.transform.aspect_ratio = 0.75f; }, 0, 0,
+         108, 144},
+        {"region of interest",
+         [](O &o) { o.transform.affine = matrix(2, 0, 0, 0, 2, 0), o.transform.region = {{0.1f, 0.1f, 0.9f, 0.8f}}; },
+         0, 0, 256, 192},
+        {"a view of data object 2 is not read", indices(2, 0, {}), 0, 0, 128, 96},
+        {"the highest marked data object", indices(1, 4, {4, 2}), 0, 0, 256, 192},
+        {"no transform stream", indices(1, 4, {4, 2}), 0, 0, 128, 96, rename("\005Transform 000003")},
+        {"a hostile highest index: the walk starts at 9999", indices(1, 2000000000, {}), 0, 0, 256, 192},
     };
     TempDir dir;
     for (const auto &c : cases) {
         fpxw::WriteOptions o = raw_options();
-        o.transform.affine = c.affine;
-        o.transform.aspect_ratio = c.aspect;
-        o.transform.region = c.region;
         o.transform.write = true;
-        const ImportOutcome out = import_fpx(dir, o, picture(128, 96));
+        c.set(o);
+        const ImportOutcome out = import_fpx(dir, o, picture(128, 96), c.edit);
         EXPECT_EQ(out.code, KX_OK) << c.name;
         EXPECT_EQ(out.only(kExtentCalls), extent_calls(c.x1, c.y1, c.x2, c.y2)) << c.name;
     }
@@ -127,27 +142,6 @@ TEST(ImportDriver, ResolutionChoiceAndFallbacks)
         EXPECT_EQ(out.only(c.width ? kExtentCalls : Lines{"EndPicture", "SetPictureExtent", "CloseWorkstation"}),
                   want) << c.name;
     }
-}
-
-TEST(ImportDriver, DataObjectAndTransformIndices)
-{
-    TempDir dir;
-    const fpxw::Image image = picture(128, 96);
-    fpxw::WriteOptions o = raw_options();
-    o.transform.affine = matrix(2, 0, 0, 0, 2, 0);
-    o.transform_index = 3;
-    o.data_object = 2;  // the transform of a view on another data object than 1 is not read
-    EXPECT_EQ(import_fpx(dir, o, image).only(kExtentCalls), extent_calls(0, 0, 128, 96));
-    o.data_object = 1;  // from the highest index down to the first marked data object
-    o.highest_data_object = 4;
-    o.unmarked_data_objects = {4, 2};
-    EXPECT_EQ(import_fpx(dir, o, image).only(kExtentCalls), extent_calls(0, 0, 256, 192));
-    const ImportOutcome gone = import_fpx(dir, o, image, rename("\005Transform 000003"));
-    EXPECT_EQ(gone.code, KX_OK);
-    EXPECT_EQ(gone.only(kExtentCalls), extent_calls(0, 0, 128, 96));
-    fpxw::WriteOptions far = raw_options();  // the walk starts at 9999 and still finds 1
-    far.highest_data_object = 2000000000;
-    EXPECT_EQ(import_fpx(dir, far, image).code, KX_OK);
 }
 
 TEST(ImportDriver, EveryFailureCodeReleasesAndReportsOnce)
