@@ -29,8 +29,7 @@ struct Context {
 
 std::map<int32_t, const char *> names; // filled with the table
 
-// One word per argument; arrays (but colour tables) show their first element, rectangles all 64
-// bits of each slot, reals their bit pattern.
+// One word per argument: arrays (not colour tables) their first element, reals their bits.
 std::string word(int32_t v) { return std::to_string(v); }
 std::string word(uint16_t v) { return std::to_string(v); }
 std::string word(uint64_t v)
@@ -222,8 +221,7 @@ TEST_F(Device, OpenAndCloseStatusesAndErrors)
         {true, 0, 0, KX_GDSF_DEACTIVATE_OUTPUT, 901, 0, KX_CANCELLED, 3, {}},
         {true, 0, 0, KX_GDSF_DEACTIVATE_OUTPUT, 301, 0, KX_OUTPUT_PARAMETER, 3,
          {KX_OUTPUT_PARAMETER}},
-        // The close maps its status with second code 2 (302 -> 14, not 9) and
-        // reports it even when it maps to 0; 0xFFFF is -1, far beyond 901.
+        // The close maps with second code 2 (302 -> 14), reports even 0; 0xFFFF is -1.
         {true, KX_GDSF_CLOSE_WORKSTATION, 302, 0, 0, 0, KX_MISSING_STRUCTURE, 3,
          {KX_MISSING_STRUCTURE}},
         {true, KX_GDSF_CLOSE_WORKSTATION, 76, 0, 0, 0, 0, 3, {0}},

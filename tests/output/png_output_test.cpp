@@ -180,8 +180,7 @@ TEST_F(PngOutput, CorpusPicturesComeOutUnchanged)
     }
 }
 
-// Band seams, scaling, clipping to the canvas and to the region of interest;
-// other rotations, mirrors and shears are the exact comparison's below.
+// Band seams, scaling, clipping; other rotations and shears are the exact comparison's below.
 TEST_F(PngOutput, BandsArePlacedThroughTheirThreeCornerPoints)
 {
     const Image src = pattern(3);
@@ -385,8 +384,7 @@ TEST_F(PngOutput, MalformedImageCallsAreRefusedWithoutDrawing)
     expect_pixels(output(), 8, 8, 3, [](int32_t, int32_t) { return kBlack; });
 }
 
-// Exact placement of a canvas pixel centre, in integers (doubled coordinates
-// keep the centres integral): the source column and row, or -1 outside;
+// The source pixel under a canvas pixel centre, in doubled integer coordinates (-1 outside);
 // `ambiguous` when the centre lies on a source pixel border.
 struct ExactHit {
     int32_t i = -1, j = -1;
@@ -431,8 +429,7 @@ TEST_F(PngOutput, AnyAffinePlacementMatchesExactNearestNeighbour)
         d.place = [&](int32_t, int32_t, CoordPoint p[3]) { p[0] = p0, p[1] = p1, p[2] = p2; };
         ASSERT_EQ(draw(src, d), 0);
         const Image out = output();
-        // A turned placement grows the canvas over the extent and the image's
-        // four corners; an upright one keeps the extent.
+        // A turned placement grows the canvas to the image's corners; an upright one keeps the extent.
         int64_t left = 0, right = CW, bottom = 0, top = CH;
         if (p2.y != p0.y || p1.x != p2.x)
             for (const CoordPoint &c : {p0, p1, p2, CoordPoint{p0.x + p1.x - p2.x, p0.y + p1.y - p2.y}}) {
