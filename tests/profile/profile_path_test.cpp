@@ -35,9 +35,8 @@ TEST(SGetName, FilePartWithoutLastExtension)
 
 TEST(GetProfileDirectory, IniDirThenTheBareName)
 {
-    // Below a fresh root: i is INIDIR, w the current directory; '@' stands
-    // for the root. INIDIR "#N" is a folder below i whose path has N
-    // characters, and files "#/..." are made in it.
+    // i is INIDIR, w the current directory, '@' the root; INIDIR "#N" is a folder below i
+    // whose path has N characters, files "#/..." are made in it.
     const struct {
         const char *files, *ini_dir, *name, *library;
         int32_t result;

@@ -86,8 +86,7 @@ const char kSample[] = "; leading comment\n"
                        "Green=3\n";
 const char kRepeated[] = "[S]\na=1\n[T]\nb=0\n[S]\nb=2\n[S]\nc=3\n[S]\nd=4\n";
 const char kBare[] = "[A]\nx=1\nB\ny=2\n[C]\nz=3\n";
-// The text after the 256th character looks like a header: it is still part
-// of the line and does not end the section.
+// Text after the 256th character that looks like a header is still the line's: no section end.
 const std::string kLong = "[S]\nPad=" + std::string(252, 'p') + "[T]\nLong=" +
                           std::string(300, 'v') + "\nKey=found\n[T]\nKey=t\n";
 
@@ -169,8 +168,7 @@ TEST_F(ProfileRead, ValuesAndKeyListsAreCutToTheBuffer)
     // Without a buffer only the count comes back.
     EXPECT_EQ(GetPrivateProfileString("S", "k", "", nullptr, 64, file.c_str()), 5);
     EXPECT_EQ(GetPrivateProfileString("E", nullptr, "", nullptr, 64, file.c_str()), 3);
-    // A default longer than the buffer is cut the same way; a section
-    // without keys lists the default.
+    // A default longer than the buffer is cut the same way; a section without keys lists it.
     char small[16];
     std::memset(small, kFill, sizeof small);
     EXPECT_EQ(GetPrivateProfileString("S", "none", "defaults", small, 3, file.c_str()), 3);
@@ -178,8 +176,7 @@ TEST_F(ProfileRead, ValuesAndKeyListsAreCutToTheBuffer)
     EXPECT_EQ(GetPrivateProfileString("None", nullptr, "dflt", small, 16, file.c_str()), 4);
     EXPECT_STREQ(small, "dflt");
 
-    // Bad arguments return zero and leave the buffer; a missing file gives
-    // the default.
+    // Bad arguments return zero and leave the buffer; a missing file gives the default.
     std::memset(small, kFill, sizeof small);
     EXPECT_EQ(GetPrivateProfileString(nullptr, "k", "d", small, 8, file.c_str()), 0);
     EXPECT_EQ(GetPrivateProfileString("", "k", "d", small, 8, file.c_str()), 0);
@@ -229,8 +226,7 @@ TEST_F(ProfileRead, CurrentDirectoryFirstThenIniDir)
         dir.write("p.ini", "[S]\nk=from here\n");
         EXPECT_EQ(value("p.ini", "S", "k"), "from here");
     }
-    // INIopen hands back the path it opened when the buffer can hold it; a
-    // slash at the end of INIDIR is not doubled.
+    // INIopen hands back the path it opened when it fits; INIDIR's trailing slash is not doubled.
     const std::string slashed = ini_dir.path() + "/";
     kxtest::ScopedEnv env("INIDIR", slashed.c_str());
     ini_dir.write("q.ini", "x");

@@ -54,8 +54,7 @@ TEST_F(ProfileWrite, Changes)
         {"bare name is no header for the writer", "[A]\nx=1\nB\ny=2\n", "B", "z", "3",
          "[A]\nx=1\nB\ny=2\n\n[B]\nz=3\n"},
         {"header name is cleaned", "[S]\n", "\"T\" ; c", "k", "v", "[S]\n\n[T]\nk=v\n"},
-        // Removing a key: the header comes back before the section's first
-        // line that stays, whatever that line is.
+        // Removing a key: the header comes back before the section's first line that stays.
         {"remove a key", "[S]\na=1\nb=2\n", "S", "A", nullptr, "[S]\nb=2\n"},
         {"remove every match", "[S]\na=1\nb=2\n A =3\n", "S", "a", nullptr, "[S]\nb=2\n"},
         {"remove the only key: header goes", "[S]\na=1\n[T]\nx=1\n", "S", "a", nullptr,
@@ -77,8 +76,7 @@ TEST_F(ProfileWrite, Changes)
          "[T]\nx=1\n"},
         {"the empty key is the key of blank and comment lines", "[S]\n\n; c\n=x\na=1\n", "S", "",
          nullptr, "[S]\na=1\n"},
-        // A removed section takes every line up to the next header: the
-        // comment above its header stays, the one above the next goes.
+        // A removed section takes every line up to the next header (its own comment above stays).
         {"remove a section", "; s\n[S]\na=1\n\n; t\n[T]\nx=1\n", "s", nullptr, nullptr,
          "; s\n[T]\nx=1\n"},
         {"remove a repeated section", "[S]\na=1\n[T]\nx=1\n[S]\nb=2\n", "S", nullptr, "v",
@@ -89,8 +87,7 @@ TEST_F(ProfileWrite, Changes)
          "[S]\na=1\n\n[T]\nx=1\n"},
         {"unended last line replaced", "[S]\na=1", "S", "a", "2", "[S]\na=2\n"},
         {"unended last line removed", "[S]\na=1\nb=2", "S", "b", nullptr, "[S]\na=1\n"},
-        // The first line end decides for every line written; a file with
-        // none is written with CR LF, a CR at the very end means CR.
+        // The first line end decides for every line; none means CR LF, a CR at the very end CR.
         {"first line end wins", "[S]\r\na=1\nb=2\r", "S", "a", "9", "[S]\r\na=9\r\nb=2\r\n"},
         {"CR at the end of the file", "[S]\r", "S", "a", "1", "[S]\ra=1\r"},
         {"no line end: header", "[S]", "S", "a", "1", "[S]\r\na=1\r\n"},
@@ -138,8 +135,7 @@ TEST_F(ProfileWrite, KeepsLineEndsAndLongLines)
 
 TEST_F(ProfileWrite, WhereTheFileIsWritten)
 {
-    // A profile in INIDIR is rewritten there; one found nowhere is made at
-    // the name itself.
+    // A profile in INIDIR is rewritten there; one found nowhere is made at the name itself.
     kxtest::TempDir ini_dir;
     kxtest::ScopedEnv env("INIDIR", ini_dir.path().c_str());
     ini_dir.write("p.ini", "[S]\na=1\n");

@@ -87,8 +87,7 @@ protected:
     std::vector<char> bytes_;
 };
 
-// The name is "<dir>/file" and six characters, of a regular file (not a
-// link) that the caller owns with mode 0600; the file is removed here.
+// "<dir>/file" and six characters: a regular file the caller owns, mode 0600; removed here.
 ::testing::AssertionResult is_new_private_file_in(const std::string &name, const std::string &dir)
 {
     struct stat st;
@@ -181,8 +180,7 @@ TEST_F(TempName, HostDirectoryFromByteEightOfTheOption)
 
 TEST_F(TempName, NameMustFitTheCallersBuffer)
 {
-    // A name is the folder plus 11 characters; 259 characters and the NUL
-    // fill the 260-byte buffer exactly, one more is refused with no name.
+    // Folder plus 11 characters: 259 and the NUL fill the 260-byte buffer, one more is refused.
     kxtest::TempDir root;
     for (size_t dir_length : {size_t(248), size_t(249)}) {
         SCOPED_TRACE(dir_length);
