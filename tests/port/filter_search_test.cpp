@@ -20,8 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// FindFilter on a caller's buffer of `size` bytes followed by guard bytes;
-// gives "found|buffer|guard" ("overrun" when a guard byte changed).
+// FindFilter on a `size`-byte buffer followed by guard bytes: "found|buffer|guard" (or "|overrun").
 std::string guarded_find(const std::string &name, size_t size)
 {
     std::vector<char> b(size + 16, '#');
@@ -32,10 +31,7 @@ std::string guarded_find(const std::string &name, size_t size)
            (intact ? "|guard\n" : "|overrun\n");
 }
 
-// Child mode: started by the tests below with these variables set, this
-// program runs one FindFilter and prints the outcome instead of the tests.
-// Its argv[0], which dladdr reports as the path of the code, is the parent's
-// choice.
+// Child mode (these variables set): one FindFilter, printed; the parent chooses argv[0], which dladdr reports.
 [[maybe_unused]] const bool child_mode = [] {
     const char *name = std::getenv("KXPORT_FIND_NAME"), *size = std::getenv("KXPORT_FIND_SIZE");
     if (!name || !size)
@@ -47,8 +43,7 @@ std::string guarded_find(const std::string &name, size_t size)
 
 using Env = std::vector<std::pair<const char *, std::optional<std::string>>>;
 
-// Runs `program` with `argv` in `cwd` with the variables of `env` set (or
-// unset, for no value) and returns what it printed.
+// Runs `program` in `cwd` with `env` set (unset for no value); returns what it printed.
 std::string run_child(const std::string &program, const std::vector<std::string> &argv,
                       const std::string &cwd, const Env &env)
 {
@@ -99,8 +94,7 @@ std::string expand(std::string text, const std::string &root)
 
 TEST(FindFilter, SearchOrderAndTheDotSlashRule)
 {
-    // A tree per case: a and b on LD_LIBRARY_PATH, c on PATH, d the current
-    // directory; '@' stands for the tree's root, a null variable is unset.
+    // a and b on LD_LIBRARY_PATH, c on PATH, d the current directory; '@' the root; null unsets.
     const struct {
         const char *argv0; // null: this program's absolute path
         const char *files; // made below the root
@@ -122,8 +116,7 @@ TEST(FindFilter, SearchOrderAndTheDotSlashRule)
         {nullptr, "d/k.so", "k.so", 260, nullptr, nullptr, "1|./k.so"},
         {nullptr, "", "sh", 260, nullptr, nullptr, "1|/bin/sh"},
         {nullptr, "", "os-release", 260, nullptr, nullptr, "1|/usr/lib/os-release"},
-        // A bare argv[0]: the bare name in the current directory, with "./"
-        // only when the buffer has room for it and the NUL.
+        // A bare argv[0]: the name in the current directory, "./" only when it fits with the NUL.
         {"test_port", "d/k.so", "k.so", 260, "@/a", "@/c", "1|./k.so"},
         {"test_port", "d/k.so", "k.so", 7, "@/a", "@/c", "1|./k.so"},
         {"test_port", "d/k.so", "k.so", 6, "@/a", "@/c", "1|k.so"},
@@ -157,8 +150,7 @@ TEST(FindFilter, SearchOrderAndTheDotSlashRule)
 
 TEST(FindFilter, BesideTheLibraryThenTheListWithinTheBuffer)
 {
-    // FindFilter's code sits in this program, in the output folder beside
-    // libyt_ut.so; the search list points elsewhere.
+    // FindFilter's code is in this program, beside libyt_ut.so; the search list points elsewhere.
     kxtest::TempDir root;
     touch(root.file("a/libyt_ut.so"));
     touch(root.file("b/k.so"));
@@ -168,8 +160,7 @@ TEST(FindFilter, BesideTheLibraryThenTheListWithinTheBuffer)
     EXPECT_EQ(beside.substr(0, 2), "1|");
     EXPECT_EQ(real(beside.substr(2, beside.size() - 9)), real(kxtest::bin_dir() + "/libyt_ut.so"));
 
-    // Room for the path and its NUL, one byte short (cut, still a string),
-    // and a buffer that just holds the name.
+    // Room for the path and its NUL, one byte short (cut, still a string), just the name.
     const std::string full = root.file("b/k.so");
     EXPECT_EQ(guarded_find("k.so", full.size() + 1), "1|" + full + "|guard\n");
     EXPECT_EQ(guarded_find("k.so", full.size()),
@@ -209,9 +200,7 @@ TEST(TokenizePath, BothVariablesThenTheCurrentDirectory)
     EXPECT_EQ(NextPathToken(nullptr), nullptr);
 }
 
-// The output folder moved elsewhere: the filter and its two companions are
-// found through $ORIGIN alone, and FindFilter of the moved filter looks
-// beside the moved file. The probe runs in a clean process.
+// A moved output folder: companions found through $ORIGIN alone, FindFilter beside the moved filter.
 TEST(FindFilter, MovedOutputFolder)
 {
     kxtest::TempDir root;

@@ -59,8 +59,7 @@ TEST(UnxLoadSharedLib, ResolvesNamesThroughTheRowsOnly)
 
 TEST(UnxLoadSharedLib, WritesTheLoadPathIntoTheNameRowWhenItFits)
 {
-    // A path of 260 characters or more does not fit the row's 260-byte
-    // buffer with its NUL: it is not written, nor cut.
+    // A path of 260 characters or more does not fit the 260-byte row with its NUL: not written, nor cut.
     kxtest::TempDir dir;
     std::string deep = dir.path();
     while (deep.size() < 300)
@@ -94,8 +93,7 @@ TEST(UnxLoadSharedLib, LibraryWithoutLoadPointersAndFailures)
     EXPECT_EQ(UnxLoadSharedLib(nullptr), nullptr);
 }
 
-// "UnLoadOutput" answers in its low 16 bits, read as signed: positive keeps
-// the library loaded (only the record is freed), anything else closes it.
+// "UnLoadOutput"'s low 16 bits, signed: positive keeps the library loaded, anything else closes it.
 TEST(UnxFreeSharedLib, UnloadAnswerDecidesWhetherTheLibraryCloses)
 {
     const struct {

@@ -10,8 +10,7 @@
 
 namespace {
 
-// A heap copy of exactly the text and its NUL: the sanitizer build reports
-// any read beyond it.
+// A heap copy of exactly the text and its NUL: the sanitizer build reports reads beyond it.
 std::unique_ptr<char[]> exact(const char *text)
 {
     std::unique_ptr<char[]> copy(new char[std::strlen(text) + 1]);
