@@ -218,9 +218,7 @@ TEST(FpxDocument, OptionCombinationsThatCannotBeStoredAreRefused)
     }
 }
 
-// A flat tile becomes a single-colour tile whose subtype bytes are the colours
-// in file order, the opacity last (the import fills the tile from the first
-// three); with the opacity before a colour the picture keeps raw tiles.
+// A flat tile's subtype bytes are its colours in file order, opacity last; opacity first keeps raw tiles.
 TEST(FpxDocument, SingleColourTilesCarryTheColoursFirst)
 {
     Image flat{64, 64, 4, {}};

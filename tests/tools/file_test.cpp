@@ -84,8 +84,7 @@ std::string escaped_path(const Document &doc, size_t i)
     return out;
 }
 
-// olefile sees exactly our entries, with our bytes, and parses every
-// property set (vectors of floats it skips).
+// olefile sees exactly our entries and bytes, and parses every property set (float vectors it skips).
 void expect_listing_matches(const Document &doc, const Listing &l)
 {
     ASSERT_TRUE(l.ok);
@@ -158,9 +157,7 @@ TEST(FpxFile, OlefileListsEveryStreamAndProperty)
     }
 }
 
-// The corpus picture written the way the corpus file holds it, compared field
-// by field. Only the full resolution's pixels are compared: the corpus made
-// its lower resolution another way.
+// The corpus picture written as the corpus file holds it, field by field (pixels of the full resolution only).
 TEST(FpxFile, LayoutMatchesTheCorpus)
 {
     KX_REQUIRE_CORPUS();
@@ -196,8 +193,7 @@ TEST(FpxFile, LayoutMatchesTheCorpus)
         for (const auto &s : real.streams)
             b.insert(s.first);
         EXPECT_EQ(a, b);
-        // Property identifiers and types in their order; values of Image
-        // Contents and Global Info byte for byte.
+        // Property ids and types in order; Image Contents and Global Info byte for byte.
         for (const std::string &set : {std::string("\\x05Global Info"), std::string("\\x05Data Object 000001"), contents})
             EXPECT_EQ(ours.props.at(set), real.props.at(set)) << set;
         for (const std::string &set : {std::string("\\x05Global Info"), contents})
@@ -210,8 +206,7 @@ TEST(FpxFile, LayoutMatchesTheCorpus)
             EXPECT_EQ(ours.streams.at(data).substr(0, 56), real.streams.at(data).substr(0, 56));
             EXPECT_EQ(ours.streams.at(data).size(), real.streams.at(data).size());
         }
-        // Full-resolution raw tiles: the same bytes, padding included (the gaps
-        // between tiles hold leftovers in the corpus files; ours are zero).
+        // Full-resolution raw tiles byte for byte (the corpus's gaps between tiles hold leftovers).
         const std::string data = store + "Resolution 0001/Subimage 0000 Data";
         for (const std::string &tile : real.tiles.at(store + "Resolution 0001/Subimage 0000 Header")) {
             const std::vector<std::string> f = split(tile, ' ');

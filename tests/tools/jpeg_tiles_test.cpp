@@ -46,8 +46,7 @@ struct Result {
     Subimage sub;
 };
 
-// Decodes every JPEG tile of the full resolution and compares it with the
-// picture the file should show (RGB, or grey for monochrome).
+// Every JPEG tile of the full resolution decoded and compared with the picture it should show.
 Result decode_full(const WriteOptions &o, const Image &img)
 {
     Result r;
@@ -61,8 +60,7 @@ Result decode_full(const WriteOptions &o, const Image &img)
     const int rr = count ? int(count->u32()) - 1 : 0;
     EXPECT_TRUE(parse_subimage(entry(doc, res_path(rr, "Subimage 0000 Header")), r.sub));
     const std::vector<uint8_t> data = entry(doc, res_path(rr, "Subimage 0000 Data"));
-    // What the colour components should decode to: the working picture,
-    // colours weighted by opacity when the file has an opacity channel.
+    // The working picture, colours weighted by opacity when the file has an opacity channel.
     Image work = working_picture(img, resolved);
     if (resolved.opacity)
         for (size_t i = 0; i < work.samples.size(); i += size_t(work.channels)) {
@@ -117,8 +115,7 @@ Result decode_full(const WriteOptions &o, const Image &img)
     return r;
 }
 
-// The writer's tiles lose no more than libjpeg-turbo's own coding of the
-// same samples at the same quality and sampling (YCbCr rounding aside).
+// No more loss than libjpeg-turbo's own coding at the same quality and sampling.
 void expect_jpeg_error(const Result &r)
 {
     ASSERT_GT(r.error.count, 0);
@@ -251,11 +248,8 @@ TEST(FpxJpegTiles, TablesLiveInTheirSetAndTilesCarryOnlyWhatTheOptionsAdd)
     EXPECT_TRUE(table_set(three, 4).empty());
 }
 
-// PhotoYCC JPEG tiles through the import's own arithmetic: three channels
-// by the strip conversion with its five tables, four channels (opacity) by
-// the opacity-weighted mode (samples divided by the opacity, converted,
-// multiplied by it again). Either way the output is the input's colours
-// weighted by opacity, within JPEG error.
+// PhotoYCC JPEG tiles through the import's arithmetic (with opacity: divided by it, converted,
+// multiplied again) give the input's opacity-weighted colours within JPEG error.
 TEST(FpxJpegTiles, PhotoYccTilesDecodeThroughTheImportsTables)
 {
     auto table = [](int i, double offset, double scale) { return int(std::trunc((i - offset) * scale + 0.5)); };
@@ -308,15 +302,13 @@ TEST(FpxJpegTiles, PhotoYccTilesDecodeThroughTheImportsTables)
                     }
                 }
         }
-        // libjpeg-turbo's own YCbCr coding of the same picture, for scale.
         WriteOptions ref;
         ref.opacity = opacity;
         ref.flat_tiles = FlatTiles::never;
         ref.resolutions = 1;
         const Result r = decode_full(ref, img);
-        // PhotoYCC keeps fewer luma levels (Y = luma / 1.358), so a little
-        // more is lost than with YCbCr; a wrong table, offset or weighting
-        // costs tens of dB.
+        // Against libjpeg-turbo's YCbCr coding: PhotoYCC's fewer luma levels lose a little more,
+        // a wrong table, offset or weighting tens of dB.
         EXPECT_GT(error.psnr(), r.error.psnr() - 1.5);
         EXPECT_GT(error.psnr(), 27.0);
     }
