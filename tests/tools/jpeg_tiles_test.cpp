@@ -28,14 +28,7 @@ void ycbcr_to_rgb(const uint8_t *in, int out[3])
 struct ErrorStats {
     double sum = 0;
     long count = 0;
-    int worst = 0;
-    void add(int a, int b)
-    {
-        const int d = std::abs(a - b);
-        sum += double(d) * d;
-        ++count;
-        worst = std::max(worst, d);
-    }
+    void add(int a, int b) { sum += double(a - b) * (a - b), ++count; }
     double psnr() const { return 10 * std::log10(255.0 * 255.0 / std::max(1e-9, sum / double(count))); }
 };
 
@@ -50,15 +43,13 @@ struct Result {
 Result decode_full(const WriteOptions &o, const Image &img)
 {
     Result r;
-    Document doc;
-    EXPECT_EQ(build_document(o, img, doc), "");
+    const Document doc = build(o, img);
     WriteOptions resolved = o;
     EXPECT_EQ(resolve_options(resolved, img), "");
-    PropSet ic;
-    EXPECT_TRUE(parse_propset(entry(doc, kContents), ic));
+    const PropSet ic = props(doc, kContents);
     const Prop *count = ic.find(0x01000000);
     const int rr = count ? int(count->u32()) - 1 : 0;
-    EXPECT_TRUE(parse_subimage(entry(doc, res_path(rr, "Subimage 0000 Header")), r.sub));
+    r.sub = subimage(doc, rr);
     const std::vector<uint8_t> data = entry(doc, res_path(rr, "Subimage 0000 Data"));
     // The working picture, colours weighted by opacity when the file has an opacity channel.
     Image work = working_picture(img, resolved);
@@ -126,21 +117,20 @@ void expect_jpeg_error(const Result &r)
 
 using Set = void (*)(WriteOptions &);
 
+WriteOptions one_level() // JPEG tiles everywhere, full resolution only
+{
+    WriteOptions o;
+    o.flat_tiles = FlatTiles::never;
+    o.resolutions = 1;
+    return o;
+}
+
 } // namespace
 
 TEST(FpxJpegTiles, FramesAndSubtypesFollowTheOptions)
 {
-    const struct {
-        const char *what;
-        Set set;
-        int w, h;
-        size_t tiles;
-        uint8_t sampling;
-        int conversion, components, sets;
-        bool progressive;
-        unsigned restart;
-        bool alpha;
-    } cases[] = {
+    const struct { const char *what; Set set; int w, h; size_t tiles; uint8_t sampling; int conversion, components, sets;
+                   bool progressive; unsigned restart; bool alpha; } cases[] = {
         {"baseline", [](WriteOptions &) {}, 200, 150, 12, 0x22, 1, 3, 1, false, 0, false},
         {"tables in tiles", [](WriteOptions &o) { o.tables_in_tiles = true; }, 130, 64, 3, 0x22, 1, 3, 0, false, 0, false},
         {"three table sets", [](WriteOptions &o) { o.table_sets = 3, o.quality = 80; }, 256, 128, 8, 0x22, 1, 3, 3, false, 0, false},
@@ -157,9 +147,7 @@ TEST(FpxJpegTiles, FramesAndSubtypesFollowTheOptions)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        WriteOptions o;
-        o.flat_tiles = FlatTiles::never;
-        o.resolutions = 1;
+        WriteOptions o = one_level();
         c.set(o);
         const Result r = decode_full(o, c.alpha ? make_synthetic(c.w, c.h) : rgb_picture(c.w, c.h));
         ASSERT_EQ(r.tiles.size(), c.tiles);
@@ -191,10 +179,7 @@ TEST(FpxJpegTiles, FramesAndSubtypesFollowTheOptions)
 
 TEST(FpxJpegTiles, TablesLiveInTheirSetAndTilesCarryOnlyWhatTheOptionsAdd)
 {
-    const struct {
-        Set set;
-        std::vector<std::array<int, 3>> markers; // marker, least and most occurrences
-    } cases[] = {
+    const struct { Set set; std::vector<std::array<int, 3>> markers; } cases[] = { // marker, least and most occurrences
         {[](WriteOptions &) {}, {{0xDB, 0, 0}, {0xC4, 0, 0}, {0xC0, 1, 1}, {0xE0, 0, 0}, {0xEE, 0, 0}}},
         {[](WriteOptions &o) { o.progressive = true; }, {{0xC2, 1, 1}, {0xDB, 0, 0}, {0xC4, 1, 99}, {0xDA, 2, 99}}},
         // 16 MCUs of 16 x 16 pixels, a restart every 4: three RST markers.
@@ -203,9 +188,7 @@ TEST(FpxJpegTiles, TablesLiveInTheirSetAndTilesCarryOnlyWhatTheOptionsAdd)
     };
     const Image img = rgb_picture(64, 64);
     for (const auto &c : cases) {
-        WriteOptions o;
-        o.flat_tiles = FlatTiles::never;
-        o.resolutions = 1;
+        WriteOptions o = one_level();
         c.set(o);
         const std::vector<uint8_t> t = tile(build(o, img), 0, 0);
         for (const auto &[marker, least, most] : c.markers) {
@@ -217,9 +200,7 @@ TEST(FpxJpegTiles, TablesLiveInTheirSetAndTilesCarryOnlyWhatTheOptionsAdd)
             EXPECT_EQ(t[4] << 8 | t[5], 16);
         }
     }
-    WriteOptions o;
-    o.flat_tiles = FlatTiles::never;
-    o.resolutions = 1;
+    WriteOptions o = one_level();
     const Document doc = build(o, img);
     EXPECT_NE(decode_jpeg({}, tile(doc, 0, 0)).error, ""); // abbreviated: no tables, no decoding
     const PropSet ic = props(doc, kContents);
@@ -259,18 +240,13 @@ TEST(FpxJpegTiles, PhotoYccTilesDecodeThroughTheImportsTables)
     };
     for (const bool opacity : {false, true}) {
         SCOPED_TRACE(opacity ? "with opacity" : "three channels");
-        WriteOptions o;
+        WriteOptions o = one_level();
         o.colour = ColourSpace::photoycc;
         o.opacity = opacity;
-        o.flat_tiles = FlatTiles::never;
-        o.resolutions = 1;
         const Image img = make_synthetic(128, 64);  // alpha 64 .. 255
-        Document doc;
-        ASSERT_EQ(build_document(o, img, doc), "");
-        PropSet ic;
-        ASSERT_TRUE(parse_propset(entry(doc, kContents), ic));
-        Subimage sub;
-        ASSERT_TRUE(parse_subimage(entry(doc, res_path(0, "Subimage 0000 Header")), sub));
+        const Document doc = build(o, img);
+        const PropSet ic = props(doc, kContents);
+        const Subimage sub = subimage(doc, 0);
         const std::vector<uint8_t> data = entry(doc, res_path(0, "Subimage 0000 Data"));
         ASSERT_EQ(sub.tiles.size(), 2u);
         ErrorStats error;
@@ -302,10 +278,8 @@ TEST(FpxJpegTiles, PhotoYccTilesDecodeThroughTheImportsTables)
                     }
                 }
         }
-        WriteOptions ref;
+        WriteOptions ref = one_level();
         ref.opacity = opacity;
-        ref.flat_tiles = FlatTiles::never;
-        ref.resolutions = 1;
         const Result r = decode_full(ref, img);
         // Against libjpeg-turbo's YCbCr coding: PhotoYCC's fewer luma levels lose a little more,
         // a wrong table, offset or weighting tens of dB.

@@ -9,26 +9,9 @@ using namespace fpxtest;
 
 namespace {
 
-struct Handle {
-    QorFile h;
-    int32_t (*close)(QorFile);
-    ~Handle()
-    {
-        if (h)
-            close(h);
-    }
-};
-
-struct TileEntryRec {
-    int32_t offset, length, type;
-    uint8_t subtype[4];
-};
-
-struct Picture {
-    std::vector<uint8_t> pixels; // width x height x channels, from the tiles
-    int width = 0, height = 0, channels = 0;
-    std::vector<TileEntryRec> tiles;
-};
+struct Handle { QorFile h; int32_t (*close)(QorFile); ~Handle() { if (h) close(h); } };
+struct TileEntryRec { int32_t offset, length, type; uint8_t subtype[4]; };
+struct Picture { std::vector<uint8_t> pixels; int width = 0, height = 0, channels = 0; std::vector<TileEntryRec> tiles; };
 
 // Reads one resolution's raw and single-colour tiles into a picture.
 Picture read_resolution(const std::string &path, int rr)
@@ -90,13 +73,7 @@ TEST(FpxReadBack, TilesThroughOurReaderCarryTheInputPixels)
     Image flat{100, 70, 3, {}};
     for (int i = 0; i < 100 * 70; ++i)
         flat.samples.insert(flat.samples.end(), {200, 100, 50});
-    const struct {
-        const char *tag;
-        ColourSpace colour;
-        Image img;
-        int full; // index of the full resolution
-        bool flat;
-    } cases[] = {{"rgb", ColourSpace::rgb, make_synthetic(150, 100), 2, false},
+    const struct { const char *tag; ColourSpace colour; Image img; int full /* full resolution's index */; bool flat; } cases[] = {{"rgb", ColourSpace::rgb, make_synthetic(150, 100), 2, false},
                  {"mono", ColourSpace::monochrome, make_synthetic(70, 46), 1, false},
                  {"flat", ColourSpace::rgb, flat, 1, true}};
     for (const auto &c : cases) {
@@ -115,10 +92,7 @@ TEST(FpxReadBack, TilesThroughOurReaderCarryTheInputPixels)
         ASSERT_EQ(pic.channels, work.channels);
         EXPECT_TRUE(pic.pixels == work.samples);
         for (const TileEntryRec &t : pic.tiles)
-            if (c.flat) {
-                EXPECT_EQ(t.type, int32_t(kTileSingleColour));
-                EXPECT_EQ(t.length, 64 * 64 * 3);
-            }
+            EXPECT_TRUE(!c.flat || (t.type == int32_t(kTileSingleColour) && t.length == 64 * 64 * 3));
         EXPECT_TRUE(!c.flat || pic.tiles.size() == 4u);
     }
 }
