@@ -16,18 +16,12 @@ struct Opened {
     QorFile root = qorOpenStorage_ex(source.file, "Root Entry", 0);
 };
 
-TEST(CfbEdges, ReadsAndSeeksAtTheEnd)
+TEST(CfbEdges, SeeksAreClampedToTheStream)
 {
     for (int32_t end : {1000, 5000}) { // a mini stream and a regular one
         SCOPED_TRACE(end);
-        const Bytes data = pattern(size_t(end));
-        Opened file(written_image({stream_node("s", data)}));
+        Opened file(written_image({stream_node("s", pattern(size_t(end)))}));
         QorFile s = qorOpenStream(file.root, "s");
-        uint8_t buf[200];
-        EXPECT_EQ(qorSeek(s, end - 10, SEEK_SET), end - 10);
-        EXPECT_EQ(qorRead(s, buf, 100), 10);
-        EXPECT_TRUE(std::equal(buf, buf + 10, data.end() - 10));
-        EXPECT_EQ(qorRead(s, buf, 100), 0);
         // SEEK_END counts backwards from the end; results are clamped.
         const struct { int32_t offset, whence, expected; } seeks[] = {
             {10, SEEK_END, end - 10}, {-10, SEEK_END, end}, {end + 50, SEEK_SET, end}, {-5, SEEK_SET, 0},
