@@ -150,10 +150,11 @@ TEST_F(TempName, WithoutAUsableHostDirectoryTheNameIsInTmp)
         hook_log = HookLog{};
         if (c.hook_answer)
             install_hook(c.hook_answer);
-        if (c.option == -1)
+        if (c.option == -1) {
             ASSERT_EQ(HostSetGlobalOption(YT_OPTION_FILE_HOOK, c.value, uint32_t(c.size)), 0);
-        else if (c.option)
+        } else if (c.option) {
             ASSERT_EQ(HostSetOption(c.option, c.value, uint32_t(c.size)), 0);
+        }
         EXPECT_EQ(HostGetGlobalOptionSet() == nullptr, c.option <= 0);
         EXPECT_EQ(call(), 1);
         EXPECT_EQ(hook_log.calls, c.hook_answer ? 1 : 0);
