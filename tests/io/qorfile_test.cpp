@@ -128,9 +128,7 @@ TEST(QorFilePath, FlushesAndFailedFlushes)
     EXPECT_EQ(read_file(path), pattern(10));
 }
 
-// Each mode's stdio stream: "r" for a low byte of 0, "r+" with the
-// read-write bit, "w+" with the write bit alone and whenever the create bit
-// is set.
+// "r" for a low byte of 0, "r+" with the read-write bit, "w+" with the write bit alone or the create bit.
 TEST(QorFilePath, OpenModes)
 {
     const Bytes five = pattern(5);
@@ -257,9 +255,7 @@ TEST(QorMemory, EndMarkerAndLogicalLength)
     }
 }
 
-// Writes into blocks: growth by whole increments (none with an increment
-// of 0), through seeks past the limit, and the end marker at close, which
-// goes with the write and read-write bits only.
+// Growth by whole increments (none with 0), seeks past the limit, the end marker with the write bits only.
 TEST(QorMemory, GrowthAndTheEndMarker)
 {
     const Bytes ab = {'A', 'B', 0xFF, 0, 0, 0, 0, 0}, twenty = pattern(20), abc = {'a', 'b', 'c'};
