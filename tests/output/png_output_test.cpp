@@ -157,29 +157,6 @@ protected:
     TempDir dir_;
 };
 
-TEST_F(PngOutput, CorpusPicturesComeOutUnchanged)
-{
-    KX_REQUIRE_CORPUS();
-    std::vector<uint8_t> grey(256 * 3);
-    for (size_t i = 0; i < grey.size(); ++i)
-        grey[i] = uint8_t(i / 3);
-    for (const char *name : {"rose_rgb.expected.png", "rose_grey.expected.png", "rose_bw.expected.png",
-                             "bw_one_band.expected.png", "bw_fill.expected.png"}) {
-        Image src;
-        ASSERT_TRUE(read_png(corpus_file(name), src)) << name;
-        Drawing d;
-        d.extent = {0, 0, src.width, src.height};
-        d.place = upright(src.width, src.height);
-        d.band_rows = src.height; // the import sends a 70-pixel-wide strip in one band
-        if (src.channels == 1)
-            d.colour_table = grey.data();
-        ASSERT_EQ(draw(src, d), 0) << name;
-        const Image out = output();
-        EXPECT_EQ(out.channels, src.channels) << name;
-        EXPECT_EQ(out.samples, src.samples) << name;
-    }
-}
-
 // Band seams, scaling, clipping; other rotations and shears are the exact comparison's below.
 TEST_F(PngOutput, BandsArePlacedThroughTheirThreeCornerPoints)
 {
