@@ -118,8 +118,9 @@ TEST(LibraryFile, NeedsOnlyTheSystemAndFamilyLibraries)
 TEST(HostProgram, ListsTheRowsAndFailsCleanlyOnAMissingInput)
 {
     const std::string host = kxtest::bin_dir() + "/fpxconv";
-    if (!kxtest::path_exists(host))
+    if (!kxtest::path_exists(host)) {
         GTEST_SKIP() << "fpxconv is not built";
+    }
     kxtest::TempDir ini_dir, work_dir;
     kxtest::ScopedEnv env("INIDIR", ini_dir.path().c_str());
     kxtest::ScopedCwd cwd(work_dir.path());

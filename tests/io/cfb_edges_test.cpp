@@ -128,8 +128,9 @@ TEST(CfbEdges, AnyCallSizeAndOrderReadsTheBytesWritten)
             Bytes buf(5000);
             for (int i = 0; i < 300; ++i) {
                 const int32_t at = static_cast<int32_t>(rng() % data->size());
-                if (rng() % 3)
+                if (rng() % 3) {
                     ASSERT_EQ(qorSeek(s, at, SEEK_SET), at);
+                }
                 const int32_t pos = qorSeek(s, 0, SEEK_CUR);
                 const int32_t want = static_cast<int32_t>(rng() % (rng() % 2 ? 8 : 5000));
                 const int32_t expect = std::min<int32_t>(want, static_cast<int32_t>(data->size()) - pos);

@@ -139,8 +139,9 @@ TEST(CfbHostile, BrokenChainsSizesAndEntriesEndCleanly)
         put(h.image, c.at, c.value, c.width);
         const ReadAll r = read_all(h.image, c.name, c.chunk);
         EXPECT_EQ(r.opened, c.opened);
-        if (c.size >= 0)
+        if (c.size >= 0) {
             EXPECT_EQ(int64_t(r.bytes.size()), c.size);
+        }
         EXPECT_EQ(r.first, c.first);
         EXPECT_LT(r.calls, 1000);
     }

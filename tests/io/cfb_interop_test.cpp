@@ -20,8 +20,9 @@ TEST(CfbInterop, CorpusStreamsReadAsOlefileReadsThem)
         for (SourceKind kind : kAllSources) {
             Source source(kind, image);
             for (const auto &[entry, data] : view.entries)
-                if (data)
+                if (data) {
                     EXPECT_EQ(read_stream(source.file, entry, chunks[static_cast<int>(kind)]), data) << entry;
+                }
         }
     }
 }
@@ -49,8 +50,9 @@ Bytes expect_round_trip(const std::vector<Node> &tree, size_t chunk)
     EXPECT_TRUE(view.entries == expected);
     Source source(SourceKind::Path, read_file(dir.file("written.cfb")));
     for (const auto &[name, data] : expected)
-        if (data)
+        if (data) {
             EXPECT_EQ(read_stream(source.file, name, 1000), data) << name;
+        }
     return read_file(dir.file("written.cfb"));
 }
 

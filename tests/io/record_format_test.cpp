@@ -55,8 +55,9 @@ TEST(RecordLayout, LayoutsAndRoundTrips)
         EXPECT_EQ(r.result, c.count);
         EXPECT_EQ(r.consumed, int32_t(c.file.size()));
         EXPECT_EQ(r.image, c.image);
-        if (c.writes)
+        if (c.writes) {
             EXPECT_EQ(write_records(c.format, r.image, c.count, c.order), std::make_pair(c.count, c.file));
+        }
     }
     // The writer refuses unions and "P": the fields are written, the record does not count.
     EXPECT_EQ(write_records("1C(1L)", Bytes(8, 1)), std::make_pair(0, Bytes{1, 1, 1, 1, 1}));

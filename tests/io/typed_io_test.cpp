@@ -59,11 +59,13 @@ TEST(TypedIo, FixedPointFloats)
             if (order == 1)
                 std::reverse(bytes.begin(), bytes.end());
             float value = 0;
-            if (c.reads)
+            if (c.reads) {
                 EXPECT_TRUE(qorReadFloat(Reader(bytes, order, 1).file, &value, 1) == 1 && value == c.value) << c.fixed;
+            }
             Sink sink(order, 1);
-            if (c.writes)
+            if (c.writes) {
                 EXPECT_TRUE(qorWriteFloat(sink.file, &c.value, 1) == 1 && sink.written() == bytes) << c.value;
+            }
         }
     }
 }
@@ -149,8 +151,9 @@ TEST(Lines, GuessTheLineEnd)
         {"abc", 0, -1},     {"", 0, -1},          {"a\r\nb\nc", 3, 2}, {"\n\r", 0, 2}};
     for (const auto &c : cases) {
         Reader src(text(c.data));
-        if (c.start)
+        if (c.start) {
             ASSERT_EQ(qorSeek(src.file, c.start, SEEK_SET), c.start);
+        }
         EXPECT_EQ(qorGetLineFormat(src.file), c.format) << c.data;
         EXPECT_EQ(qorSeek(src.file, 0, SEEK_CUR), 0); // back at the start
     }
@@ -161,8 +164,9 @@ TEST(Lines, WriteWithEachLineEnd)
     for (const auto &[format, expected] :
          {std::pair<int16_t, std::string>{0, "hi\r\n"}, {1, "hi\r"}, {2, "hi\n"}, {5, "hi\r\n"}, {-1, "hi\n"}}) {
         Sink sink;
-        if (format >= 0)
+        if (format >= 0) {
             EXPECT_EQ(qorSetLineFormat(sink.file, format), 0);
+        }
         EXPECT_EQ(qorWriteLine(sink.file, "hi", 2), 2);
         EXPECT_EQ(sink.written(), text(expected)) << format; // -1: the default, LF
     }

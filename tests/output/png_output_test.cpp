@@ -325,8 +325,9 @@ TEST_F(PngOutput, RefusedPicturesWriteNothingAndKeepOldFiles)
 
 TEST_F(PngOutput, PictureThatCannotBeWrittenEndsWithOutputWriteFailure)
 {
-    if (!path_exists("/dev/full"))
+    if (!path_exists("/dev/full")) {
         GTEST_SKIP() << "no /dev/full";
+    }
     std::strcpy(setup_->outputName, "/dev/full");
     // EndPicture's failed write is read back when the device closes.
     EXPECT_EQ(draw(pattern(3)), KX_OUTPUT_WRITE_FAILED);

@@ -86,8 +86,9 @@ TEST(GlobalAlloc, AllocationIsRoundedAndZeroFilled)
 
 TEST(GlobalAlloc, FailurePrintsTheRoundedSize)
 {
-    if (kSanitized)
+    if (kSanitized) {
         GTEST_SKIP() << "an address-space limit cannot be set under AddressSanitizer";
+    }
     const auto fail_in_a_small_address_space = [] {
         struct rlimit limit = {256u << 20, 256u << 20};
         setrlimit(RLIMIT_AS, &limit);
@@ -122,8 +123,9 @@ TEST(GlobalReAlloc, KeepsTheFirstBytesAndZerosTheRest)
     EXPECT_EQ(GlobalSize(s), 3u);
     q = bytes(GlobalLock(s));
     EXPECT_EQ(std::memcmp(q, "\x01\x02\x03", 3), 0);
-    if (block_bytes(3) > 35)
+    if (block_bytes(3) > 35) {
         EXPECT_EQ(q[3], 0); // the old byte does not travel into the slack
+    }
     HGLOBAL z = GlobalReAlloc(s, 0, 0);
     ASSERT_NE(z, nullptr);
     EXPECT_EQ(GlobalSize(z), 0u);

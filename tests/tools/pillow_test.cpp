@@ -20,8 +20,9 @@ bool have_pillow()
 
 TEST(FpxPillow, OpensRawTilesToTheWrittenPixelsAndOpensJpegTiles)
 {
-    if (!have_pillow())
+    if (!have_pillow()) {
         GTEST_SKIP() << "Python Pillow is not installed";
+    }
     kxtest::TempDir dir;
     const struct {
         const char *name;
