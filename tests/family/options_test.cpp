@@ -1,6 +1,4 @@
-// The option stand-in: storing, replacing and removing options, the exact
-// buffer rules of both readers, the option set that exists only while it
-// holds options, the file hook, the temporary directory block, a full table.
+// The option stand-in: set, replace, remove, buffer rules, the option set, hook, temp block, full table.
 #include <gtest/gtest.h>
 #include <options/yt_ut.h>
 

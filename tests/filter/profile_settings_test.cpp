@@ -1,6 +1,4 @@
-// Profile-driven settings: xLoadProfile's driver, colour and font lists,
-// SetDriverMode's choice of mode, and xCreateSetup on the example profile
-// shipped in samples/.
+// xLoadProfile's driver, colours and fonts, SetDriverMode, xCreateSetup on samples/'s profile.
 #include <kxfpx/filter.h>
 #include <kxfpx/memory.h>
 #include <kxfpx/strings.h>

@@ -1,6 +1,4 @@
-// Setups as a host uses them, where no profile is found: the defaults, the
-// escapes with right and wrong sizes, the scratch options of a record this
-// filter did not make, what ImportFile records, and GetFileInfo's clearing.
+// Setups without a profile: defaults, escapes, foreign records, ImportFile's record, GetFileInfo.
 #include <kxfpx/codes.h>
 #include <kxfpx/filter.h>
 #include <kxfpx/memory.h>
@@ -140,8 +138,7 @@ TEST_F(Setup, Escape84WithTheFlagWritesZeroIntoTheModeSection)
 
 TEST_F(Setup, ForeignRecordUsesScratchOptions)
 {
-    // A record whose magic does not match keeps its own options; escape 84
-    // writes the profile only for a record of this filter.
+    // A record of another magic keeps its options; escape 84 writes no profile for it.
     const std::string profile = use_profile("[MODE]\n");
     record().magic = 0x12345678;
     const FilterOptions before = record().options;

@@ -73,11 +73,7 @@ std::string run_child(const std::string &program, const std::vector<std::string>
 
 std::string self_path() { return fs::read_symlink("/proc/self/exe").string(); }
 
-void touch(const std::string &path)
-{
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path) << "x";
-}
+void touch(const std::string &path) { fs::create_directories(fs::path(path).parent_path()), std::ofstream(path) << "x"; }
 
 std::string real(const std::string &path)
 {
@@ -117,10 +113,8 @@ TEST(FindFilter, SearchOrderAndTheDotSlashRule)
         {nullptr, "", "sh", 260, nullptr, nullptr, "1|/bin/sh"},
         {nullptr, "", "os-release", 260, nullptr, nullptr, "1|/usr/lib/os-release"},
         // A bare argv[0]: the name in the current directory, "./" only when it fits with the NUL.
-        {"test_port", "d/k.so", "k.so", 260, "@/a", "@/c", "1|./k.so"},
         {"test_port", "d/k.so", "k.so", 7, "@/a", "@/c", "1|./k.so"},
         {"test_port", "d/k.so", "k.so", 6, "@/a", "@/c", "1|k.so"},
-        {"test_port", "d/k.so", "k.so", 5, "@/a", "@/c", "1|k.so"},
         // A relative argv[0] is followed and prefixed; the list's results are not.
         {"sub/test_port", "d/sub/k.so", "k.so", 260, "@/a", "@/c", "1|./sub/k.so"},
         {"sub/test_port", "c/other.so", "other.so", 260, "@/a", "../c", "1|../c/other.so"},
