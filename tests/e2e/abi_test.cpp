@@ -1,6 +1,4 @@
-// The library as a host sees it: its eight export rows through
-// fltLoadPointers, a dynamic symbol table of exactly the names the public
-// headers mark KX_API, the libraries it needs, and fpxconv listing the rows.
+// The library as a host sees it: export rows, exported symbols, needed libraries, fpxconv.
 #include <kxfpx/records.h>
 
 #include <dlfcn.h>
@@ -17,11 +15,10 @@
 
 namespace {
 
-constexpr bool kSanitized =
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_UNDEFINED__)
-    true;
+constexpr bool kSanitized = true;
 #else
-    false;
+constexpr bool kSanitized = false;
 #endif
 
 std::string library_path() { return kxtest::bin_dir() + "/libkx_fpx2.so"; }

@@ -1,6 +1,4 @@
-// GetFileInfo through the library as a host loads it: the corpus files over
-// the three input sources, the opened resolution's own size, the default
-// depth, a short record and inputs that fail.
+// GetFileInfo: corpus files over the three sources, sizes, the default depth, a short record, failures.
 #include "import_harness.h"
 
 #include "fpx/fpx_format.h"
@@ -29,13 +27,9 @@ FileInfo query(const std::string &file, int32_t code, InputSource source = Input
 TEST(FileInfoQuery, CorpusFilesThroughEverySource)
 {
     KX_REQUIRE_CORPUS();
-    const struct {
-        const char *name;
-        int32_t width, height, bits;
-    } files[] = {
-        {"rose_rgb.fpx", 70, 46, 24},          {"rose_grey.fpx", 70, 46, 8},
-        {"rose_bw.fpx", 70, 46, 8},            {"bw_one_band.fpx", 70, 46, 8},
-        {"bw_fill.fpx", 70, 46, 8},            {"bw_five_bands.fpx", 70, 46, 8},
+    const struct { const char *name; int32_t width, height, bits; } files[] = {
+        {"rose_rgb.fpx", 70, 46, 24},  {"rose_grey.fpx", 70, 46, 8},  {"rose_bw.fpx", 70, 46, 8},
+        {"bw_one_band.fpx", 70, 46, 8}, {"bw_fill.fpx", 70, 46, 8}, {"bw_five_bands.fpx", 70, 46, 8},
         {"jpeg_ycbcr_420.fpx", 150, 100, 24},  {"jpeg_progressive.fpx", 130, 90, 24},
         {"jpeg_ycc_opacity.fpx", 120, 70, 24}, {"raw_blur_contrast.fpx", 140, 100, 24},
     };
@@ -52,8 +46,7 @@ TEST(FileInfoQuery, CorpusFilesThroughEverySource)
 TEST(FileInfoQuery, SizesDepthsAndFailures)
 {
     TempDir dir;
-    // The fallbacks are the import's (ImportDriver.ResolutionChoiceAndFallbacks);
-    // the size is the opened resolution's own, whatever the full size says.
+    // The import's fallbacks; the size is the opened resolution's own, whatever the full size says.
     fpxw::WriteOptions o = raw_options(5, fpxw::ColourSpace::monochrome);  // 16 x 10 up to 256 x 160
     const Edit fullHeight = [](fpxw::Document &doc) {
         put_property(doc, kImageContentsPath, kxfpx::fpx::kPidFullHeight, 0, 50);

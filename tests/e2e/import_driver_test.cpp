@@ -1,6 +1,4 @@
-// The import driver through the library as a host loads it: the order and
-// arguments of the output calls from the three input sources, the resolution
-// choice, and every failure code with what it leaves the output to do.
+// The import driver: output calls from the three sources, resolution choice, every failure code.
 #include "import_harness.h"
 
 #include "fpx/fpx_format.h"
@@ -30,11 +28,6 @@ Lines extent_calls(int x1, int y1, int x2, int y2)
             "SetBodyRectangle " + r(x1, y1, x2, y2)};
 }
 
-Edit rename(const std::string &path)
-{
-    return [path](fpxw::Document &doc) { rename_entry(doc, path); };
-}
-
 } // namespace
 
 TEST(ImportDriver, OutputCallsInOrderFromEveryInputSource)
@@ -48,9 +41,7 @@ TEST(ImportDriver, OutputCallsInOrderFromEveryInputSource)
                             "SetScaling 1 0x3fd0eeeeeeeeeeee 0.26458333333333328",
                             "SetDeviceViewport 0 0 128 96", "BeginPictureBody", "SetBodyRectangle 0 0 128 96"};
     for (InputSource source : kSources) {
-        ImportRequest request;
-        request.source = source;
-        const ImportOutcome out = import_file(file, request);
+        const ImportOutcome out = import_file(file, {source});
         ASSERT_EQ(out.code, KX_OK);
         const Lines calls = out.output_calls();
         ASSERT_GE(calls.size(), 17u);
@@ -63,8 +54,7 @@ TEST(ImportDriver, OutputCallsInOrderFromEveryInputSource)
     }
 }
 
-// The transform read from the view of data object 1 (the highest marked
-// one, from Global Info's index down), its matrix, aspect ratio and region.
+// The transform of data object 1's view (the highest marked from Global Info's index down).
 TEST(ImportDriver, ExtentAndViewportFollowTheTransform)
 {
     using O = fpxw::WriteOptions;
@@ -76,12 +66,7 @@ TEST(ImportDriver, ExtentAndViewportFollowTheTransform)
             o.unmarked_data_objects = unmarked;
         };
     };
-    const struct {
-        const char *name;
-        std::function<void(O &)> set;
-        int x1, y1, x2, y2;
-        Edit edit = {};
-    } cases[] = {
+    const struct { const char *name; std::function<void(O &)> set; int x1, y1, x2, y2; Edit edit = {}; } cases[] = {
         {"identity", [](O &) {}, 0, 0, 128, 96},
         {"near unit counts as unscaled", affine(matrix(0.99f, 0, 0, 0, 0.99f, 0)), 0, 0, 128, 96},
         {"scaled", affine(matrix(2, 0, 0, 0, 2, 0)), 0, 0, 256, 192},
@@ -90,37 +75,28 @@ TEST(ImportDriver, ExtentAndViewportFollowTheTransform)
         {"rotated and scaled", affine(matrix(0, -2, 0, 2, 0, 0)), -192, -256, 0, 0},
         {"rotated", affine(matrix(0, -1, 0, 1, 0, 0)), 0, 0, 128, 96},
         {"aspect ratio", [](O &o) { o.transform.aspect_ratio = 2.0f; }, 0, 0, 192, 96},
-        {"scaled with aspect ratio",
-         [](O &o) { o.transform.affine = matrix(1.5f, 0, 0, 0, 1.5f, 0), o.transform.aspect_ratio = 0.75f; }, 0, 0,
-         108, 144},
-        {"region of interest",
-         [](O &o) { o.transform.affine = matrix(2, 0, 0, 0, 2, 0), o.transform.region = {{0.1f, 0.1f, 0.9f, 0.8f}}; },
+        {"scaled with aspect ratio", [](O &o) { o.transform.affine = matrix(1.5f, 0, 0, 0, 1.5f, 0), o.transform.aspect_ratio = 0.75f; },
+         0, 0, 108, 144},
+        {"region of interest", [](O &o) { o.transform.affine = matrix(2, 0, 0, 0, 2, 0), o.transform.region = {{0.1f, 0.1f, 0.9f, 0.8f}}; },
          0, 0, 256, 192},
         {"a view of data object 2 is not read", indices(2, 0, {}), 0, 0, 128, 96},
         {"the highest marked data object", indices(1, 4, {4, 2}), 0, 0, 256, 192},
-        {"no transform stream", indices(1, 4, {4, 2}), 0, 0, 128, 96, rename("\005Transform 000003")},
+        {"no transform stream", indices(1, 4, {4, 2}), 0, 0, 128, 96, renamed("\005Transform 000003")},
         {"a hostile highest index: the walk starts at 9999", indices(1, 2000000000, {}), 0, 0, 256, 192},
     };
-    TempDir dir;
     for (const auto &c : cases) {
         fpxw::WriteOptions o = raw_options();
         o.transform.write = true;
         c.set(o);
-        const ImportOutcome out = import_fpx(dir, o, picture(128, 96), c.edit);
+        const ImportOutcome out = import_fpx(o, picture(128, 96), c.edit);
         EXPECT_EQ(out.code, KX_OK) << c.name;
         EXPECT_EQ(out.only(kExtentCalls), extent_calls(c.x1, c.y1, c.x2, c.y2)) << c.name;
     }
 }
 
-// Five resolutions of 256 x 160: 16 x 10 up to 256 x 160.
 TEST(ImportDriver, ResolutionChoiceAndFallbacks)
 {
-    const struct {
-        const char *name;
-        int16_t choice;
-        std::vector<int> missing;
-        int width, height;  // 0: the import fails with 14
-    } cases[] = {
+    const struct { const char *name; int16_t choice; std::vector<int> missing; int width, height; } cases[] = {
         {"lowest", 0, {}, 16, 10},
         {"middle", 1, {}, 64, 40},
         {"highest", 2, {}, 256, 160},
@@ -130,13 +106,10 @@ TEST(ImportDriver, ResolutionChoiceAndFallbacks)
         {"missing lowest: index 0 then 1", 0, {0}, 32, 20},
         {"all three tries fail", 2, {4, 2, 3}, 0, 0},
     };
-    TempDir dir;
-    for (const auto &c : cases) {
+    for (const auto &c : cases) {  // five resolutions: 16 x 10 up to 256 x 160; width 0: the import fails
         fpxw::WriteOptions o = raw_options(5);
         o.missing_resolutions = c.missing;
-        ImportRequest request;
-        request.resolutionChoice = c.choice;
-        const ImportOutcome out = import_fpx(dir, o, picture(256, 160), {}, request);
+        const ImportOutcome out = import_fpx(o, picture(256, 160), {}, {InputSource::path, c.choice});
         EXPECT_EQ(out.code, c.width ? KX_OK : KX_MISSING_STRUCTURE) << c.name;
         const Lines want = c.width ? extent_calls(0, 0, c.width, c.height) : Lines{"CloseWorkstation"};
         EXPECT_EQ(out.only(c.width ? kExtentCalls : Lines{"EndPicture", "SetPictureExtent", "CloseWorkstation"}),
@@ -153,22 +126,17 @@ TEST(ImportDriver, EveryFailureCodeReleasesAndReportsOnce)
     const auto patch_header = [](size_t value, uint32_t v) -> Edit {
         return [=](fpxw::Document &doc) { put_u32(stream_bytes(doc, kSubimageHeaderPath), 28 + 4 * value, v); };
     };
-    const struct {
-        const char *name;
-        int32_t code;
-        Ends ends;
-        Edit edit;
-    } cases[] = {
-        {"no summary stream", KX_NOT_FLASHPIX, unloaded, rename("\005SummaryInformation")},
+    const struct { const char *name; int32_t code; Ends ends; Edit edit; } cases[] = {
+        {"no summary stream", KX_NOT_FLASHPIX, unloaded, renamed("\005SummaryInformation")},
         {"another class in the summary", KX_NOT_FLASHPIX, unloaded,
          [](fpxw::Document &doc) { stream_bytes(doc, "\005SummaryInformation")[12] ^= 1; }},
-        {"no Global Info", KX_MISSING_STRUCTURE, device, rename("\005Global Info")},
-        {"no data object marked", KX_MISSING_STRUCTURE, device, rename("\005Data Object 000001")},
-        {"no data object store", KX_MISSING_STRUCTURE, device, rename(kStorePath)},
-        {"no Image Contents", KX_MISSING_STRUCTURE, device, rename(kImageContentsPath)},
-        {"no subimage header", KX_MISSING_STRUCTURE, device, rename(kSubimageHeaderPath)},
+        {"no Global Info", KX_MISSING_STRUCTURE, device, renamed("\005Global Info")},
+        {"no data object marked", KX_MISSING_STRUCTURE, device, renamed("\005Data Object 000001")},
+        {"no data object store", KX_MISSING_STRUCTURE, device, renamed(kStorePath)},
+        {"no Image Contents", KX_MISSING_STRUCTURE, device, renamed(kImageContentsPath)},
+        {"no subimage header", KX_MISSING_STRUCTURE, device, renamed(kSubimageHeaderPath)},
         {"no subimage data", KX_MISSING_STRUCTURE, picture_too,
-         rename(kStorePath + "/Resolution 0000/Subimage 0000 Data")},
+         renamed(kStorePath + "/Resolution 0000/Subimage 0000 Data")},
         {"highest JPEG table index above 255", KX_BAD_DATA, device, patch_contents(kPidMaxJpegTableIndex, 0, 256)},
         {"a JPEG table holds a scan", KX_BAD_DATA, device,
          [](fpxw::Document &doc) {
@@ -185,11 +153,10 @@ TEST(ImportDriver, EveryFailureCodeReleasesAndReportsOnce)
         {"tile table past the stream", KX_BAD_DATA, picture_too, patch_header(3, 0x7FFFFFFF)},
         {"tile table offset past the stream", KX_BAD_DATA, picture_too, patch_header(7, 4000)},
     };
-    TempDir dir;
     fpxw::WriteOptions o;  // JPEG tiles, so the file carries a table set
     o.resolutions = 1;
     for (const auto &c : cases) {
-        const ImportOutcome out = import_fpx(dir, o, picture(200, 130), c.edit);
+        const ImportOutcome out = import_fpx(o, picture(200, 130), c.edit);
         EXPECT_EQ(out.code, c.code) << c.name;
         EXPECT_EQ(out.errors, std::vector<int32_t>{c.code}) << c.name;
         Lines end = {"EndPicture", "DeactivateOutput", "CloseWorkstation", "Shutdown"};
@@ -205,9 +172,8 @@ TEST(ImportDriver, EveryFailureCodeReleasesAndReportsOnce)
 TEST(ImportDriver, ADeviceThatDoesNotOpenUnloadsTheLibrary)
 {
     TempDir dir;
-    ImportRequest request;
-    request.outputName = dir.file("no such folder/out.png");
-    const ImportOutcome out = import_fpx(dir, raw_options(), picture(64, 64), {}, request);
+    const ImportOutcome out =
+        import_fpx(raw_options(), picture(64, 64), {}, {InputSource::path, 2, false, dir.file("no such folder/out.png")});
     EXPECT_EQ(out.code, KX_OUTPUT_WRITE_FAILED);
     // Reported by the device control, then once more as the import's result.
     EXPECT_EQ(out.errors, (std::vector<int32_t>{KX_OUTPUT_WRITE_FAILED, KX_OUTPUT_WRITE_FAILED}));
@@ -219,16 +185,9 @@ TEST(ImportDriver, ADeviceThatDoesNotOpenUnloadsTheLibrary)
 TEST(ImportDriver, InputsThatCannotBeOpenedOrAreNotFlashPix)
 {
     TempDir dir;
-    ImportRequest noHandle;
-    noHandle.source = InputSource::memory;
-    noHandle.withoutMemoryHandle = true;
-    const struct {
-        std::string file;
-        ImportRequest request;
-        int32_t code;
-    } cases[] = {
+    const struct { std::string file; ImportRequest request; int32_t code; } cases[] = {
         {dir.file("missing.fpx"), {}, KX_CANNOT_OPEN},
-        {make_fpx(dir, "m.fpx", raw_options(), picture(64, 64)), noHandle, KX_CANNOT_OPEN},
+        {make_fpx(dir, "m.fpx", raw_options(), picture(64, 64)), {InputSource::memory, 2, true}, KX_CANNOT_OPEN},
         {dir.write("text.fpx", "plain text, no compound file"), {}, KX_NOT_FLASHPIX},  // no root storage
     };
     for (const auto &c : cases) {
@@ -240,9 +199,7 @@ TEST(ImportDriver, InputsThatCannotBeOpenedOrAreNotFlashPix)
     KX_REQUIRE_CORPUS();
     for (const char *name : {"not_flashpix.doc", "not_flashpix.mic"})
         for (InputSource source : kSources) {
-            ImportRequest request;
-            request.source = source;
-            const ImportOutcome out = import_file(corpus_file(name), request);
+            const ImportOutcome out = import_file(corpus_file(name), {source});
             EXPECT_EQ(out.code, KX_NOT_FLASHPIX) << name;
             EXPECT_TRUE(out.calls.empty()) << name << ": the output library was loaded";
         }

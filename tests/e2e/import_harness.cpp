@@ -78,6 +78,7 @@ struct HostFilter {
     struct Input {
         iotest::ImageState stream;
         HGLOBAL block = nullptr;
+        decltype(&GlobalFree) free = nullptr;
         Input(const HostFilter &f, const std::string &path, InputSource source, bool withHandle = true)
         {
             if (source == InputSource::callback)
@@ -91,20 +92,11 @@ struct HostFilter {
             f.globalUnlock(block);
             free = f.globalFree;
         }
-        ~Input()
-        {
-            if (block)
-                free(block);
-        }
-        decltype(&GlobalFree) free = nullptr;
+        ~Input() { if (block) free(block); }
     };
 };
 
-struct HostState {
-    std::vector<int32_t> *errors;
-    std::vector<int32_t> answers;
-    size_t next = 0;
-};
+struct HostState { std::vector<int32_t> *errors; std::vector<int32_t> answers; size_t next = 0; };
 
 int32_t status_proc(uint64_t user, int32_t kind, int32_t code, int32_t, int32_t, int32_t, MessageArgs *)
 {
@@ -190,9 +182,10 @@ std::string make_fpx(const TempDir &dir, const std::string &name, const fpxw::Wr
     return path;
 }
 
-ImportOutcome import_fpx(const TempDir &dir, const fpxw::WriteOptions &options, const fpxw::Image &image,
-                         const Edit &edit, const ImportRequest &request)
+ImportOutcome import_fpx(const fpxw::WriteOptions &options, const fpxw::Image &image, const Edit &edit,
+                         const ImportRequest &request)
 {
+    TempDir dir;
     return import_file(make_fpx(dir, "scratch.fpx", options, image, edit), request);
 }
 
@@ -223,11 +216,13 @@ std::vector<uint8_t> &stream_bytes(fpxw::Document &doc, const std::string &strea
     return doc.entries[size_t(std::max(k, 0))].data;
 }
 
-void rename_entry(fpxw::Document &doc, const std::string &path)
+Edit renamed(const std::string &path)
 {
-    const int k = doc.find(path);
-    ASSERT_GE(k, 0) << path;
-    doc.entries[size_t(k)].name += " gone";
+    return [path](fpxw::Document &doc) {
+        const int k = doc.find(path);
+        ASSERT_GE(k, 0) << path;
+        doc.entries[size_t(k)].name += " gone";
+    };
 }
 
 void put_u32(std::vector<uint8_t> &bytes, size_t at, uint32_t value)

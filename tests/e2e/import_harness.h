@@ -1,7 +1,5 @@
-// The end-to-end harness: FlashPix files written with fpxwrite, the filter
-// loaded as a host loads it, ImportFile or GetFileInfo from one of the three
-// input sources, and what came back: the result, the codes reported to the
-// host, the output library's call log and the PNG written.
+// The filter loaded as a host loads it, ImportFile or GetFileInfo from one of
+// the three input sources, and what came back.
 #pragma once
 
 #include "support.h"
@@ -46,8 +44,8 @@ int32_t file_info(const std::string &path, InputSource source, FileInfo &info);
 
 std::string make_fpx(const TempDir &dir, const std::string &name, const fpxw::WriteOptions &options,
                      const fpxw::Image &image, const Edit &edit = {});
-ImportOutcome import_fpx(const TempDir &dir, const fpxw::WriteOptions &options, const fpxw::Image &image,
-                         const Edit &edit = {}, const ImportRequest &request = {});
+ImportOutcome import_fpx(const fpxw::WriteOptions &options, const fpxw::Image &image, const Edit &edit = {},
+                         const ImportRequest &request = {});  // through a scratch file
 // Raw tiles, never single-colour.
 fpxw::WriteOptions raw_options(int resolutions = 1, fpxw::ColourSpace colour = fpxw::ColourSpace::rgb);
 
@@ -56,7 +54,7 @@ inline const std::string kImageContentsPath = kStorePath + "/\005Image Contents"
 inline const std::string kSubimageHeaderPath = kStorePath + "/Resolution 0000/Subimage 0000 Header";
 // Document edits; a missing stream or property fails the test.
 std::vector<uint8_t> &stream_bytes(fpxw::Document &doc, const std::string &stream);
-void rename_entry(fpxw::Document &doc, const std::string &path);
+Edit renamed(const std::string &path);  // the entry's name gets a suffix
 // Where a property's value starts (past its type word), or its (id, offset) pair.
 size_t property_at(const std::vector<uint8_t> &set, uint32_t id, bool value = true);
 void put_u32(std::vector<uint8_t> &bytes, size_t at, uint32_t value);
