@@ -78,13 +78,10 @@ TEST(TypedIo, ShortReadsCountsAndFailingWrites)
     EXPECT_EQ((Bytes(dest, dest + 4)), (Bytes{0x12, 0x34, 0x56, 0xEE})); // raw bytes left
     EXPECT_EQ(qorSeek(src.file, 0, SEEK_CUR), 3);
     Reader eight(Bytes{1, 2, 3, 4, 5, 6, 7, 8});
-    EXPECT_EQ(qorReadShort(eight.file, dest, 0), 0);
-    EXPECT_EQ(qorReadLong(eight.file, dest, -1), 0);
-    EXPECT_EQ(qorReadDouble(eight.file, dest, std::numeric_limits<int32_t>::max()), 0);
-    EXPECT_EQ(qorReadShort(nullptr, dest, 1), 0);
+    EXPECT_TRUE(qorReadShort(eight.file, dest, 0) == 0 && qorReadLong(eight.file, dest, -1) == 0 &&
+                qorReadDouble(eight.file, dest, std::numeric_limits<int32_t>::max()) == 0 && qorReadShort(nullptr, dest, 1) == 0);
     EXPECT_EQ(qorSeek(eight.file, 0, SEEK_CUR), 0); // nothing was read
-    EXPECT_EQ(qorWriteShort(nullptr, dest, 1), 0);
-    EXPECT_EQ(qorWriteLong(eight.file, dest, 0), 0);
+    EXPECT_TRUE(qorWriteShort(nullptr, dest, 1) == 0 && qorWriteLong(eight.file, dest, 0) == 0);
     Sink full(0, 0, /*growBy=*/0, /*size=*/5);
     const int16_t values[3] = {0x0102, 0x0304, 0x0506};
     EXPECT_EQ(qorWriteShort(full.file, values, 3), -1);

@@ -346,11 +346,8 @@ TEST(Interpret, BindsTheHostRecordsToTheSetup)
     interp.hostRecord = &host;
     interp.fatSectorLimit = 0x1234567800000005ULL;
     SetInterpretStructure(setup, &interp);
-    EXPECT_EQ(setup->gdsf, nullptr);
-    EXPECT_EQ(setup->progressPercent, 0);
-    EXPECT_EQ(setup->hostRecord, &host);
-    EXPECT_EQ(setup->hostValue, 0xFEEDFACECAFEULL);
-    EXPECT_EQ(setup->interpretStructure, &interp);
+    EXPECT_TRUE(setup->gdsf == nullptr && setup->progressPercent == 0 && setup->hostRecord == &host);
+    EXPECT_TRUE(setup->hostValue == 0xFEEDFACECAFEULL && setup->interpretStructure == &interp);
     EXPECT_STREQ(setup->deviceString1, "one");
     EXPECT_STREQ(setup->deviceString2, "kept"); // a null word leaves the field
     EXPECT_STREQ(setup->deviceString3, "three");
@@ -402,8 +399,7 @@ TEST(StatusProc, OnlyAProgressAnswerAsksTheCancelQuestion)
         std::deque<int32_t> answers;
         int32_t result;
         size_t calls;
-    } cases[] = {{0, 0, {1, 7}, 7, 2}, {0, 0, {1, 0}, 0, 2}, {0, -1, {5}, 5, 1}, {0, 5, {5}, 5, 1},
-                 {1, 0, {5}, 5, 1},    {2, 0, {5}, 5, 1},    {3, 21, {5}, 5, 1}};
+    } cases[] = {{0, 0, {1, 7}, 7, 2}, {0, 0, {1, 0}, 0, 2}, {0, -1, {5}, 5, 1}, {1, 0, {5}, 5, 1}, {3, 21, {5}, 5, 1}};
     for (const auto &c : cases) {
         HostSide::calls.clear();
         HostSide::answers = c.answers;
@@ -440,8 +436,7 @@ TEST_F(Device, MessageArgumentsArriveInOrderAndUnusedOnesAreZero)
     message(setup_.get(), 300, 11, 22, 33);
     ask_yesno(setup_.get(), 301, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10);
     ASSERT_EQ(HostSide::calls.size(), 2u);
-    EXPECT_EQ(HostSide::calls[0].kind, KX_STATUS_MESSAGE);
-    EXPECT_EQ(HostSide::calls[1].kind, KX_STATUS_QUESTION);
+    EXPECT_TRUE(HostSide::calls[0].kind == KX_STATUS_MESSAGE && HostSide::calls[1].kind == KX_STATUS_QUESTION);
     const uint64_t first[10] = {11, 22, 33, 0, 0, 0, 0, 0, 0, 0};
     for (int k = 0; k < 10; ++k) {
         EXPECT_EQ(HostSide::calls[0].args.words[k], first[k]);

@@ -21,9 +21,6 @@ using fpxw::Image;
 
 Pixel px(const Image &img, int32_t x, int32_t y) { return Pixel(img.pixel(x, y), img.pixel(x, y) + img.channels); }
 
-// Reads a PNG as it is stored: grey files with one channel, colour with three.
-bool read_png(const std::string &path, Image &out) { return fpxw::load_png(path, out).empty(); }
-
 // A W x H picture in which every pixel differs from its neighbours.
 Image pattern(int32_t channels)
 {
@@ -38,21 +35,14 @@ Image pattern(int32_t channels)
 // Three corner points of the band of `rows` rows starting at source row j0.
 using Placement = std::function<void(int32_t j0, int32_t rows, CoordPoint p[3])>;
 
-// Upright in a w x h extent, bands running down.
-Placement upright(int32_t w = W, int32_t h = H)
-{
-    return [w, h](int32_t j0, int32_t rows, CoordPoint p[3]) {
-        p[0] = {0, h - j0};
-        p[1] = {w, h - j0 - rows};
-        p[2] = {w, h - j0};
-    };
-}
+// Upright, bands running down.
+void upright(int32_t j0, int32_t rows, CoordPoint p[3]) { p[0] = {0, H - j0}, p[1] = {W, H - j0 - rows}, p[2] = {W, H - j0}; }
 
 const CoordPoint kClip[4] = {{4, 37}, {4, 0}, {70, 0}, {70, 37}};
 
 struct Drawing {
     CoordRect extent = {0, 0, W, H};
-    Placement place = upright();
+    Placement place = upright;
     int32_t band_rows = 7;
     const uint8_t *colour_table = nullptr; // r, g, b entries for indexed sources
     bool clip = false;
@@ -150,7 +140,7 @@ protected:
     Image output()
     {
         Image out;
-        EXPECT_TRUE(read_png(setup_->outputName, out)) << setup_->outputName;
+        EXPECT_TRUE(fpxw::load_png(setup_->outputName, out).empty()) << setup_->outputName;
         return out;
     }
 
@@ -170,9 +160,9 @@ TEST_F(PngOutput, BandsArePlacedThroughTheirThreeCornerPoints)
         Source source;
         bool clip;
     } cases[] = {
-        {"upright", W, H, upright(),
+        {"upright", W, H, upright,
          [](int32_t x, int32_t y, int32_t &sx, int32_t &sy) { return sx = x, sy = y, true; }, false},
-        {"clipped to the region of interest", W, H, upright(),
+        {"clipped to the region of interest", W, H, upright,
          [](int32_t x, int32_t y, int32_t &sx, int32_t &sy) { return sx = x, sy = y, x >= 4 && y >= H - 37; },
          true},
         {"half turn, bands running up", W, H,
@@ -466,8 +456,7 @@ TEST_F(PngOutput, HostilePlacementsAndSizesNeverCrash)
     }
     EndPic(setup_.get());
     EXPECT_EQ(CloseDevice(setup_.get()), 0);
-    Image out;
-    EXPECT_TRUE(read_png(setup_->outputName, out));
+    output();
 }
 
 } // namespace
