@@ -71,8 +71,6 @@ std::string run_child(const std::string &program, const std::vector<std::string>
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? output : output + "child failed";
 }
 
-std::string self_path() { return fs::read_symlink("/proc/self/exe").string(); }
-
 void touch(const std::string &path) { fs::create_directories(fs::path(path).parent_path()), std::ofstream(path) << "x"; }
 
 std::string real(const std::string &path)
@@ -120,6 +118,7 @@ TEST(FindFilter, SearchOrderAndTheDotSlashRule)
         {"sub/test_port", "c/other.so", "other.so", 260, "@/a", "../c", "1|../c/other.so"},
         {"sub/test_port", "", "missing.so", 260, "@/a", "@/c", "0|missing.so"},
     };
+    const std::string self = fs::read_symlink("/proc/self/exe").string();
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.files) + " " + c.name + " " + (c.argv0 ? c.argv0 : ""));
         if (c.expected[2] == '/' && !kxtest::path_exists(c.expected + 2))
@@ -133,7 +132,7 @@ TEST(FindFilter, SearchOrderAndTheDotSlashRule)
         auto var = [&](const char *v) {
             return v ? std::optional<std::string>(expand(v, root.path())) : std::nullopt;
         };
-        EXPECT_EQ(run_child(self_path(), {c.argv0 ? c.argv0 : self_path()}, root.file("d"),
+        EXPECT_EQ(run_child(self, {c.argv0 ? c.argv0 : self}, root.file("d"),
                             {{"KXPORT_FIND_NAME", c.name},
                              {"KXPORT_FIND_SIZE", std::to_string(c.size)},
                              {"LD_LIBRARY_PATH", var(c.ld_path)},

@@ -5,18 +5,10 @@
 
 #include <cmath>
 #include <cstring>
-#include <memory>
 #include <string>
+#include <vector>
 
 namespace {
-
-// A heap copy of exactly the text and its NUL: the sanitizer build reports reads beyond it.
-std::unique_ptr<char[]> exact(const char *text)
-{
-    std::unique_ptr<char[]> copy(new char[std::strlen(text) + 1]);
-    std::strcpy(copy.get(), text);
-    return copy;
-}
 
 TEST(Stricmp, ResultIsTheFoldedDifferenceAtTheCountOrTheEnds)
 {
@@ -35,8 +27,9 @@ TEST(Stricmp, ResultIsTheFoldedDifferenceAtTheCountOrTheEnds)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.a) + " / " + c.b + " / " + std::to_string(c.count));
-        const auto a = exact(c.a), b = exact(c.b);
-        EXPECT_EQ(c.count < 0 ? stricmp(a.get(), b.get()) : strnicmp(a.get(), b.get(), c.count),
+        // Heap copies of exactly the text and its NUL: the sanitizer build reports reads beyond.
+        std::vector<char> a(c.a, c.a + std::strlen(c.a) + 1), b(c.b, c.b + std::strlen(c.b) + 1);
+        EXPECT_EQ(c.count < 0 ? stricmp(a.data(), b.data()) : strnicmp(a.data(), b.data(), c.count),
                   c.expected);
     }
 }

@@ -22,7 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr size_t kNameBuffer = 260;
-constexpr int32_t kTempDirOption = 0x52A37;
 constexpr size_t kTempDirBlock = 264;
 // "<dir>/file" and six more characters.
 constexpr size_t kTempnamTail = std::strlen("/file") + 6;
@@ -135,8 +134,8 @@ TEST_F(TempName, WithoutAUsableHostDirectoryTheNameIsInTmp)
         {"hook answering -1", 0, nullptr, 0, -1},
         {"hook option holding null", -1, &zero, sizeof zero, 0},
         {"option set without the directory", 1234, &other, sizeof other, 0},
-        {"directory option too big for its block", kTempDirOption, too_big.data(), too_big.size(), 0},
-        {"directory filling the whole block", kTempDirOption, whole.data(), whole.size(), 0},
+        {"directory option too big for its block", YT_OPTION_TEMP_DIR, too_big.data(), too_big.size(), 0},
+        {"directory filling the whole block", YT_OPTION_TEMP_DIR, whole.data(), whole.size(), 0},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
@@ -163,7 +162,7 @@ TEST_F(TempName, HostDirectoryFromByteEightOfTheOption)
     // The first eight bytes of the block are not part of the directory.
     std::string block = "ABCDEFGH" + dir.path();
     block.push_back('\0');
-    ASSERT_EQ(HostSetOption(kTempDirOption, block.data(), static_cast<uint32_t>(block.size())), 0);
+    ASSERT_EQ(HostSetOption(YT_OPTION_TEMP_DIR, block.data(), static_cast<uint32_t>(block.size())), 0);
     EXPECT_EQ(call(), 1);
     EXPECT_TRUE(is_new_private_file_in(name(), dir.path())) << name();
 
