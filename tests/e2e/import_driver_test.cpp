@@ -41,7 +41,7 @@ TEST(ImportDriver, OutputCallsInOrderFromEveryInputSource)
                             "SetScaling 1 0x3fd0eeeeeeeeeeee 0.26458333333333328",
                             "SetDeviceViewport 0 0 128 96", "BeginPictureBody", "SetBodyRectangle 0 0 128 96"};
     for (InputSource source : kSources) {
-        const ImportOutcome out = import_file(file, {source});
+        const ImportOutcome out = import_file(file, {source, 2, false, {}, {}});
         ASSERT_EQ(out.code, KX_OK);
         const Lines calls = out.output_calls();
         ASSERT_GE(calls.size(), 17u);
@@ -75,9 +75,11 @@ TEST(ImportDriver, ExtentAndViewportFollowTheTransform)
         {"rotated and scaled", affine(matrix(0, -2, 0, 2, 0, 0)), -192, -256, 0, 0},
         {"rotated", affine(matrix(0, -1, 0, 1, 0, 0)), 0, 0, 128, 96},
         {"aspect ratio", [](O &o) { o.transform.aspect_ratio = 2.0f; }, 0, 0, 192, 96},
-        {"scaled with aspect ratio", [](O &o) { o.transform.affine = matrix(1.5f, 0, 0, 0, 1.5f, 0), o.transform.aspect_ratio = 0.75f; },
-         0, 0, 108, 144},
-        {"region of interest", [](O &o) { o.transform.affine = matrix(2, 0, 0, 0, 2, 0), o.transform.region = {{0.1f, 0.1f, 0.9f, 0.8f}}; },
+        {"scaled with aspect ratio",
+         [](O &o) { o.transform.affine = matrix(1.5f, 0, 0, 0, 1.5f, 0), o.transform.aspect_ratio = 0.75f; }, 0, 0,
+         108, 144},
+        {"region of interest",
+         [](O &o) { o.transform.affine = matrix(2, 0, 0, 0, 2, 0), o.transform.region = {{0.1f, 0.1f, 0.9f, 0.8f}}; },
          0, 0, 256, 192},
         {"a view of data object 2 is not read", indices(2, 0, {}), 0, 0, 128, 96},
         {"the highest marked data object", indices(1, 4, {4, 2}), 0, 0, 256, 192},
@@ -109,7 +111,7 @@ TEST(ImportDriver, ResolutionChoiceAndFallbacks)
     for (const auto &c : cases) {  // five resolutions: 16 x 10 up to 256 x 160; width 0: the import fails
         fpxw::WriteOptions o = raw_options(5);
         o.missing_resolutions = c.missing;
-        const ImportOutcome out = import_fpx(o, picture(256, 160), {}, {InputSource::path, c.choice});
+        const ImportOutcome out = import_fpx(o, picture(256, 160), {}, {InputSource::path, c.choice, false, {}, {}});
         EXPECT_EQ(out.code, c.width ? KX_OK : KX_MISSING_STRUCTURE) << c.name;
         const Lines want = c.width ? extent_calls(0, 0, c.width, c.height) : Lines{"CloseWorkstation"};
         EXPECT_EQ(out.only(c.width ? kExtentCalls : Lines{"EndPicture", "SetPictureExtent", "CloseWorkstation"}),
@@ -172,8 +174,8 @@ TEST(ImportDriver, EveryFailureCodeReleasesAndReportsOnce)
 TEST(ImportDriver, ADeviceThatDoesNotOpenUnloadsTheLibrary)
 {
     TempDir dir;
-    const ImportOutcome out =
-        import_fpx(raw_options(), picture(64, 64), {}, {InputSource::path, 2, false, dir.file("no such folder/out.png")});
+    const ImportRequest request{InputSource::path, 2, false, dir.file("no such folder/out.png"), {}};
+    const ImportOutcome out = import_fpx(raw_options(), picture(64, 64), {}, request);
     EXPECT_EQ(out.code, KX_OUTPUT_WRITE_FAILED);
     // Reported by the device control, then once more as the import's result.
     EXPECT_EQ(out.errors, (std::vector<int32_t>{KX_OUTPUT_WRITE_FAILED, KX_OUTPUT_WRITE_FAILED}));
@@ -187,7 +189,7 @@ TEST(ImportDriver, InputsThatCannotBeOpenedOrAreNotFlashPix)
     TempDir dir;
     const struct { std::string file; ImportRequest request; int32_t code; } cases[] = {
         {dir.file("missing.fpx"), {}, KX_CANNOT_OPEN},
-        {make_fpx(dir, "m.fpx", raw_options(), picture(64, 64)), {InputSource::memory, 2, true}, KX_CANNOT_OPEN},
+        {make_fpx(dir, "m.fpx", raw_options(), picture(64, 64)), {InputSource::memory, 2, true, {}, {}}, KX_CANNOT_OPEN},
         {dir.write("text.fpx", "plain text, no compound file"), {}, KX_NOT_FLASHPIX},  // no root storage
     };
     for (const auto &c : cases) {
@@ -199,7 +201,7 @@ TEST(ImportDriver, InputsThatCannotBeOpenedOrAreNotFlashPix)
     KX_REQUIRE_CORPUS();
     for (const char *name : {"not_flashpix.doc", "not_flashpix.mic"})
         for (InputSource source : kSources) {
-            const ImportOutcome out = import_file(corpus_file(name), {source});
+            const ImportOutcome out = import_file(corpus_file(name), {source, 2, false, {}, {}});
             EXPECT_EQ(out.code, KX_NOT_FLASHPIX) << name;
             EXPECT_TRUE(out.calls.empty()) << name << ": the output library was loaded";
         }

@@ -21,8 +21,7 @@ namespace {
 
 constexpr int32_t kEscHostReadProc = 81, kEscResolution = 84;
 
-// The filter as a host loads it: dlopen, the fltLoadPointers rows, the
-// library's own memory functions. Loaded once and kept, as a host keeps it.
+// The filter as a host loads it (dlopen, fltLoadPointers rows), loaded once and kept.
 struct HostFilter {
     SharedLib lib{};
     decltype(&ImportFile) importFile = nullptr;
@@ -72,9 +71,8 @@ struct HostFilter {
     }
     bool ready = false;
 
-    // The input of one call: the host's stream for callback input, or a
-    // memory handle of the library's own kind holding the file and, after
-    // it, the non-zero end marker by which the memory reader finds its length.
+    // One call's input: the host's stream, or a memory handle of the library's own kind
+    // holding the file and the non-zero end marker by which the memory reader finds its length.
     struct Input {
         iotest::ImageState stream;
         HGLOBAL block = nullptr;

@@ -60,8 +60,7 @@ size_t property_at(const std::vector<uint8_t> &set, uint32_t id, bool value = tr
 void put_u32(std::vector<uint8_t> &bytes, size_t at, uint32_t value);
 void put_property(fpxw::Document &doc, const std::string &stream, uint32_t id, size_t offset, uint32_t value);
 
-// fpxwrite's synthetic picture as grey (1), RGB (3) or RGBA (4).
-fpxw::Image picture(int width, int height, int channels = 3);
+fpxw::Image picture(int width, int height, int channels = 3);  // fpxwrite's synthetic picture, 1, 3 or 4 channels
 void expect_same(const fpxw::Image &got, const fpxw::Image &want, const std::string &what);
 
 } // namespace kxtest

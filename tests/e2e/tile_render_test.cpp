@@ -120,9 +120,10 @@ TEST(TileRender, CancelAndBadTilesEndTheImageAfterTheStripsSent)
                 std::memcpy(e + 4 * field, &value, 4);
         });
     };
-    const struct { ImportRequest request; Edit edit; int32_t code; } cases[] = {{{InputSource::path, 2, false, "", {0, 1, 1}}, {}, KX_CANCELLED},  // cancel after the first strip
-                 {{}, third_tile(1, 0), KX_MISSING_STRUCTURE},  // a tile of length 0
-                 {{}, third_tile(2, kTileInvalid), KX_MISSING_STRUCTURE}};
+    const struct { ImportRequest request; Edit edit; int32_t code; } cases[] = {
+        {{InputSource::path, 2, false, "", {0, 1, 1}}, {}, KX_CANCELLED},  // cancel after the first strip
+        {{}, third_tile(1, 0), KX_MISSING_STRUCTURE},                      // a tile of length 0
+        {{}, third_tile(2, kTileInvalid), KX_MISSING_STRUCTURE}};
     for (const auto &c : cases) {
         const ImportOutcome out = import_fpx(raw_options(), picture(70, 150), c.edit, c.request);
         EXPECT_EQ(out.code, c.code);
