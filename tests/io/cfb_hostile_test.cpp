@@ -1,15 +1,12 @@
-// Hostile Compound Files, each kind of corruption once: every open and read
-// ends (no hang, no overrun under the sanitizer build) with a defined result.
+// Hostile Compound Files, each kind of corruption once: every open and read ends with a defined result.
 #include "io_support.h"
 
 using namespace iotest;
 
 namespace {
 
-// A small Compound File laid out by hand: FAT in sector 0, directory in
-// sector 1; root (entry 0), "Data", a regular stream in sectors 2..11
-// (entry 1), and "Tiny", a 100-byte mini stream (entry 2) with its MiniFAT
-// in sector 20 and the mini stream in sector 21.
+// By hand: FAT in sector 0, directory in 1; "Data" (entry 1) in sectors 2..11, "Tiny" (entry 2) a
+// 100-byte mini stream, MiniFAT in sector 20, mini stream in 21.
 struct Hostile {
     static constexpr uint32_t kMiniFat = 20, kMiniStream = 21;
     Bytes image = Bytes(sector_at(kMiniStream) + 512, 0);
@@ -76,8 +73,7 @@ ReadAll read_all(const Bytes &image, const char *name, int32_t chunk, SourceKind
     return out;
 }
 
-// The tables lie at the end of a written file: a cut file does not open,
-// unless only the last FAT sector (all free, not counted) is cut.
+// A cut file does not open unless only the last (all free) FAT sector is cut.
 TEST(CfbHostile, TruncatedFilesEndCleanly)
 {
     const Bytes whole = written_image({stream_node("big", pattern(20000)),
@@ -93,8 +89,6 @@ TEST(CfbHostile, TruncatedFilesEndCleanly)
     }
 }
 
-// Broken headers and headers claiming millions of table sectors are refused
-// over every source.
 TEST(CfbHostile, BadHeadersAreRefused)
 {
     const struct { const char *what; size_t at; uint32_t value; int size; } cases[] = {
@@ -113,9 +107,8 @@ TEST(CfbHostile, BadHeadersAreRefused)
     }
 }
 
-// One field changed (entry n's fields at 1024 + 128 n, FAT entry k at 512 +
-// 4 k, MiniFAT entry k at 10752 + 4 k), then a stream read to its end: found
-// or not, the bytes it gave (-1: not checked) and its first read's result.
+// One field changed (entry n at 1024 + 128 n, FAT k at 512 + 4 k, MiniFAT k at 10752 + 4 k), then a
+// stream read to its end: found or not, its size (-1: not checked) and its first read's result.
 TEST(CfbHostile, BrokenChainsSizesAndEntriesEndCleanly)
 {
     const struct { const char *what; size_t at; uint32_t value; int width; const char *name; int32_t chunk;
@@ -166,8 +159,7 @@ TEST(CfbHostile, SiblingTreesThatLoopOrPointNowhere)
     }
 }
 
-// 64 bytes of name without a terminator: the 32 narrowed characters are
-// followed by the field's untouched upper half.
+// 64 bytes of name without a terminator: 32 narrowed characters, then the field's upper half.
 TEST(CfbHostile, NameFillingTheField)
 {
     Hostile full;

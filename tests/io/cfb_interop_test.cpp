@@ -1,5 +1,4 @@
-// Compound Files against Python's olefile: corpus streams read through our
-// reader as olefile reads them; our writer's files read back through both.
+// Compound Files against Python's olefile: corpus files, and our writer's files read back through both.
 #include "io_support.h"
 
 using namespace iotest;
@@ -74,8 +73,7 @@ TEST(CfbInterop, WrittenTreesReadBackThroughOlefile)
         expect_round_trip(c.tree, c.chunk);
 }
 
-// Past 109 FAT sectors the FAT sectors are listed in DIFAT sectors (one at
-// about 7 MB, two at 20 MB).
+// Past 109 FAT sectors they are listed in DIFAT sectors (one at about 7 MB, two at 20 MB).
 TEST(CfbInterop, StreamsLargeEnoughForDifatSectors)
 {
     KX_REQUIRE_OLEFILE();

@@ -1,5 +1,4 @@
-// Helpers for the I/O tests: files, memory blocks, QorFile sources over a
-// file image, trees our writer writes, and olefile as an independent reader.
+// I/O test helpers: files, memory blocks, QorFile sources, written trees, olefile as independent reader.
 #pragma once
 
 #include "io/qorfile_rec.h"
@@ -45,8 +44,7 @@ inline Bytes pattern(size_t n) // does not repeat every 256 bytes
     return out;
 }
 
-// A caller's movable block as a host hands it to qorOpen: `data` holds the
-// locked pointer and is rewritten when the block grows.
+// A caller's movable block as a host hands it to qorOpen; `data` is rewritten when the block grows.
 struct MemoryBlock {
     explicit MemoryBlock(const Bytes &contents, uint32_t size = 0)
     {
@@ -175,8 +173,7 @@ struct Source {
     QorFile file = nullptr;
 };
 
-// A whole stream named by its path ("a/b/c") read through our reader in
-// calls of `chunk` bytes; nothing when an open or a read fails.
+// A whole stream by path ("a/b/c") read in calls of `chunk` bytes; nothing when an open or read fails.
 inline std::optional<Bytes> read_stream(QorFile file, const std::string &path, int32_t chunk)
 {
     std::vector<std::string> parts;
@@ -205,8 +202,7 @@ inline std::optional<Bytes> read_stream(QorFile file, const std::string &path, i
     if (std::system("/usr/bin/python3 -c 'import olefile' >/dev/null 2>&1") != 0)                                 \
     GTEST_SKIP() << "python3-olefile is not installed"
 
-// olefile's view: the root's name and every entry by path (names narrowed to
-// the low bytes of their UTF-16 units), with the bytes of every stream.
+// olefile's view: the root's name, every entry by path (names narrowed to bytes), the streams' bytes.
 struct OleView { bool ok = false; std::string rootName; std::map<std::string, std::optional<Bytes>> entries; };
 
 constexpr const char kOleScript[] = R"PY(

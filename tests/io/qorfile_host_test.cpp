@@ -1,5 +1,4 @@
-// QorFile over the host's I/O callback and the host stream object reached
-// through the file hook (global option 67), logged call by call.
+// QorFile over the host's I/O callback and the file hook's host stream object, logged call by call.
 #include "io_support.h"
 
 #include <options/yt_ut.h>

@@ -1,5 +1,4 @@
-// Record format strings: memory layouts, writer round trips, pad widths,
-// union sizes, format errors and absurd counts.
+// Record format strings: layouts, round trips, pad widths, union sizes, errors, absurd counts.
 #include "io_support.h"
 
 using namespace iotest;
@@ -28,8 +27,7 @@ std::pair<int32_t, Bytes> write_records(const char *format, const Bytes &image, 
 Bytes fill(size_t n) { return Bytes(n, kFill); }
 Bytes cat(Bytes a, const Bytes &b) { return a.insert(a.end(), b.begin(), b.end()), a; }
 
-// Each format read from `file` gives `image`, and written back gives `file`
-// (unless `writes` is false).
+// Each format read from `file` gives `image`, and (if `writes`) written back gives `file`.
 TEST(RecordLayout, LayoutsAndRoundTrips)
 {
     const Bytes p126 = pattern(126), p76 = pattern(76), p16 = pattern(16);
@@ -61,8 +59,7 @@ TEST(RecordLayout, LayoutsAndRoundTrips)
     }
     // The writer refuses unions and "P": the fields are written, the record does not count.
     EXPECT_EQ(write_records("1C(1L)", Bytes(8, 1)), std::make_pair(0, Bytes{1, 1, 1, 1, 1}));
-    EXPECT_EQ(write_records("1L1P", Bytes(8, 1)).first, 0);
-    EXPECT_EQ(read_records("1L1P", Bytes(4, 1), 4).result, 1);
+    EXPECT_TRUE(write_records("1L1P", Bytes(8, 1)).first == 0 && read_records("1L1P", Bytes(4, 1), 4).result == 1);
 }
 
 TEST(RecordLayout, PadWidth)
@@ -101,8 +98,7 @@ TEST(RecordErrors, UnknownCharactersAndShortFiles)
     const ReadResult s = read_records("1L1L", {1, 0, 0, 0, 2, 0}, 8);
     EXPECT_EQ(s.result, 0);
     EXPECT_EQ(s.image, (Bytes{1, 0, 0, 0, 2, 0, kFill, kFill})); // raw bytes of the short field
-    EXPECT_EQ(read_records("1L", {1, 2, 3, 4}, 8, 3).result, 0);
-    EXPECT_EQ(read_records("1L", {}, 4, 0).result, 0);
+    EXPECT_TRUE(read_records("1L", {1, 2, 3, 4}, 8, 3).result == 0 && read_records("1L", {}, 4, 0).result == 0);
     EXPECT_EQ(read_records("", {}, 4, 3).result, 3); // records with no fields
     Bytes image(4, 0);
     EXPECT_TRUE(qorReadStruct(nullptr, "1L", nullptr, 1) == -1 && qorReadStruct(nullptr, "1L", image.data(), 1) == 0);

@@ -1,5 +1,4 @@
-// Typed reads and writes in both byte orders, 16.16 fixed-point floats,
-// qorNativeToLE/BE, and text lines.
+// Typed reads and writes in both byte orders, 16.16 floats, qorNativeToLE/BE, and text lines.
 #include "io_support.h"
 
 #include <limits>
@@ -43,9 +42,7 @@ TEST(TypedIo, ByteOrders)
     }
 }
 
-// 16.16 values read to floats (0x7FFFFFFF / 65536 rounds once, to the
-// nearest single) and floats written to 16.16, truncated toward zero and
-// saturated; in both byte orders.
+// 16.16 read to floats (0x7FFFFFFF / 65536 rounds once) and floats written truncated and saturated.
 TEST(TypedIo, FixedPointFloats)
 {
     const struct { int32_t fixed; float value; bool reads, writes; } cases[] = {
@@ -94,8 +91,7 @@ TEST(TypedIo, DataFormatAndNativeToLEAndBE)
     int16_t order = 9, floats = 9;
     EXPECT_EQ(qorGetDataFormat(src.file, &order, &floats), 0);
     EXPECT_TRUE(order == 1 && floats == 1);
-    EXPECT_EQ(qorSetDataFormat(nullptr, 1, 1), 0);
-    EXPECT_EQ(qorGetDataFormat(nullptr, &order, &floats), -1);
+    EXPECT_TRUE(qorSetDataFormat(nullptr, 1, 1) == 0 && qorGetDataFormat(nullptr, &order, &floats) == -1);
     const struct { int32_t count; Bytes le, be; } cases[] = {
         {0, {}, {}}, {-3, {}, {}}, {1, {0x04}, {0x04}}, {2, {0x04, 0x03}, {0x03, 0x04}},
         {4, {0x04, 0x03, 0x02, 0x01}, {0x01, 0x02, 0x03, 0x04}}, {6, {0x04, 0x03, 0x02, 0x01, 0, 0}, {0, 0, 1, 2, 3, 4}}};
@@ -110,9 +106,8 @@ TEST(TypedIo, DataFormatAndNativeToLEAndBE)
     }
 }
 
-// Reads line by line, each read's result and text; a full buffer gets no
-// terminator and nothing past its size. A CR that ends one buffer window
-// makes the look-ahead and the step back cross windows.
+// A full buffer gets no terminator and nothing past its size; a CR ending a window makes the
+// look-ahead and the step back cross windows.
 TEST(Lines, ReadEachLineEnd)
 {
     const std::string x(kQorBufferSize - 1, 'x');

@@ -88,20 +88,14 @@ protected:
         const uint8_t black[3] = {0, 0, 0};
         BeginPic(setup_.get(), "PICTURE 1");
         SetBackgroundColor(setup_.get(), black);
-        SetOutputParameterA(g, 32);
-        SetOutputParameterB(g, 8);
-        SetOutputParameterC(g, 32);
+        SetOutputParameterA(g, 32), SetOutputParameterB(g, 8), SetOutputParameterC(g, 32);
         SetPictureExtent(g, &d.extent);
         SetScaling(g, 1, 0x3FD0EEEEEEEEEEEEULL);
         SetViewport(setup_.get(), 0, &d.extent, 1);
         result = BeginPicBody(setup_.get());
         SetBodyRectangle(g, &d.extent);
-        if (d.clip) {
-            BeginRegion(g, 1);
-            Polygon(g, 4, kClip);
-            EndRegion(g);
-            SetRegionIndicator(g, 1, 2);
-        }
+        if (d.clip)
+            BeginRegion(g, 1), Polygon(g, 4, kClip), EndRegion(g), SetRegionIndicator(g, 1, 2);
         const int32_t format = src.channels == 1 ? KX_PIXELS_INDEX8 : KX_PIXELS_RGB24;
         if (d.colour_table)
             SetColorTable(setup_.get(), 0, 256, d.colour_table);
@@ -213,9 +207,7 @@ TEST_F(PngOutput, IndexedImagesAreWrittenGreyOrRgbByTheirColourTable)
     std::vector<uint8_t> grey(256 * 3), colour(256 * 3);
     for (int i = 0; i < 256; ++i) {
         grey[3 * i] = grey[3 * i + 1] = grey[3 * i + 2] = uint8_t(255 - i);
-        colour[3 * i] = uint8_t(i);
-        colour[3 * i + 1] = uint8_t(255 - i);
-        colour[3 * i + 2] = 7;
+        colour[3 * i] = uint8_t(i), colour[3 * i + 1] = uint8_t(255 - i), colour[3 * i + 2] = 7;
     }
     Drawing d;
     d.colour_table = grey.data();
@@ -352,12 +344,13 @@ TEST_F(PngOutput, MalformedImageCallsAreRefusedWithoutDrawing)
     expect_pixels(output(), 8, 8, 3, [](int32_t, int32_t) { return kBlack; });
 }
 
-// The source pixel under a canvas pixel centre, in doubled integer coordinates (-1 outside);
-// `ambiguous` when the centre lies on a source pixel border.
+// The source pixel under a canvas pixel centre (-1 outside); `ambiguous` on a source pixel border.
 struct ExactHit {
     int32_t i = -1, j = -1;
     bool ambiguous = false;
 };
+
+uint32_t lcg(uint32_t &seed) { return seed = seed * 1103515245u + 12345u; }
 
 ExactHit exact_hit(const int64_t c0[2], const int64_t u[2], const int64_t v[2], int32_t nx,
                    int32_t ny, int32_t cx, int32_t cy)
@@ -382,10 +375,7 @@ TEST_F(PngOutput, AnyAffinePlacementMatchesExactNearestNeighbour)
     const int32_t CW = 40, CH = 30;
     uint32_t seed = 12345;
     int64_t covered = 0, skipped = 0;
-    auto next = [&](int32_t lo, int32_t hi) {
-        seed = seed * 1103515245u + 12345u;
-        return lo + int32_t((seed >> 8) % uint32_t(hi - lo + 1));
-    };
+    auto next = [&](int32_t lo, int32_t hi) { return lo + int32_t((lcg(seed) >> 8) % uint32_t(hi - lo + 1)); };
     for (int round = 0; round < 40; ++round) {
         // Start of row 0, end of row 0 and the opposite corner, in one band.
         const CoordPoint p0 = {next(-5, 45), next(-5, 35)};
@@ -435,20 +425,16 @@ TEST_F(PngOutput, HostilePlacementsAndSizesNeverCrash)
     GdsfHandle *g = begin({0, 0, 64, 48});
     ASSERT_NE(g, nullptr);
     const CoordPoint square[4] = {{INT32_MIN, 0}, {INT32_MAX, INT32_MAX}, {0, INT32_MIN}, {5, 5}};
-    BeginRegion(g, 1);
-    Polygon(g, 4, square);
-    EndRegion(g);
-    SetRegionIndicator(g, 1, 2);
+    BeginRegion(g, 1), Polygon(g, 4, square), EndRegion(g), SetRegionIndicator(g, 1, 2);
     std::vector<uint8_t> rows(4 * 16 * 16, 0x5A);
     const int32_t extremes[] = {INT32_MIN, -1000000, -1, 0, 1, 17, 1000000, INT32_MAX};
     uint32_t seed = 99;
     for (int k = 0; k < 2000; ++k) {
         CoordPoint p[3];
         for (auto &pt : p) {
-            seed = seed * 1103515245u + 12345u;
-            pt.x = int64_t{extremes[(seed >> 8) % 8]} + (seed >> 16) % 7; // low 32 bits wrap
-            seed = seed * 1103515245u + 12345u;
-            pt.y = int64_t{extremes[(seed >> 8) % 8]} - int64_t((seed >> 16) % 7);
+            const uint32_t a = lcg(seed), b = lcg(seed);
+            pt.x = int64_t{extremes[(a >> 8) % 8]} + (a >> 16) % 7; // low 32 bits wrap
+            pt.y = int64_t{extremes[(b >> 8) % 8]} - int64_t((b >> 16) % 7);
         }
         const int32_t size[2] = {1 + k % 16, k % 17};
         ImageRows(g, p, size, k % 2 ? KX_PIXELS_RGB24 : KX_PIXELS_INDEX8, 1, rows.data());
