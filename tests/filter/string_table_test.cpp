@@ -34,7 +34,6 @@ TEST(LoadString, RowsMissingIdentifiersAndShortBuffers)
         {11, 144, 0, std::string("Not Defined\0~", 13)},
         {-2, 144, 0, std::string("Not Defined\0~", 13)},
         // A short buffer gets the prefix without a terminator.
-        {4, 3, 6, "Dri~"},
         {4, 6, 6, "Driver~"},
         {4, 7, 6, std::string("Driver\0~", 8)},
         {5081, 4, 0, "Not ~"},

@@ -96,7 +96,6 @@ TEST_F(ProfileRead, LooksUpKeysAsTheyAreWritten)
         const char *section, *key;
         std::string expected;
     } cases[] = {
-        {kSample, "Colours", "Red", "1"},
         {kSample, "COLOURS", "red", "1"},          // names ignore case
         {kSample, "Colours", "Blue ", " 2"},       // the key is the untrimmed text
         {kSample, "Colours", "Blue", "<default>"}, // a space before '=' hides the key
