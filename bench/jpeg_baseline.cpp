@@ -71,6 +71,43 @@ struct MemoryFile {
 
 } // namespace
 
+// Decodes every tile with libjpeg-turbo (ISLOW, no fancy upsampling, no
+// colour conversion) through one decompressor; its time in seconds, or -1
+// when libjpeg-turbo reports an error. Kept apart from main so that the
+// error jump clobbers nothing of the caller's.
+double decode_with_libjpeg(const std::vector<uint8_t> &all, const std::vector<size_t> &offsets,
+                           const std::vector<size_t> &lengths, std::vector<uint8_t> &out,
+                           uint64_t &checksum)
+{
+    jpeg_decompress_struct d;
+    fpxw::JpegErrorManager err;
+    d.err = fpxw::install_jpeg_errors(err);
+    jpeg_create_decompress(&d);
+    if (setjmp(err.jump)) {
+        std::fprintf(stderr, "libjpeg-turbo: %s\n", err.message);
+        jpeg_destroy_decompress(&d);
+        return -1;
+    }
+    const auto t0 = std::chrono::steady_clock::now();
+    for (size_t t = 0; t < offsets.size(); ++t) {
+        jpeg_mem_src(&d, all.data() + offsets[t], (unsigned long)lengths[t]);
+        jpeg_read_header(&d, TRUE);
+        d.dct_method = JDCT_ISLOW;
+        d.do_fancy_upsampling = FALSE;
+        d.out_color_space = d.jpeg_color_space;  // no colour conversion
+        jpeg_start_decompress(&d);
+        while (d.output_scanline < d.output_height) {
+            JSAMPROW row = out.data() + size_t(d.output_scanline) * kTile * 3;
+            jpeg_read_scanlines(&d, &row, 1);
+        }
+        jpeg_finish_decompress(&d);
+        checksum += out[t % out.size()];
+    }
+    const double elapsed = seconds_since(t0);
+    jpeg_destroy_decompress(&d);
+    return elapsed;
+}
+
 int main(int argc, char **argv)
 {
     const int side = argc > 1 ? std::atoi(argv[1]) : 4096;
@@ -122,31 +159,10 @@ int main(int argc, char **argv)
                 GlobalFree(h);
 
         // libjpeg-turbo, one decompressor reused for every tile.
-        jpeg_decompress_struct d;
-        fpxw::JpegErrorManager err;
-        d.err = fpxw::install_jpeg_errors(err);
-        jpeg_create_decompress(&d);
-        if (setjmp(err.jump)) {
-            std::fprintf(stderr, "libjpeg-turbo: %s\n", err.message);
+        const double t = decode_with_libjpeg(all, offsets, lengths, out, checksumTheirs);
+        if (t < 0)
             return 1;
-        }
-        t0 = std::chrono::steady_clock::now();
-        for (int t = 0; t < tileCount; ++t) {
-            jpeg_mem_src(&d, all.data() + offsets[size_t(t)], (unsigned long)lengths[size_t(t)]);
-            jpeg_read_header(&d, TRUE);
-            d.dct_method = JDCT_ISLOW;
-            d.do_fancy_upsampling = FALSE;
-            d.out_color_space = d.jpeg_color_space;  // no colour conversion
-            jpeg_start_decompress(&d);
-            while (d.output_scanline < d.output_height) {
-                JSAMPROW row = out.data() + size_t(d.output_scanline) * kTile * 3;
-                jpeg_read_scanlines(&d, &row, 1);
-            }
-            jpeg_finish_decompress(&d);
-            checksumTheirs += out[size_t(t) % out.size()];
-        }
-        theirs = std::min(theirs, seconds_since(t0));
-        jpeg_destroy_decompress(&d);
+        theirs = std::min(theirs, t);
     }
     const double pixels = double(side) * side;
     std::printf("ReadJPEG       %8.1f Mpixel/s  (%.3f s)\n", pixels / ours / 1e6, ours);

@@ -190,8 +190,8 @@ TEST(ExampleProfile, CreateSetupByProfileModeAndLibraryName)
         {"other.ini", "Draft", "", true, "", "", "KR_FPX.0", 0, 0, 2, 0},
         {"", "", "/opt/x/other.so", true, "", "", "KR_FPX.0", 0, 0, 2, 0},
         // A mode without a driver fails the setup.
-        {"libkx_fpx2.ini", "KR_FPX", "", false},
-        {"libkx_fpx2.ini", "No Such Mode", "", false},
+        {"libkx_fpx2.ini", "KR_FPX", "", false, "", "", "", 0, 0, 0, 0},
+        {"libkx_fpx2.ini", "No Such Mode", "", false, "", "", "", 0, 0, 0, 0},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.profile) + " " + (c.mode ? c.mode : "") + " " + c.library);
