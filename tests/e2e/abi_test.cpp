@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -130,6 +131,18 @@ TEST(HostProgram, ListsTheRowsAndFailsCleanlyOnAMissingInput)
     const std::vector<std::string> failed = run_lines("'" + host + "' missing.fpx out.png 2>/dev/null; echo exit=$?");
     ASSERT_FALSE(failed.empty());
     EXPECT_EQ(failed.back(), "exit=1");
+    EXPECT_FALSE(kxtest::path_exists(work_dir.file("out.png")));
+
+    // The filter and its family without the output library beside them: 27.
+    for (const char *name : {"fpxconv", "libkx_fpx2.so", "libyt_ut.so", "libqe_core.so"})
+        std::filesystem::copy_file(kxtest::bin_dir() + "/" + name, work_dir.file(name));
+    const std::vector<std::string> alone = run_lines(
+        "env -u LD_LIBRARY_PATH PATH=/usr/bin:/bin ./fpxconv '" + kxtest::source_dir() +
+        "/samples/sample.fpx' out.png 2>&1 >/dev/null; echo exit=$?");
+    ASSERT_FALSE(alone.empty());
+    EXPECT_TRUE(std::any_of(alone.begin(), alone.end(),
+                            [](const std::string &l) { return l.find("(code 27)") != std::string::npos; }));
+    EXPECT_EQ(alone.back(), "exit=1");
     EXPECT_FALSE(kxtest::path_exists(work_dir.file("out.png")));
 }
 
