@@ -86,14 +86,24 @@ void build_huffman(HuffmanTable &t, uint32_t n)
     }
 }
 
+// The segment's 16-bit length, less its own two bytes, in 16 bits as the
+// stream's arithmetic keeps it; false when it cannot be read.
+bool read_segment_length(QorFile data, uint16_t &remaining)
+{
+    uint16_t length = 0;
+    if (qorReadShort(data, &length, 1) != 1)
+        return false;
+    remaining = uint16_t(length - kLengthFieldBytes);
+    return true;
+}
+
 } // namespace
 
 int32_t ReadHuffman(QorFile data, JpegTableSet *tables)
 {
-    uint16_t length = 0;
-    if (qorReadShort(data, &length, 1) != 1)
+    uint16_t remaining = 0;
+    if (!read_segment_length(data, remaining))
         return KX_BAD_DATA;
-    uint16_t remaining = uint16_t(length - kLengthFieldBytes);
 
     for (;;) {
         HandleOwner table(GlobalAlloc(KX_GHND, kHuffmanFixedBytes));
@@ -143,10 +153,9 @@ int32_t ReadHuffman(QorFile data, JpegTableSet *tables)
 
 int32_t ReadQuantization(QorFile data, HGLOBAL *quantSlots)
 {
-    uint16_t length = 0;
-    if (qorReadShort(data, &length, 1) != 1)
+    uint16_t remaining = 0;
+    if (!read_segment_length(data, remaining))
         return KX_BAD_DATA;
-    uint16_t remaining = uint16_t(length - kLengthFieldBytes);
 
     for (;;) {
         uint8_t pqTq = 0;
