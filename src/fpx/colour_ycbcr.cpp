@@ -2,7 +2,8 @@
 // the four 16.16 fixed-point tables and the per-tile conversion through
 // RANGE_ARRAY, with the inverted output that bit 15 of channel 0 selects.
 #include "fpx/colour_steps.h"
-#include "fpx/colour_ycbcr.h"
+
+#include "jpeg/ycbcr_lines.h"
 
 #include <cstdint>
 #include <cstring>
@@ -11,11 +12,11 @@ namespace kxfpx::fpx {
 
 namespace {
 
-// The arithmetic shift keeps the sign: it rounds toward minus infinity.
-constexpr int16_t fixed_entry(FixedLine line, int i)
-{
-    return static_cast<int16_t>((line.start + i * line.step) >> 16);
-}
+using jpeg::fixed_entry;
+using jpeg::kCbBLine;
+using jpeg::kCbGLine;
+using jpeg::kCrGLine;
+using jpeg::kCrRLine;
 
 struct Tables {
     int16_t slot[kYCbCrSlots][kColourTableEntries];
@@ -33,17 +34,17 @@ constexpr Tables make_tables()
 }
 constexpr Tables kTables = make_tables();
 
-// The vector path computes the entries itself: it runs only while the
+} // namespace
+
+// The vector paths compute the entries themselves: they run only while the
 // slots hold exactly these tables.
-bool standard_tables(int16_t *const slots[kYCbCrSlots])
+bool standard_ycbcr_tables(int16_t *const slots[kYCbCrSlots])
 {
     for (int s = 0; s < kYCbCrSlots; ++s)
         if (std::memcmp(slots[s], kTables.slot[s], sizeof kTables.slot[s]) != 0)
             return false;
     return true;
 }
-
-} // namespace
 
 void FillYCbCrTables(int16_t *const slots[kYCbCrSlots])
 {
@@ -64,8 +65,8 @@ void YCbCrToRgb(int32_t count, int32_t rows, int32_t pad, uint8_t *samples,
         p[1] = static_cast<uint8_t>(range[y + CbG[cb] + CrG[cr]] ^ flip);
         p[2] = static_cast<uint8_t>(range[y + CbB[cb]] ^ flip);
     };
-    static const bool avx2 = CpuHasAvx2();
-    if (!avx2 || count <= 0 || !standard_tables(slots)) {
+    static const bool avx2 = jpeg::cpu_has_avx2_colour();
+    if (!avx2 || count <= 0 || !standard_ycbcr_tables(slots)) {
         for_each_pixel(count, rows, pad, samples, 3, convert);
         return;
     }

@@ -113,11 +113,18 @@ int32_t decode_jpeg_tile(TileRender &r, QorFile data, const TileEntry &e, jpeg::
 {
     if (!seek_tile(data, e))
         return KX_MISSING_STRUCTURE;
+    // The decoder writes RGB itself when it can, with the same arithmetic as
+    // the tables (while they are the YCbCr tables); else the tile is
+    // converted after decoding.
+    const bool convert = jpeg_tile_converts(r, e);
+    jpeg::RgbOutput rgb;
+    rgb.invert = r.plan.invert;
+    const bool onTheWay = convert && standard_ycbcr_tables(r.colourTables.slots());
     if (jpeg::ReadJPEG(data, r.info, set, dest, static_cast<int32_t>(r.g.tileBytes), r.setup,
                        e.compressionSubtype[1], r.colourTables.slots(), r.plan.jpegExtraFlag,
-                       buffers) != KX_OK)
+                       buffers, onTheWay ? &rgb : nullptr) != KX_OK)
         return KX_MISSING_STRUCTURE;
-    if (jpeg_tile_converts(r, e))
+    if (convert && !rgb.done)
         YCbCrToRgb(r.g.tileWidth, r.g.tileHeight, 0, dest, r.colourTables.slots(), r.plan.invert);
     return KX_OK;
 }
