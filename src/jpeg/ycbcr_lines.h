@@ -79,15 +79,23 @@ __attribute__((target("avx2"))) inline __m128i load_mask(const ShuffleMask &m)
     return _mm_loadu_si128(reinterpret_cast<const __m128i *>(m.data()));
 }
 
-// One table term for 16 samples, as 16-bit lanes.
-__attribute__((target("avx2"))) inline __m256i ycbcr_term(__m128i v, FixedLine line)
+// One table term for 16 samples in 16-bit lanes, without 32-bit products:
+// with step = lo + k * 65536 (lo a 16-bit value) and start = hi * 65536 + low,
+// (start + v * step) >> 16 = hi + k * v + ((v * lo) >> 16) + carry, where
+// carry is 1 when low plus the low half of v * lo reaches 65536.
+__attribute__((target("avx2"))) inline __m256i ycbcr_term(__m256i v, FixedLine line)
 {
-    const __m256i start = _mm256_set1_epi32(line.start), step = _mm256_set1_epi32(line.step);
-    const __m256i lo = _mm256_cvtepu8_epi32(v);
-    const __m256i hi = _mm256_cvtepu8_epi32(_mm_srli_si128(v, 8));
-    const __m256i tlo = _mm256_srai_epi32(_mm256_add_epi32(start, _mm256_mullo_epi32(lo, step)), 16);
-    const __m256i thi = _mm256_srai_epi32(_mm256_add_epi32(start, _mm256_mullo_epi32(hi, step)), 16);
-    return _mm256_permute4x64_epi64(_mm256_packs_epi32(tlo, thi), 0xD8);
+    const int32_t k = (line.step + 32768) >> 16;
+    const __m256i lo = _mm256_set1_epi16(int16_t(line.step - k * 65536));
+    const uint32_t low = uint32_t(line.start) & 0xFFFFu;
+    __m256i t = _mm256_add_epi16(_mm256_mulhi_epi16(v, lo), _mm256_set1_epi16(int16_t(line.start >> 16)));
+    if (low != 0) {
+        // The low halves reach 65536 - low exactly when the sum carries.
+        const __m256i product = _mm256_mullo_epi16(v, lo);
+        const __m256i threshold = _mm256_set1_epi16(int16_t(uint16_t(65536u - low)));
+        t = _mm256_sub_epi16(t, _mm256_cmpeq_epi16(_mm256_max_epu16(product, threshold), product));
+    }
+    return _mm256_add_epi16(t, _mm256_mullo_epi16(v, _mm256_set1_epi16(int16_t(k))));
 }
 
 // range_byte for 16 sums, then the inversion.
@@ -105,11 +113,12 @@ __attribute__((target("avx2"))) inline void ycbcr_store16(__m128i y8, __m128i cb
                                                           __m128i flip, uint8_t *out)
 {
     const __m256i y = _mm256_cvtepu8_epi16(y8);
+    const __m256i b16 = _mm256_cvtepu8_epi16(cb), r16 = _mm256_cvtepu8_epi16(cr);
     const __m128i ch[3] = {
-        ycbcr_bytes(_mm256_add_epi16(y, ycbcr_term(cr, kCrRLine)), flip),
-        ycbcr_bytes(_mm256_add_epi16(y, _mm256_add_epi16(ycbcr_term(cb, kCbGLine), ycbcr_term(cr, kCrGLine))),
+        ycbcr_bytes(_mm256_add_epi16(y, ycbcr_term(r16, kCrRLine)), flip),
+        ycbcr_bytes(_mm256_add_epi16(y, _mm256_add_epi16(ycbcr_term(b16, kCbGLine), ycbcr_term(r16, kCrGLine))),
                     flip),
-        ycbcr_bytes(_mm256_add_epi16(y, ycbcr_term(cb, kCbBLine)), flip)};
+        ycbcr_bytes(_mm256_add_epi16(y, ycbcr_term(b16, kCbBLine)), flip)};
     for (int o = 0; o < 3; ++o) {
         const __m128i v = _mm_or_si128(
             _mm_or_si128(_mm_shuffle_epi8(ch[0], load_mask(kScatterMasks[size_t(o)])),
