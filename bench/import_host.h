@@ -77,6 +77,10 @@ inline void *entry(const SharedLib &lib, const char *name)
     if (load) {
         SharedLib lib = {};
         load(&lib);
+        // As a host does: the library's path in "szDLLName", from which the
+        // filter names its profile.
+        if (auto *dllName = static_cast<char *>(entry(lib, "szDLLName")); dllName && path.size() < KX_PATH_SIZE)
+            std::memcpy(dllName, path.c_str(), path.size() + 1);
         auto create = reinterpret_cast<CreateSetupProc>(entry(lib, "CreateSetup"));
         auto destroy = reinterpret_cast<DestroySetupProc>(entry(lib, "DestroySetup"));
         auto import = reinterpret_cast<ImportFileProc>(entry(lib, "ImportFile"));
