@@ -1,7 +1,7 @@
-// The filter imported as a host imports it, in a child process: dlopen,
-// fltLoadPointers, CreateSetup, ImportFile by path into the output library's
-// row sink (the caller sets KXFPX_OUTPUT_DISCARD=1). The child reports the
-// import's wall time and the peak memory the import added (VmHWM after it
+// The filter imported as a host imports it: dlopen, fltLoadPointers,
+// CreateSetup, ImportFile by path into the output library's row sink (the
+// caller sets KXFPX_OUTPUT_DISCARD=1), in this process or in a child. Each
+// import reports its wall time and the peak memory it added (VmHWM after it
 // less VmRSS before it), so the figures are the filter's own. The thread
 // count reaches the filter through a profile's Threads key.
 #pragma once
@@ -59,9 +59,9 @@ inline void *entry(const SharedLib &lib, const char *name)
     return nullptr;
 }
 
-// In the child: a profile asking for `threads` (0: one per processor), then
-// one import; writes "code seconds kb" to fd.
-[[noreturn]] inline void import_child(const std::string &file, int threads, int fd)
+// A profile asking for `threads` (0: one per processor) in a new folder
+// named by INIDIR, then one import in this process.
+inline Result import_here(const std::string &file, int threads)
 {
     Result r;
     char profileDir[] = "/tmp/kxfpx-bench-ini-XXXXXX";
@@ -72,7 +72,7 @@ inline void *entry(const SharedLib &lib, const char *name)
         setenv("INIDIR", profileDir, 1);
     }
     const std::string path = bin_dir() + "/libkx_fpx2.so";
-    void *handle = dlopen(path.c_str(), RTLD_NOW);
+    void *handle = dlopen(path.c_str(), RTLD_LAZY);
     auto load = handle ? reinterpret_cast<FltLoadPointersProc>(dlsym(handle, "fltLoadPointers")) : nullptr;
     if (load) {
         SharedLib lib = {};
@@ -99,6 +99,14 @@ inline void *entry(const SharedLib &lib, const char *name)
     }
     std::remove((std::string(profileDir) + "/libkx_fpx2.ini").c_str());
     rmdir(profileDir);
+    return r;
+}
+
+// In a child process (so that every import starts from a fresh process):
+// import_here, reported as "code seconds kb" through fd.
+[[noreturn]] inline void import_child(const std::string &file, int threads, int fd)
+{
+    const Result r = import_here(file, threads);
     char line[128];
     const int n = std::snprintf(line, sizeof line, "%d %.9f %ld\n", r.code, r.seconds, r.peak_kb);
     if (write(fd, line, size_t(n)) != n)
