@@ -21,6 +21,18 @@ using fpxw::Image;
 
 Pixel px(const Image &img, int32_t x, int32_t y) { return Pixel(img.pixel(x, y), img.pixel(x, y) + img.channels); }
 
+// A colour table of r, g, b entries: entry i is colour(i).
+std::vector<uint8_t> table(Pixel (*colour)(int))
+{
+    std::vector<uint8_t> t;
+    for (int i = 0; i < 256; ++i)
+        for (uint8_t v : colour(i))
+            t.push_back(v);
+    return t;
+}
+Pixel grey(int i) { return Pixel(3, uint8_t(255 - i)); }
+Pixel tint(int i) { return {uint8_t(i), uint8_t(255 - i), 7}; }
+
 // A W x H picture in which every pixel differs from its neighbours.
 Image pattern(int32_t channels)
 {
@@ -146,7 +158,7 @@ TEST_F(PngOutput, BandsArePlacedThroughTheirThreeCornerPoints)
 {
     const Image src = pattern(3);
     // Where canvas pixel (x, y) comes from, or false for background.
-    using Source = std::function<bool(int32_t x, int32_t y, int32_t &sx, int32_t &sy)>;
+    using Source = bool (*)(int32_t x, int32_t y, int32_t &sx, int32_t &sy);
     const struct {
         const char *what;
         int32_t width, height;
@@ -154,37 +166,23 @@ TEST_F(PngOutput, BandsArePlacedThroughTheirThreeCornerPoints)
         Source source;
         bool clip;
     } cases[] = {
-        {"upright", W, H, upright,
-         [](int32_t x, int32_t y, int32_t &sx, int32_t &sy) { return sx = x, sy = y, true; }, false},
+        {"upright", W, H, upright, [](int32_t x, int32_t y, int32_t &sx, int32_t &sy) { return sx = x, sy = y, true; }, false},
         {"clipped to the region of interest", W, H, upright,
-         [](int32_t x, int32_t y, int32_t &sx, int32_t &sy) { return sx = x, sy = y, x >= 4 && y >= H - 37; },
-         true},
+         [](int32_t x, int32_t y, int32_t &sx, int32_t &sy) { return sx = x, sy = y, x >= 4 && y >= H - 37; }, true},
         {"half turn, bands running up", W, H,
-         [](int32_t j0, int32_t rows, CoordPoint p[3]) {
-             p[0] = {W, j0};
-             p[1] = {0, j0 + rows};
-             p[2] = {0, j0};
-         },
-         [](int32_t x, int32_t y, int32_t &sx, int32_t &sy) { return sx = W - 1 - x, sy = H - 1 - y, true; },
-         false},
+         [](int32_t j0, int32_t rows, CoordPoint p[3]) { p[0] = {W, j0}, p[1] = {0, j0 + rows}, p[2] = {0, j0}; },
+         [](int32_t x, int32_t y, int32_t &sx, int32_t &sy) { return sx = W - 1 - x, sy = H - 1 - y, true; }, false},
         {"twice the size", 2 * W, 2 * H,
          [](int32_t j0, int32_t rows, CoordPoint p[3]) {
-             p[0] = {0, 2 * (H - j0)};
-             p[1] = {2 * W, 2 * (H - j0 - rows)};
-             p[2] = {2 * W, 2 * (H - j0)};
+             p[0] = {0, 2 * (H - j0)}, p[1] = {2 * W, 2 * (H - j0 - rows)}, p[2] = {2 * W, 2 * (H - j0)};
          },
          [](int32_t x, int32_t y, int32_t &sx, int32_t &sy) { return sx = x / 2, sy = y / 2, true; }, false},
         {"35 columns left, odd bands 2 billion units up", W, H,
          [](int32_t j0, int32_t rows, CoordPoint p[3]) {
              const int32_t dy = (j0 / 7) % 2 ? 2000000000 : 0;
-             p[0] = {-35, H - j0 + dy};
-             p[1] = {35, H - j0 - rows + dy};
-             p[2] = {35, H - j0 + dy};
+             p[0] = {-35, H - j0 + dy}, p[1] = {35, H - j0 - rows + dy}, p[2] = {35, H - j0 + dy};
          },
-         [](int32_t x, int32_t y, int32_t &sx, int32_t &sy) {
-             return sx = x + 35, sy = y, x < 35 && (y / 7) % 2 == 0;
-         },
-         false},
+         [](int32_t x, int32_t y, int32_t &sx, int32_t &sy) { return sx = x + 35, sy = y, x < 35 && (y / 7) % 2 == 0; }, false},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
@@ -204,21 +202,17 @@ TEST_F(PngOutput, BandsArePlacedThroughTheirThreeCornerPoints)
 TEST_F(PngOutput, IndexedImagesAreWrittenGreyOrRgbByTheirColourTable)
 {
     const Image src = pattern(1);
-    std::vector<uint8_t> grey(256 * 3), colour(256 * 3);
-    for (int i = 0; i < 256; ++i) {
-        grey[3 * i] = grey[3 * i + 1] = grey[3 * i + 2] = uint8_t(255 - i);
-        colour[3 * i] = uint8_t(i), colour[3 * i + 1] = uint8_t(255 - i), colour[3 * i + 2] = 7;
+    for (auto colour : {grey, tint}) {
+        const std::vector<uint8_t> t = table(colour);
+        Drawing d;
+        d.colour_table = t.data();
+        ASSERT_EQ(draw(src, d), 0);
+        const int32_t channels = colour == grey ? 1 : 3;
+        expect_pixels(output(), W, H, channels, [&](int32_t x, int32_t y) {
+            const Pixel p = colour(*src.pixel(x, y));
+            return Pixel(p.begin(), p.begin() + channels);
+        });
     }
-    Drawing d;
-    d.colour_table = grey.data();
-    ASSERT_EQ(draw(src, d), 0);
-    expect_pixels(output(), W, H, 1, [&](int32_t x, int32_t y) { return Pixel{uint8_t(255 - *src.pixel(x, y))}; });
-    d.colour_table = colour.data();
-    ASSERT_EQ(draw(src, d), 0);
-    expect_pixels(output(), W, H, 3, [&](int32_t x, int32_t y) {
-        const uint8_t v = *src.pixel(x, y);
-        return Pixel{v, uint8_t(255 - v), 7};
-    });
 }
 
 TEST_F(PngOutput, CallLogRecordsEveryCallInOrder)
@@ -229,19 +223,20 @@ TEST_F(PngOutput, CallLogRecordsEveryCallInOrder)
     ASSERT_NE(open_library("libzo_unx2.so"), nullptr);
     SetDeviceStrings(setup_->gdsf, "a", nullptr, "c");
     const Image src = pattern(1);
-    std::vector<uint8_t> table(256 * 3);
+    const std::vector<uint8_t> tinted = table(tint);
     std::string colours = "SetColours 0 256";
-    for (int i = 0; i < 256; ++i) {
-        table[3 * i] = uint8_t(i), table[3 * i + 1] = uint8_t(255 - i), table[3 * i + 2] = 7;
+    for (int i = 0; i < 256; ++i)
         colours += " " + std::to_string(i) + "," + std::to_string(255 - i) + ",7";
-    }
     Drawing d;
     d.band_rows = 40;
     d.clip = true;
-    d.colour_table = table.data();
+    d.colour_table = tinted.data();
     ASSERT_EQ(draw(src, d), 0);
-    CloseGDSF(setup_->gdsf);
-    setup_->gdsf = nullptr;
+    CloseGDSF(std::exchange(setup_->gdsf, nullptr));
+    // The host hears of the device's opening once, as progress.
+    ASSERT_EQ(HostSide::calls.size(), 1u);
+    EXPECT_EQ(HostSide::calls[0].fields(), std::make_tuple(0xABCDEFu, KX_STATUS_PROGRESS, -1, 0, 100, 0));
+    EXPECT_FALSE(HostSide::calls[0].has_args);
 
     auto crc_of_rows = [&](int32_t j0, int32_t rows) {
         uLong crc = crc32(0L, Z_NULL, 0);
@@ -307,11 +302,9 @@ TEST_F(PngOutput, RefusedPicturesWriteNothingAndKeepOldFiles)
 
 TEST_F(PngOutput, PictureThatCannotBeWrittenEndsWithOutputWriteFailure)
 {
-    if (!path_exists("/dev/full")) {
+    if (!path_exists("/dev/full"))
         GTEST_SKIP() << "no /dev/full";
-    }
-    std::strcpy(setup_->outputName, "/dev/full");
-    // EndPicture's failed write is read back when the device closes.
+    std::strcpy(setup_->outputName, "/dev/full"); // EndPicture's failed write is read back at the close
     EXPECT_EQ(draw(pattern(3)), KX_OUTPUT_WRITE_FAILED);
     EXPECT_EQ(errors(), std::vector<int32_t>{KX_OUTPUT_WRITE_FAILED});
     EXPECT_TRUE(path_exists("/dev/full"));
