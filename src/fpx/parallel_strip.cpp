@@ -95,11 +95,25 @@ public:
     std::vector<Run> runs;
     std::vector<uint8_t> readAhead;
     std::vector<uint8_t> saved;  // each tile's area as it was before the strip
+    // The strip as whole image rows (zero padding at the row ends), put
+    // together by the threads when there is no filtering.
+    std::vector<uint8_t> rows;
 
     [[nodiscard]] bool gather(TileRender &r, int32_t s);
     void decode(TileRender &r, Task &t, Participant &who);
     [[nodiscard]] int32_t finish(TileRender &r, int32_t s);
+    // Colour steps of tile k (per pixel, as send_strip does them over the
+    // whole strip) and its rows into place.
+    void assemble(TileRender &r, int32_t k);
 };
+
+void ParallelStrips::assemble(TileRender &r, int32_t k)
+{
+    if (r.filtering)
+        return;  // the filter takes the strip as decoded; its steps come after it
+    colour_steps(r, r.g.tileWidth, r.g.tileHeight, 0, r.strip.data() + size_t(k) * r.g.tileBytes);
+    tile_to_rows(r, k, rows.data());
+}
 
 TileRender::TileRender() = default;
 TileRender::~TileRender() = default;
@@ -141,6 +155,8 @@ void start_parallel(TileRender &r, int32_t threads)
         }
         p->streamSize = static_cast<uint32_t>(size);
         p->saved.resize(size_t(g.tileBytes) * size_t(g.tilesAcross));
+        if (!r.filtering)
+            p->rows.resize(size_t(g.stride) * size_t(g.tileHeight));
         r.parallel = std::move(p);
     } catch (const std::exception &) {
     }
@@ -237,6 +253,9 @@ void ParallelStrips::decode(TileRender &r, Task &t, Participant &who)
     t.rc = decode_jpeg_tile(r, who.view.file(), *t.entry, t.shared ? t.shared : &fresh.set,
                             &who.buffers, dest);
     t.overran = who.view.overran();
+    // A tile that failed or will be decoded again is never sent from here.
+    if (t.rc == KX_OK && !t.overran)
+        assemble(r, t.k);
 }
 
 // The strip in tile order, on the calling thread.
@@ -250,7 +269,8 @@ int32_t ParallelStrips::finish(TileRender &r, int32_t s)
     int32_t rc = KX_OK;
     for (int32_t k = 0; k < r.g.tilesAcross && rc == KX_OK; ++k) {
         if (next == tasks.size() || tasks[next].k != k) {
-            rc = decode_tile(r, s, k);
+            if ((rc = decode_tile(r, s, k)) == KX_OK)
+                assemble(r, k);
             continue;
         }
         Task &t = tasks[next++];
@@ -261,15 +281,17 @@ int32_t ParallelStrips::finish(TileRender &r, int32_t s)
         const size_t at = size_t(k) * r.g.tileBytes;
         std::memcpy(r.strip.data() + at, saved.data() + at, r.g.tileBytes);
         const jpeg::JpegTableSet before = t.shared ? *t.shared : jpeg::JpegTableSet{};
-        rc = decode_tile(r, s, k);
+        if ((rc = decode_tile(r, s, k)) == KX_OK)
+            assemble(r, k);
         if (t.shared && std::memcmp(&before, t.shared, sizeof before) != 0)
             replaced.push_back(t.shared);
     }
     return rc;
 }
 
-int32_t decode_strip_parallel(TileRender &r, int32_t s)
+int32_t decode_strip_parallel(TileRender &r, int32_t s, const uint8_t **rows)
 {
+    *rows = nullptr;
     ParallelStrips *p = r.parallel.get();
     bool ready = false;
     if (p) {
@@ -284,7 +306,10 @@ int32_t decode_strip_parallel(TileRender &r, int32_t s)
     p->pool.run(static_cast<int32_t>(p->tasks.size()), [&](int32_t i, int32_t who) {
         p->decode(r, p->tasks[size_t(i)], *p->participants[size_t(who)]);
     });
-    return p->finish(r, s);
+    const int32_t rc = p->finish(r, s);
+    if (rc == KX_OK && !r.filtering)
+        *rows = p->rows.data();
+    return rc;
 }
 
 } // namespace kxfpx::fpx

@@ -110,12 +110,15 @@ int32_t ReadTiles(QorFile dataStream, SubimageInfo *info, jpeg::JpegTableSet *se
     const TileGeometry &g = r.g;
     int32_t top = g.height;
     for (int32_t s = 0; s < g.strips; ++s) {
-        if (const int32_t rc = decode_strip_parallel(r, s))
+        const uint8_t *assembled = nullptr;
+        if (const int32_t rc = decode_strip_parallel(r, s, &assembled))
             return rc;
         const int32_t rows =
             s == g.strips - 1 ? g.height - s * g.tileHeight : std::min(g.tileHeight, g.height);
         if (r.filtering)
             filter_strip(r, s, top);
+        else if (assembled)
+            send_rows(r, assembled, rows, top);
         else
             send_strip(r, s, rows, top);
         setup->progressPercent = kPercentAll / (g.strips - s);

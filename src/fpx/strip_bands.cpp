@@ -56,6 +56,24 @@ uint8_t *row_at(const MovableBlock &block, const TileGeometry &g, int32_t row)
 
 } // namespace
 
+void tile_to_rows(const TileRender &r, int32_t k, uint8_t *rows)
+{
+    const TileGeometry &g = r.g;
+    const uint8_t *src = r.strip.data() + static_cast<size_t>(k) * g.tileBytes;
+    const int32_t bytes = k == g.tilesAcross - 1 ? g.lastTileRowBytes : g.tileRowBytes;
+    uint8_t *out = rows + static_cast<size_t>(k) * g.tileRowBytes;
+    for (int32_t y = 0; y < g.tileHeight; ++y, src += g.tileRowBytes, out += g.stride)
+        std::memcpy(out, src, static_cast<size_t>(bytes));
+}
+
+void send_rows(TileRender &r, const uint8_t *strip, int32_t rows, int32_t &top)
+{
+    const TileGeometry &g = r.g;
+    const int32_t band = band_rows(g, rows);
+    for (int32_t done = 0, B = band; B > 0; done += B, B = std::min(band, rows - done))
+        image_rows(r, top, B, strip + static_cast<size_t>(done) * static_cast<size_t>(g.stride));
+}
+
 void send_strip(TileRender &r, int32_t /*s*/, int32_t rows, int32_t &top)
 {
     const TileGeometry &g = r.g;

@@ -150,11 +150,19 @@ int32_t import_threads(const FilterSetup &setup);
 // there are none to start.
 void start_parallel(TileRender &r, int32_t threads);
 // Decodes strip s as decode_strip does, its JPEG tiles on every thread.
-[[nodiscard]] int32_t decode_strip_parallel(TileRender &r, int32_t s);
+// Without filtering the threads also do the strip's colour steps and put
+// its rows together: *rows then points at the whole image rows to send, and
+// stays null when the strip is left to send_strip.
+[[nodiscard]] int32_t decode_strip_parallel(TileRender &r, int32_t s, const uint8_t **rows);
 
 // --- bands (strip_bands.cpp) ----------------------------------------------------------
 // Sends strip s (rows of it) without filtering; top moves down by the rows sent.
 void send_strip(TileRender &r, int32_t s, int32_t rows, int32_t &top);
+// Copies tile k's rows (its colour steps done) into their places in a strip
+// of whole image rows, `stride` bytes apart (the last tile cut at the width).
+void tile_to_rows(const TileRender &r, int32_t k, uint8_t *rows);
+// Sends the first `rows` rows of a strip of whole image rows.
+void send_rows(TileRender &r, const uint8_t *strip, int32_t rows, int32_t &top);
 // Filters strip s with its context rows and sends what is ready.
 void filter_strip(TileRender &r, int32_t s, int32_t &top);
 

@@ -104,6 +104,12 @@ TEST(ParallelImport, WrittenAndDamagedFilesAsOnOneThread)
         {"grey progressive", jpeg([](auto &o) { o.colour = fpxw::ColourSpace::monochrome; o.progressive = true; }), 1, {}},
         {"colour progressive", jpeg([](auto &o) { o.progressive = true; }), 3, {}},
         {"tables in every tile", jpeg([](auto &o) { o.tables_in_tiles = true; o.optimize_huffman = true; }), 3, {}},
+        {"PhotoYCC, twist and contrast", jpeg([](auto &o) {
+             o.colour = fpxw::ColourSpace::photoycc;
+             o.transform.colour_twist = std::array<float, 16>{0.9f, 0.1f, 0, 0, 0, 1, 0, 0, 0.2f, 0, 0.8f, 0, 0, 0, 0, 1};
+             o.transform.contrast = 1.5f;
+         }), 3, {}},
+        {"sharpened", jpeg([](auto &o) { o.transform.filtering = 2.0f; }), 3, {}},
         {"PhotoYCC with opacity", jpeg([](auto &o) { o.colour = fpxw::ColourSpace::photoycc; o.opacity = true; }), 4, {}},
         {"single-colour tiles among JPEG ones", jpeg([](auto &o) { o.flat_tile_list = {1, 9, 10}; }), 3, {}},
         {"raw and JPEG tiles in turn", jpeg([](auto &o) { o.compression = fpxw::Compression::mixed; }), 3, {}},
