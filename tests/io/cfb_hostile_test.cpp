@@ -49,28 +49,9 @@ struct Hostile {
     }
 };
 
-struct ReadAll { bool opened = false; Bytes bytes; int32_t first = 0, last = 0, calls = 0; };
-
-// Reads a stream to its end in `chunk` calls, for at most a million calls.
-ReadAll read_all(const Bytes &image, const char *name, int32_t chunk, SourceKind kind = SourceKind::Memory)
+StreamRead read_all(const Bytes &image, const char *name, int32_t chunk)
 {
-    ReadAll out;
-    Source source(kind, image);
-    QorFile root = qorOpenStorage(source.file, "Root Entry");
-    if (!root)
-        return out;
-    if (QorFile s = qorOpenStream(root, name)) {
-        out.opened = true;
-        Bytes buf(static_cast<size_t>(chunk), 0xEE);
-        for (; out.calls < 1000000 && (out.last = qorRead(s, buf.data(), chunk)) > 0; ++out.calls) {
-            out.first = out.calls ? out.first : out.last;
-            out.bytes.insert(out.bytes.end(), buf.begin(), buf.begin() + out.last);
-        }
-        out.first = out.calls ? out.first : out.last;
-        qorCloseStream(s);
-    }
-    qorCloseStorage(root);
-    return out;
+    return read_stream(Source(SourceKind::Memory, image).file, name, chunk);
 }
 
 // A cut file does not open unless only the last (all free) FAT sector is cut.
@@ -130,7 +111,7 @@ TEST(CfbHostile, BrokenChainsSizesAndEntriesEndCleanly)
         SCOPED_TRACE(c.what);
         Hostile h;
         put(h.image, c.at, c.value, c.width);
-        const ReadAll r = read_all(h.image, c.name, c.chunk);
+        const StreamRead r = read_all(h.image, c.name, c.chunk);
         EXPECT_EQ(r.opened, c.opened);
         if (c.size >= 0) {
             EXPECT_EQ(int64_t(r.bytes.size()), c.size);
@@ -177,7 +158,7 @@ TEST(CfbHostile, StreamSizesPastTheFile)
         h.fat(s, s + 1);
     h.fat(127, kEnd);
     put(h.image, h.entry_at(1) + 120, 100000);
-    const ReadAll r = read_all(h.image, "Data", 4096);
+    const StreamRead r = read_all(h.image, "Data", 4096);
     ASSERT_GE(r.bytes.size(), h.data.size());
     EXPECT_TRUE(std::equal(h.data.begin(), h.data.end(), r.bytes.begin()));
     EXPECT_LE(r.bytes.size(), 100000u);

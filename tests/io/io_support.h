@@ -29,11 +29,10 @@ inline void write_file(const std::string &path, const Bytes &b)
 {
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(b.data()), std::streamsize(b.size()));
 }
-
 inline Bytes read_file(const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
+    const std::string text = kxtest::read_file(path);
+    return Bytes(text.begin(), text.end());
 }
 
 inline Bytes pattern(size_t n) // does not repeat every 256 bytes
@@ -173,24 +172,32 @@ struct Source {
     QorFile file = nullptr;
 };
 
-// A whole stream by path ("a/b/c") read in calls of `chunk` bytes; nothing when an open or read fails.
-inline std::optional<Bytes> read_stream(QorFile file, const std::string &path, int32_t chunk)
+// A stream by path ("a/b/c") read to its end in calls of `chunk` bytes (at most a million calls).
+struct StreamRead {
+    bool opened = false;
+    Bytes bytes;
+    int32_t first = 0, last = 0, calls = 0; // the first and last reads' results
+    std::optional<Bytes> whole() const { return opened && last == 0 ? std::optional<Bytes>(bytes) : std::nullopt; }
+};
+
+inline StreamRead read_stream(QorFile file, const std::string &path, int32_t chunk)
 {
     std::vector<std::string> parts;
     std::stringstream in(path);
     for (std::string part; std::getline(in, part, '/');)
         parts.push_back(part);
-    std::vector<QorFile> storages{qorOpenStorage_ex(file, "Root Entry", 0)};
+    std::vector<QorFile> storages{qorOpenStorage(file, "Root Entry")};
     while (storages.back() && storages.size() < parts.size())
         storages.push_back(qorOpenStorage(storages.back(), parts[storages.size() - 1].c_str()));
-    std::optional<Bytes> out;
+    StreamRead out;
     if (QorFile stream = storages.back() ? qorOpenStream(storages.back(), parts.back().c_str()) : nullptr) {
-        Bytes all, buf(static_cast<size_t>(chunk));
-        int32_t n;
-        while ((n = qorRead(stream, buf.data(), chunk)) > 0)
-            all.insert(all.end(), buf.begin(), buf.begin() + n);
-        if (n == 0)
-            out = all;
+        out.opened = true;
+        Bytes buf(static_cast<size_t>(chunk), 0xEE);
+        for (; out.calls < 1000000 && (out.last = qorRead(stream, buf.data(), chunk)) > 0; ++out.calls) {
+            out.first = out.calls ? out.first : out.last;
+            out.bytes.insert(out.bytes.end(), buf.begin(), buf.begin() + out.last);
+        }
+        out.first = out.calls ? out.first : out.last;
         qorCloseStream(stream);
     }
     for (auto it = storages.rbegin(); it != storages.rend(); ++it)

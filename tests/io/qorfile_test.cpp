@@ -1,4 +1,4 @@
-// QorFile over paths and caller memory blocks: random operations against a model, and edges.
+// QorFile over paths and caller memory blocks: random operations against plain bytes, and edges.
 #include "io_support.h"
 
 #include <random>
@@ -73,8 +73,7 @@ TEST(QorFilePath, ShortFilesAndWindowEdges)
     TempDir dir;
     const std::string path = dir.file("f");
     write_file(path, pattern(kQorBufferSize + 100));
-    QorFile f = qorOpen(path.c_str(), nullptr, QOR_READ);
-    // Windows of kQorBufferSize, nothing read at open.
+    QorFile f = qorOpen(path.c_str(), nullptr, QOR_READ); // windows of kQorBufferSize, nothing read at open
     EXPECT_TRUE(FillQorIOBuf(f) == kQorBufferSize && FillQorIOBuf(f) == 100 && FillQorIOBuf(f) == 0);
     EXPECT_EQ(qorSeek(f, kQorBufferSize + 90, SEEK_SET), kQorBufferSize + 90);
     EXPECT_EQ(qorCheckBuf(f, kQorBufferSize + 100), kQorBufferSize + 100); // against the file's length
@@ -92,17 +91,23 @@ TEST(QorFilePath, ShortFilesAndWindowEdges)
     EXPECT_EQ(read_file(path), data);
 }
 
-TEST(QorFilePath, SeekBoundsOfAReadOnlyFile)
+// Read-only seeks: a file allows its end; a block's end offset is its last byte's index, and its end is refused.
+TEST(QorSeek, BoundsOfReadOnlyFilesAndBlocks)
 {
     TempDir dir;
     write_file(dir.file("f"), pattern(100));
-    QorFile f = qorOpen(dir.file("f").c_str(), nullptr, QOR_READ);
-    const struct { int32_t offset, whence, expected; } cases[] = {
-        {101, SEEK_SET, -1}, {-1, SEEK_SET, -1}, {1, 3, -1}, {-1, SEEK_CUR, -1}, {101, SEEK_CUR, -1},
-        {100, SEEK_SET, 100}, {1, SEEK_CUR, -1}, {-100, SEEK_CUR, 0}}; // the end itself is allowed
+    MemoryBlock block({'A', 'B', 'C', 'D', 'E', 'F', 0xFF, 0});
+    QorFile file = qorOpen(dir.file("f").c_str(), nullptr, QOR_READ), memory = qorOpen(nullptr, &block.desc, QOR_READ);
+    const struct { QorFile f; int32_t offset, whence, expected; } cases[] = {
+        {file, 101, SEEK_SET, -1}, {file, -1, SEEK_SET, -1}, {file, 1, 3, -1}, {file, -1, SEEK_CUR, -1},
+        {file, 101, SEEK_CUR, -1}, {file, 100, SEEK_SET, 100}, {file, 1, SEEK_CUR, -1}, {file, -100, SEEK_CUR, 0},
+        {memory, 6, SEEK_SET, -1}, {memory, -1, SEEK_SET, -1}, {memory, -2, SEEK_END, 4},
+        {memory, 0, SEEK_END, 6},  {memory, -7, SEEK_END, -1}, {memory, 0, SEEK_CUR, 6}};
     for (const auto &c : cases)
-        EXPECT_EQ(qorSeek(f, c.offset, c.whence), c.expected) << c.offset << " " << c.whence;
-    qorClose(f);
+        EXPECT_EQ(qorSeek(c.f, c.offset, c.whence), c.expected) << (c.f == file) << " " << c.offset << " " << c.whence;
+    uint8_t byte = 0;
+    EXPECT_EQ(qorRead(memory, &byte, 1), 0);
+    EXPECT_TRUE(qorClose(memory) == 0 && qorClose(file) == 0);
 }
 
 TEST(QorFilePath, FlushesAndFailedFlushes)
@@ -180,8 +185,7 @@ TEST(QorFilePath, HandedInAndStandardStreams)
     QorOpenDesc desc{};
     desc.handedStream = stream;
     QorFile f = qorOpen(nullptr, &desc, QOR_HANDED);
-    EXPECT_EQ(qorWrite(f, "hello", 5), 5);
-    EXPECT_EQ(qorClose(f), 0);
+    EXPECT_TRUE(qorWrite(f, "hello", 5) == 5 && qorClose(f) == 0);
     std::rewind(stream); // flushed, not closed
     char back[6] = {};
     EXPECT_EQ(std::fread(back, 1, 5, stream), 5u);
@@ -277,35 +281,18 @@ TEST(QorMemory, GrowthAndTheEndMarker)
     }
 }
 
-TEST(QorMemory, SeeksWithinTheBlock)
-{
-    MemoryBlock block({'A', 'B', 'C', 'D', 'E', 'F', 0xFF, 0});
-    QorFile f = qorOpen(nullptr, &block.desc, QOR_READ);
-    uint8_t c = 0;
-    // endOffset is the last byte's index: read-only, even the end is out of bounds.
-    const struct { int32_t offset, whence, expected; } seeks[] = {
-        {6, SEEK_SET, -1}, {-1, SEEK_SET, -1}, {-2, SEEK_END, 4}, {0, SEEK_END, 6}, {-7, SEEK_END, -1}, {0, SEEK_CUR, 6}};
-    for (const auto &s : seeks)
-        EXPECT_EQ(qorSeek(f, s.offset, s.whence), s.expected) << s.offset << " " << s.whence;
-    EXPECT_EQ(qorRead(f, &c, 1), 0);
-    EXPECT_EQ(qorClose(f), 0);
-}
-
 TEST(QorMemory, BadDescriptors)
 {
     MemoryBlock block({1, 2, 3});
-    for (int32_t size : {0, -5}) {
+    for (const auto &[size, pointer] : {std::pair<int32_t, void *>{0, &block.data}, {-5, &block.data}, {3, nullptr}}) {
         QorOpenDesc desc = block.desc;
-        desc.blockSize = size;
+        desc.blockSize = size, desc.blockPtr = pointer;
         EXPECT_EQ(qorOpen(nullptr, &desc, QOR_READ), nullptr);
     }
     QorOpenDesc desc = block.desc;
-    desc.blockPtr = nullptr;
-    EXPECT_EQ(qorOpen(nullptr, &desc, QOR_READ), nullptr);
-    desc = block.desc, desc.blockSize = 1 << 20; // held to the block
-    QorFile f = qorOpen(nullptr, &desc, QOR_READ);
+    desc.blockSize = 1 << 20; // held to the block
+    EXPECT_EQ(qorClose(qorOpen(nullptr, &desc, QOR_READ)), 0);
     EXPECT_EQ(desc.blockSize, 2);
-    EXPECT_EQ(qorClose(f), 0);
 }
 
 } // namespace
