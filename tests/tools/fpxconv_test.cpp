@@ -190,6 +190,12 @@ TEST_F(Fpxconv, ConvertsUnderDefaultAndGivenNamesAtEachResolution)
     EXPECT_EQ(r.err, "fpxconv: " + bad + ": not a FlashPix file (code -23)\n");
     EXPECT_EQ(listing(dir.file("out")), (std::vector<std::string>{"a.png", "b.png"}));
     EXPECT_EQ(listing(tmp.path()), std::vector<std::string>{});
+
+    // An output name longer than the setup's 144-byte field.
+    const std::string deep = dir.file(std::string(150, 'd'));
+    ::mkdir(deep.c_str(), 0755);
+    EXPECT_EQ(run({"-q", a, deep + "/a.png"}).exit_code(), 0);
+    EXPECT_EQ(png_size(deep + "/a.png"), std::make_pair(256, 192));
 }
 
 TEST_F(Fpxconv, PngLevelChangesTheSizeNotThePixels)
