@@ -36,15 +36,36 @@ std::vector<std::string> listing(const std::string &dir)
     return names;
 }
 
-// Width and height of a PNG, {0, 0} when it does not read.
-std::pair<int, int> png_size(const std::string &path)
+// A PNG's size and RGB pixels; 0 x 0 when it does not read.
+struct Png {
+    int w = 0, h = 0;
+    std::vector<uint8_t> rgb;
+};
+Png read_png(const std::string &path)
 {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
+    Png png;
     if (!png_image_begin_read_from_file(&image, path.c_str()))
-        return {0, 0};
-    png_image_free(&image);
-    return {int(image.width), int(image.height)};
+        return png;
+    image.format = PNG_FORMAT_RGB;
+    png.rgb.resize(PNG_IMAGE_SIZE(image));
+    if (png_image_finish_read(&image, nullptr, png.rgb.data(), 0, nullptr))
+        png.w = int(image.width), png.h = int(image.height);
+    return png;
+}
+std::pair<int, int> png_size(const std::string &path)
+{
+    const Png png = read_png(path);
+    return {png.w, png.h};
+}
+
+size_t count(const std::string &text, const std::string &word)
+{
+    size_t n = 0;
+    for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1))
+        ++n;
+    return n;
 }
 
 class Fpxconv : public ::testing::Test {
@@ -61,8 +82,8 @@ protected:
         std::filesystem::copy_file(a, b);
     }
 
-    // Starts the program with stdout and stderr in files of tmp's parent-free
-    // scratch; `in_child` runs between fork and exec.
+    // Starts the program with stdout and stderr in scratch files (stderr on
+    // err_fd when given); in_child runs between fork and exec.
     pid_t start(const std::vector<std::string> &args, const std::function<void()> &in_child = {},
                 int err_fd = -1)
     {
@@ -98,71 +119,47 @@ protected:
     }
     std::string scratch(const std::string &name) { return scratch_dir.file(name); }
 
-    // The private profile once it is completely written, "" after a timeout.
-    std::string wait_for_profile()
+    // A run held inside its import: the output library's call log is a FIFO
+    // whose buffer is full, so the first logged call blocks until the pipe
+    // is drained. on_hold gets the child and its private profile once that
+    // is written (it is read before the import starts and removed after it
+    // ends). Returns the wait status and the log.
+    std::pair<int, std::string> held_run(const std::vector<std::string> &args,
+                                         const std::function<void(pid_t, const std::string &)> &on_hold)
     {
-        for (int i = 0; i < 4000; ++i) {
+        const std::string fifo = scratch("log.fifo");
+        ::mkfifo(fifo.c_str(), 0600);
+        const int fd = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+        for (const std::string &fill : {std::string(4096, '.'), std::string(".")})
+            while (::write(fd, fill.data(), fill.size()) > 0) {
+            }
+        const pid_t pid = start(args, [&] { ::setenv("KXFPX_OUTPUT_LOG", fifo.c_str(), 1); });
+        std::string profile;
+        for (int i = 0; i < 4000 && profile.empty(); ++i, ::usleep(5000))
             for (const std::string &name : listing(tmp.path())) {
                 const std::string text = kxtest::read_file(tmp.file(name));
                 if (text.find("Threads=") != std::string::npos && text.back() == '\n')
-                    return text;
+                    profile = text;
             }
-            ::usleep(5000);
+        on_hold(pid, profile);
+        int status = -1;
+        std::string log;
+        char chunk[65536];
+        for (bool ended = false; !ended;) {
+            ended = ::waitpid(pid, &status, WNOHANG) == pid;
+            for (ssize_t n; (n = ::read(fd, chunk, sizeof chunk)) > 0;)
+                log.append(chunk, size_t(n));
+            pollfd p{fd, POLLIN, 0};
+            if (!ended)
+                ::poll(&p, 1, 100);
         }
-        return "";
+        ::close(fd);
+        ::unlink(fifo.c_str());
+        return {status, log};
     }
 
     kxtest::TempDir scratch_dir;
 };
-
-// The output library's call log as a FIFO whose buffer is filled before the
-// run: the import blocks at its first logged call, so the run is held inside
-// the import (its private profile written) until drain() empties the pipe.
-class HeldImport {
-public:
-    explicit HeldImport(const std::string &path) : path_(path)
-    {
-        ::mkfifo(path.c_str(), 0600);
-        fd_ = ::open(path.c_str(), O_RDWR | O_NONBLOCK);
-        const std::string filler(4096, '.');
-        while (::write(fd_, filler.data(), filler.size()) > 0) {
-        }
-        while (::write(fd_, ".", 1) > 0) {
-        }
-    }
-    ~HeldImport() { ::close(fd_); }
-    // Reads the log until the child ends; returns it (filler included).
-    std::string drain(pid_t pid, int &status)
-    {
-        std::string log;
-        char chunk[65536];
-        for (;;) {
-            ssize_t n;
-            while ((n = ::read(fd_, chunk, sizeof chunk)) > 0)
-                log.append(chunk, size_t(n));
-            if (::waitpid(pid, &status, WNOHANG) == pid) {
-                while ((n = ::read(fd_, chunk, sizeof chunk)) > 0)
-                    log.append(chunk, size_t(n));
-                break;
-            }
-            pollfd p{fd_, POLLIN, 0};
-            ::poll(&p, 1, 100);
-        }
-        return log;
-    }
-    const std::string path_;
-
-private:
-    int fd_;
-};
-
-size_t count(const std::string &text, const std::string &word)
-{
-    size_t n = 0;
-    for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1))
-        ++n;
-    return n;
-}
 
 } // namespace
 
@@ -200,19 +197,10 @@ TEST_F(Fpxconv, ConvertsUnderDefaultAndGivenNamesAtEachResolution)
 
 TEST_F(Fpxconv, PngLevelChangesTheSizeNotThePixels)
 {
-    std::vector<std::vector<uint8_t>> pixels;
-    for (const std::string level : {"0", "9"}) {
-        const std::string out = dir.file("level" + level + ".png");
-        ASSERT_EQ(run({"--png-level", level, a, out}).exit_code(), 0);
-        png_image image{};
-        image.version = PNG_IMAGE_VERSION;
-        ASSERT_TRUE(png_image_begin_read_from_file(&image, out.c_str()));
-        image.format = PNG_FORMAT_RGB;
-        pixels.emplace_back(PNG_IMAGE_SIZE(image));
-        ASSERT_TRUE(png_image_finish_read(&image, nullptr, pixels.back().data(), 0, nullptr));
-    }
-    EXPECT_EQ(pixels[0], pixels[1]);
-    EXPECT_GT(std::filesystem::file_size(dir.file("level0.png")), 3 * std::filesystem::file_size(dir.file("level9.png")));
+    for (const char *level : {"0", "9"})
+        ASSERT_EQ(run({"--png-level", level, a, dir.file(level + std::string(".png"))}).exit_code(), 0);
+    EXPECT_EQ(read_png(dir.file("0.png")).rgb, read_png(dir.file("9.png")).rgb);
+    EXPECT_GT(std::filesystem::file_size(dir.file("0.png")), 3 * std::filesystem::file_size(dir.file("9.png")));
 }
 
 TEST_F(Fpxconv, EveryFailureIsOneLineNamingTheFileAndLeavesNoOutput)
@@ -346,39 +334,32 @@ TEST_F(Fpxconv, ProgressBarOnlyOnATerminal)
 
 TEST_F(Fpxconv, ThreadsReachTheFilterThroughThePrivateProfile)
 {
-    for (const auto &[args, threads] : std::vector<std::pair<std::vector<std::string>, int>>{{{}, 0}, {{"--threads", "3"}, 3}}) {
-        HeldImport log(scratch("log"));
-        std::vector<std::string> full = args;
-        full.insert(full.end(), {"-f", a});
-        const pid_t pid = start(full, [&] { ::setenv("KXFPX_OUTPUT_LOG", log.path_.c_str(), 1); });
-        EXPECT_EQ(wait_for_profile(), "; fpxconv's settings for one run, removed when the run ends\n[fpxconv]\n"
-                                      "Driver=KR_FPX.0\nColorTableSource=FILE\nThreads=" + std::to_string(threads) + "\n");
-        int status = 0;
-        log.drain(pid, status);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    for (const auto &[option, threads] : std::vector<std::pair<std::string, int>>{{"-f", 0}, {"--threads=3", 3}}) {
+        const auto [status, log] = held_run({option, "-f", a}, [&](pid_t, const std::string &profile) {
+            EXPECT_EQ(profile, "; fpxconv's settings for one run, removed when the run ends\n[fpxconv]\n"
+                               "Driver=KR_FPX.0\nColorTableSource=FILE\nThreads=" + std::to_string(threads) + "\n");
+        });
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
         EXPECT_EQ(listing(tmp.path()), std::vector<std::string>{});
-        ::unlink(log.path_.c_str());
     }
 }
 
-// SIGINT is sent while the run is held inside the import: the next progress
-// answer cancels, the filter returns 61, nothing is left, and the process
-// ends by SIGINT (a shell's status 130).
+// SIGINT arrives while the run is held inside the import: the next progress
+// answer cancels, the filter returns 61 before the picture is done, nothing
+// is left, and the process ends by SIGINT (a shell's status 130).
 TEST_F(Fpxconv, CtrlCCancelsTheImportAndLeavesNothing)
 {
     const std::string full_log = scratch("full.log");
     ASSERT_EQ(run({a, dir.file("full.png")}, [&] { ::setenv("KXFPX_OUTPUT_LOG", full_log.c_str(), 1); }).exit_code(), 0);
     ::unlink(dir.file("full.png").c_str());
 
-    HeldImport log(scratch("log"));
-    const pid_t pid = start({a}, [&] { ::setenv("KXFPX_OUTPUT_LOG", log.path_.c_str(), 1); });
-    ASSERT_NE(wait_for_profile(), "");
-    ::kill(pid, SIGINT);
-    int status = 0;
-    const std::string cancelled_log = log.drain(pid, status);
+    const auto [status, log] = held_run({a}, [](pid_t pid, const std::string &profile) {
+        ASSERT_NE(profile, "");
+        ::kill(pid, SIGINT);
+    });
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
     EXPECT_EQ(kxtest::read_file(scratch("err")), "fpxconv: " + a + ": cancelled (code 61)\n");
-    EXPECT_LT(count(cancelled_log, "ImageRows"), count(kxtest::read_file(full_log), "ImageRows"));
+    EXPECT_LT(count(log, "ImageRows"), count(kxtest::read_file(full_log), "ImageRows"));
     EXPECT_EQ(listing(dir.path()), (std::vector<std::string>{"a.fpx", "b.fpx"}));
     EXPECT_EQ(listing(tmp.path()), std::vector<std::string>{});
 }
