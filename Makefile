@@ -2,12 +2,17 @@
 #   make run    builds everything and converts the bundled sample to PNG
 #               ($(BUILD)/sample.png)
 #   make test   builds everything and runs the test suite
-# SANITIZE=1 builds with AddressSanitizer and UBSan into build-asan/.
+# SANITIZE=1 builds with AddressSanitizer and UBSan into build-asan/,
+# SANITIZE=thread with ThreadSanitizer into build-tsan/.
 BUILD ?= build
 JOBS ?= $(shell nproc)
 ifeq ($(SANITIZE),1)
 BUILD := build-asan
 CMAKE_FLAGS += -DKXFPX_SANITIZE=ON -DKXFPX_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
+endif
+ifeq ($(SANITIZE),thread)
+BUILD := build-tsan
+CMAKE_FLAGS += -DKXFPX_TSAN=ON -DKXFPX_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
 endif
 
 .PHONY: all configure run test clean
@@ -28,4 +33,4 @@ test: all
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan build-tsan

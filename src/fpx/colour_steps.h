@@ -98,6 +98,12 @@ void PhotoYccToRgb(int32_t count, int32_t rows, int32_t pad, uint8_t *samples, c
 // in place (4 bytes in, 3 out).
 void OpacityYccToRgb(int32_t pixels, const uint8_t *in, uint8_t *out, int32_t alpha,
                      int16_t *const slots[kColourSlots]);
+// True while the four slots hold exactly the YCbCr tables (what the
+// decoder's own conversion computes).
+bool standard_ycbcr_tables(int16_t *const slots[kYCbCrSlots]);
+// Converts whole groups of 16 YCbCr pixels at p in place; returns the pixels
+// converted (AVX2; the rest is left to the caller).
+int32_t YCbCrRunAvx2(uint8_t *p, int32_t pixels, bool invert);
 void YCbCrToRgb(int32_t count, int32_t rows, int32_t pad, uint8_t *samples,
                 int16_t *const slots[kYCbCrSlots], bool invert);
 

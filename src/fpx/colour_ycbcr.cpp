@@ -3,35 +3,53 @@
 // RANGE_ARRAY, with the inverted output that bit 15 of channel 0 selects.
 #include "fpx/colour_steps.h"
 
+#include "jpeg/ycbcr_lines.h"
+
+#include <cstdint>
+#include <cstring>
+
 namespace kxfpx::fpx {
 
 namespace {
 
-struct FixedLine {
-    int32_t start, step;
-};
-// Cr * 1.402, Cb * 1.772, Cr * -0.71414, Cb * -0.34414 around 128, in 16.16.
-constexpr FixedLine kCrRLine = {-11682187, 91882};
-constexpr FixedLine kCbBLine = {-14773807, 116130};
-constexpr FixedLine kCrGLine = {5967255, -46802};
-constexpr FixedLine kCbGLine = {2908148, -22552};
+using jpeg::fixed_entry;
+using jpeg::kCbBLine;
+using jpeg::kCbGLine;
+using jpeg::kCrGLine;
+using jpeg::kCrRLine;
 
-// The arithmetic shift keeps the sign: it rounds toward minus infinity.
-int16_t fixed_entry(FixedLine line, int i)
+struct Tables {
+    int16_t slot[kYCbCrSlots][kColourTableEntries];
+};
+constexpr Tables make_tables()
 {
-    return static_cast<int16_t>((line.start + i * line.step) >> 16);
+    Tables t{};
+    for (int i = 0; i < kColourTableEntries; ++i) {
+        t.slot[kCrR][i] = fixed_entry(kCrRLine, i);
+        t.slot[kCbB][i] = fixed_entry(kCbBLine, i);
+        t.slot[kCrG][i] = fixed_entry(kCrGLine, i);
+        t.slot[kCbG][i] = fixed_entry(kCbGLine, i);
+    }
+    return t;
 }
+constexpr Tables kTables = make_tables();
 
 } // namespace
 
+// The vector paths compute the entries themselves: they run only while the
+// slots hold exactly these tables.
+bool standard_ycbcr_tables(int16_t *const slots[kYCbCrSlots])
+{
+    for (int s = 0; s < kYCbCrSlots; ++s)
+        if (std::memcmp(slots[s], kTables.slot[s], sizeof kTables.slot[s]) != 0)
+            return false;
+    return true;
+}
+
 void FillYCbCrTables(int16_t *const slots[kYCbCrSlots])
 {
-    for (int i = 0; i < kColourTableEntries; ++i) {
-        slots[kCrR][i] = fixed_entry(kCrRLine, i);
-        slots[kCbB][i] = fixed_entry(kCbBLine, i);
-        slots[kCrG][i] = fixed_entry(kCrGLine, i);
-        slots[kCbG][i] = fixed_entry(kCbGLine, i);
-    }
+    for (int s = 0; s < kYCbCrSlots; ++s)
+        std::memcpy(slots[s], kTables.slot[s], sizeof kTables.slot[s]);
 }
 
 void YCbCrToRgb(int32_t count, int32_t rows, int32_t pad, uint8_t *samples,
@@ -41,12 +59,26 @@ void YCbCrToRgb(int32_t count, int32_t rows, int32_t pad, uint8_t *samples,
     // Sums stay within -226..480: inside the table's -1024..639.
     const uint8_t *range = RANGE_ARRAY.data() + kRangeBase;
     const uint8_t flip = invert ? 255 : 0;
-    for_each_pixel(count, rows, pad, samples, 3, [=](uint8_t *p) {
+    const auto convert = [=](uint8_t *p) {
         const int y = p[0], cb = p[1], cr = p[2];
         p[0] = static_cast<uint8_t>(range[y + CrR[cr]] ^ flip);
         p[1] = static_cast<uint8_t>(range[y + CbG[cb] + CrG[cr]] ^ flip);
         p[2] = static_cast<uint8_t>(range[y + CbB[cb]] ^ flip);
-    });
+    };
+    static const bool avx2 = jpeg::cpu_has_avx2_colour();
+    if (!avx2 || count <= 0 || !standard_ycbcr_tables(slots)) {
+        for_each_pixel(count, rows, pad, samples, 3, convert);
+        return;
+    }
+    // Rows without padding between them are one run (a tile at most).
+    const bool oneRun = pad == 0 && int64_t{count} * rows <= INT32_MAX;
+    const int32_t runs = oneRun ? 1 : rows;
+    const int32_t runPixels = oneRun ? count * rows : count;
+    for (int32_t r = 0; r < runs; ++r) {
+        const int32_t done = YCbCrRunAvx2(samples, runPixels, invert);
+        for_each_pixel(runPixels - done, 1, 0, samples + 3 * done, 3, convert);
+        samples += 3 * runPixels + pad;
+    }
 }
 
 } // namespace kxfpx::fpx

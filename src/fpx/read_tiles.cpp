@@ -1,8 +1,9 @@
 // ReadTiles: draws the chosen resolution. Places the image (and its clip
 // polygon) through the affine matrix, begins the image, takes the working
 // buffers, then decodes, colours, optionally filters and sends the image one
-// strip (row of tiles) at a time, reporting progress and letting the host
-// cancel after each strip. EndImage and the release of every buffer happen on
+// strip (row of tiles) at a time, its JPEG tiles on as many threads as the
+// profile asks for, reporting progress and letting the host cancel after
+// each strip. EndImage and the release of every buffer happen on
 // every path after BeginImage, by construction.
 #include "fpx/colour_steps.h"
 #include "fpx/tile_render.h"
@@ -104,11 +105,12 @@ int32_t ReadTiles(QorFile dataStream, SubimageInfo *info, jpeg::JpegTableSet *se
         return KX_OK;
     if (const int32_t rc = prepare_colour(r))
         return rc;
+    start_parallel(r, import_threads(*setup));
 
     const TileGeometry &g = r.g;
     int32_t top = g.height;
     for (int32_t s = 0; s < g.strips; ++s) {
-        if (const int32_t rc = decode_strip(r, s))
+        if (const int32_t rc = decode_strip_parallel(r, s))
             return rc;
         const int32_t rows =
             s == g.strips - 1 ? g.height - s * g.tileHeight : std::min(g.tileHeight, g.height);

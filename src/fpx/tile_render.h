@@ -11,10 +11,13 @@
 #include "fpx/owners.h"
 #include "fpx/subimage.h"
 
+#include "jpeg/progressive_buffers.h"
+
 #include <kxfpx/codes.h>
 #include <kxfpx/output.h>
 
 #include <cstdint>
+#include <memory>
 
 namespace kxfpx::fpx {
 
@@ -60,6 +63,18 @@ struct ColourPlan {
     bool contrast = false;          // contrast != 1.0
 };
 
+class ParallelStrips;
+
+// A table set of a tile's own, for a table index the file never defined:
+// it starts empty and whatever tables the tile carries are freed with it.
+struct FreshTableSet {
+    jpeg::JpegTableSet set = {};
+    FreshTableSet() = default;
+    FreshTableSet(const FreshTableSet &) = delete;
+    FreshTableSet &operator=(const FreshTableSet &) = delete;
+    ~FreshTableSet();
+};
+
 // Everything one ReadTiles call works with. Buffers are declared in the
 // reverse order of their release, so that they go band buffer first and the
 // colour tables last.
@@ -79,6 +94,15 @@ struct TileRender {
     MovableBlock filterOutput;
     MovableBlock carryRows;
     MovableBlock band;
+    // Progressive frames' whole-tile buffers, kept from tile to tile.
+    jpeg::ProgressiveBuffers progressive;
+    // The worker threads and their buffers; null on one thread.
+    std::unique_ptr<ParallelStrips> parallel;
+
+    TileRender();
+    ~TileRender();
+    TileRender(const TileRender &) = delete;
+    TileRender &operator=(const TileRender &) = delete;
 };
 
 // --- geometry and placement (tile_placement.cpp) -----------------------------
@@ -102,6 +126,31 @@ void colour_steps(TileRender &r, int32_t count, int32_t rows, int32_t pad, uint8
 // --- tiles (tile_decode.cpp) -------------------------------------------------------
 // Decodes the A tiles of strip s into the strip buffer: 0 or 14 (or 27).
 [[nodiscard]] int32_t decode_strip(TileRender &r, int32_t s);
+// Tile k of strip s, as decode_strip decodes it: 0 or 14 (or 27).
+[[nodiscard]] int32_t decode_tile(TileRender &r, int32_t s, int32_t k);
+// The table entry of tile k of strip s; null when the table lacks it.
+const TileEntry *tile_entry(const TileRender &r, int32_t s, int32_t k);
+// Positions `data` on the tile's first byte; false when the seek fails.
+[[nodiscard]] bool seek_tile(QorFile data, const TileEntry &e);
+// Whether a JPEG tile's YCbCr samples are converted to RGB.
+bool jpeg_tile_converts(const TileRender &r, const TileEntry &e);
+// The file's table set a JPEG tile names; null when it names none.
+jpeg::JpegTableSet *shared_table_set(const TileRender &r, const TileEntry &e);
+// Seeks to and decodes a JPEG tile from `data` with `set` (and converts it
+// when it is YCbCr; the tables are ready): 0 or 14.
+[[nodiscard]] int32_t decode_jpeg_tile(TileRender &r, QorFile data, const TileEntry &e,
+                                       jpeg::JpegTableSet *set, jpeg::ProgressiveBuffers *buffers,
+                                       uint8_t *dest);
+
+// --- strips on several threads (parallel_strip.cpp) --------------------------------
+// The thread count of the import: the key "Threads" of the setup's mode
+// section (0: one per processor; absent: 1).
+int32_t import_threads(const FilterSetup &setup);
+// Starts the workers for `threads` threads; r.parallel stays null when
+// there are none to start.
+void start_parallel(TileRender &r, int32_t threads);
+// Decodes strip s as decode_strip does, its JPEG tiles on every thread.
+[[nodiscard]] int32_t decode_strip_parallel(TileRender &r, int32_t s);
 
 // --- bands (strip_bands.cpp) ----------------------------------------------------------
 // Sends strip s (rows of it) without filtering; top moves down by the rows sent.

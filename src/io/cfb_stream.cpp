@@ -7,6 +7,7 @@
 // keeps where the last read stopped in both chains, so a read continues the
 // chain from there instead of walking it from the stream's start.
 #include "io/cfb_internal.h"
+#include "io/stream_position.h"
 
 #include <kxfpx/storage.h>
 
@@ -149,22 +150,9 @@ int32_t read_stream(QorFile inner, QorFileRec &rec, uint8_t *out, int32_t count)
 
 int32_t seek_stream(QorFileRec &rec, int32_t offset, int32_t whence)
 {
-    int64_t position;
-    switch (whence) {
-    case SEEK_SET:
-        position = offset;
-        break;
-    case SEEK_CUR:
-        position = int64_t{rec.streamPos} + offset;
-        break;
-    case SEEK_END:
-        // The offset counts backwards from the end.
-        position = int64_t{rec.streamSize} - offset;
-        break;
-    default:
+    const int64_t position = stream_seek_target(rec.streamPos, rec.streamSize, offset, whence);
+    if (position < 0)
         return -1;
-    }
-    position = std::clamp<int64_t>(position, 0, rec.streamSize);
     rec.streamPos = static_cast<uint32_t>(position);
     return static_cast<int32_t>(position);
 }

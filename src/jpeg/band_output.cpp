@@ -5,6 +5,8 @@
 // in double precision as defined).
 #include "jpeg/band_output.h"
 
+#include "jpeg/ycbcr_lines.h"
+
 #include <cstring>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -86,6 +88,52 @@ void write_band_colour(const uint8_t *const *planes, size_t planeStride, uint8_t
             d[1] = p1[x];
             d[2] = p2[x];
         }
+    }
+}
+
+#if defined(__x86_64__)
+namespace {
+
+__attribute__((target("avx2"))) uint32_t rgb16_avx2(const uint8_t *y, const uint8_t *cb, const uint8_t *cr,
+                                                    uint8_t *d, uint32_t width, uint8_t flip)
+{
+    const __m128i f = _mm_set1_epi8(char(flip));
+    uint32_t x = 0;
+    for (; x + 16 <= width; x += 16, d += 48)
+        ycbcr_store16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(y + x)),
+                      _mm_loadu_si128(reinterpret_cast<const __m128i *>(cb + x)),
+                      _mm_loadu_si128(reinterpret_cast<const __m128i *>(cr + x)), f, d);
+    return x;
+}
+
+} // namespace
+
+bool cpu_has_avx2_colour()
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}
+#else
+bool cpu_has_avx2_colour() { return false; }
+#endif
+
+void write_band_rgb(const uint8_t *const *planes, size_t planeStride, uint8_t *dest,
+                    size_t destStride, uint32_t width, uint32_t rows, uint8_t flip)
+{
+    static const bool avx2 = cpu_has_avx2_colour();
+    for (uint32_t r = 0; r < rows; ++r) {
+        const uint8_t *y = planes[0] + r * planeStride, *cb = planes[1] + r * planeStride,
+                      *cr = planes[2] + r * planeStride;
+        uint8_t *d = dest + r * destStride;
+        uint32_t x = 0;
+#if defined(__x86_64__)
+        if (avx2) {
+            x = rgb16_avx2(y, cb, cr, d, width, flip);
+            d += 3 * size_t(x);
+        }
+#endif
+        for (; x < width; ++x, d += 3)
+            ycbcr_pixel(y[x], cb[x], cr[x], flip, d);
     }
 }
 

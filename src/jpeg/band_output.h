@@ -19,6 +19,11 @@ void write_band_grey(const uint8_t *const *planes, size_t planeStride, uint8_t *
                      size_t destStride, uint32_t width, uint32_t rows);
 void write_band_colour(const uint8_t *const *planes, size_t planeStride, uint8_t *dest,
                        size_t destStride, uint32_t width, uint32_t rows);
+// Mode 3 with the YCbCr to RGB conversion of ycbcr_lines.h done on the way:
+// the bytes the colour mode and the conversion would give one after the
+// other. flip: 0, or 255 for inverted output.
+void write_band_rgb(const uint8_t *const *planes, size_t planeStride, uint8_t *dest,
+                    size_t destStride, uint32_t width, uint32_t rows, uint8_t flip);
 void write_band_opacity(const uint8_t *const *planes, size_t planeStride, uint8_t *dest,
                         size_t destStride, uint32_t width, uint32_t rows,
                         int16_t *const *colourTables);

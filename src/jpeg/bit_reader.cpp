@@ -25,7 +25,7 @@ uint32_t huffman_symbol_count(const HuffmanTable &table)
 // For each 9-bit pattern p the bit-serial search stops at the smallest l with
 // (p >> (9 - l)) <= maxCode[l], i.e. p < (maxCode[l] + 1) << (9 - l): the
 // patterns of each length form one range above those of the shorter ones.
-void HuffmanLookup::build(const HuffmanTable &table, bool withAc)
+void HuffmanLookup::build_uncached(const HuffmanTable &table, bool withAc)
 {
     std::memcpy(maxCode, table.maxCode, sizeof maxCode);
     std::memcpy(minCode, table.minCode, sizeof minCode);
@@ -78,6 +78,66 @@ void HuffmanLookup::build(const HuffmanTable &table, bool withAc)
         }
         p += span;
     }
+}
+
+namespace {
+
+// The lookups this thread built last, each with what it was built from: the
+// tables of a file's set are the same for every tile, so most builds become
+// a compare and a copy.
+struct CachedLookup {
+    bool valid = false;
+    bool withAc = false;
+    uint8_t bits[kHuffmanCodeLengths];
+    uint16_t minCode[kHuffmanCodeLengths];
+    int32_t maxCode[kHuffmanCodeLengths];
+    uint16_t valPtr[kHuffmanCodeLengths];
+    uint8_t values[kHuffmanMaxSymbols];
+    HuffmanLookup lookup;
+
+    bool holds(const HuffmanTable &t, bool ac, uint32_t count) const
+    {
+        return valid && withAc == ac && std::memcmp(bits, t.bits, sizeof bits) == 0 &&
+               std::memcmp(minCode, t.minCode, sizeof minCode) == 0 &&
+               std::memcmp(maxCode, t.maxCode, sizeof maxCode) == 0 &&
+               std::memcmp(valPtr, t.valPtr, sizeof valPtr) == 0 &&
+               std::memcmp(values, t.values, count) == 0;
+    }
+};
+constexpr int kCachedLookups = 8;
+thread_local CachedLookup tCachedLookups[kCachedLookups];
+thread_local int tNextCachedLookup = 0;
+
+} // namespace
+
+void HuffmanLookup::build(const HuffmanTable &table, bool withAc)
+{
+    const uint32_t n = huffman_symbol_count(table);
+    for (const CachedLookup &c : tCachedLookups)
+        if (c.holds(table, withAc, n)) {
+            std::memcpy(fast, c.lookup.fast, sizeof fast);
+            std::memcpy(maxCode, c.lookup.maxCode, sizeof maxCode);
+            std::memcpy(minCode, c.lookup.minCode, sizeof minCode);
+            std::memcpy(valPtr, c.lookup.valPtr, sizeof valPtr);
+            count = c.lookup.count;
+            if (withAc) {
+                std::memcpy(acEntry, c.lookup.acEntry, sizeof acEntry);
+                std::memcpy(acValue, c.lookup.acValue, sizeof acValue);
+            }
+            values = table.values;
+            return;
+        }
+    build_uncached(table, withAc);
+    CachedLookup &c = tCachedLookups[tNextCachedLookup];
+    tNextCachedLookup = (tNextCachedLookup + 1) % kCachedLookups;
+    c.valid = true;
+    c.withAc = withAc;
+    std::memcpy(c.bits, table.bits, sizeof c.bits);
+    std::memcpy(c.minCode, table.minCode, sizeof c.minCode);
+    std::memcpy(c.maxCode, table.maxCode, sizeof c.maxCode);
+    std::memcpy(c.valPtr, table.valPtr, sizeof c.valPtr);
+    std::memcpy(c.values, table.values, n);
+    c.lookup = *this;
 }
 
 BitReader::BitReader(QorFile data) : data_(data)

@@ -45,7 +45,12 @@ struct HuffmanLookup {
     int16_t acValue[1 << kBits];
 
     // withAc: also fill acEntry / acValue (for tables used as AC tables).
+    // A table with the codes of one this thread built lately reuses that
+    // lookup (copied); `values` always points into `table`.
     void build(const HuffmanTable &table, bool withAc = false);
+
+private:
+    void build_uncached(const HuffmanTable &table, bool withAc);
 };
 
 // The bit buffer as a value, for inner loops that keep it in registers:

@@ -30,11 +30,20 @@ private:
     uint32_t capacity_ = 0;  // coefficients the blocks hold
 };
 
+// A request to write a baseline tile's YCbCr samples as RGB on the way (the
+// conversion of ycbcr_lines.h); `done` comes back true when the whole
+// destination was written converted, else the caller converts it.
+struct RgbOutput {
+    bool invert = false;
+    bool done = false;
+};
+
 // ReadJPEG with whole-image buffers kept by the caller across tiles (null:
-// made and released within the call).
+// made and released within the call), and optionally RGB output.
 [[nodiscard]] int32_t ReadJPEG(QorFile data, fpx::SubimageInfo *info, JpegTableSet *tables,
                                uint8_t *destination, int32_t size, FilterSetup *setup,
                                uint8_t chromaSubsampling, int16_t **colourTableSlots,
-                               int32_t extraChannelFlag, ProgressiveBuffers *buffers);
+                               int32_t extraChannelFlag, ProgressiveBuffers *buffers,
+                               RgbOutput *rgb = nullptr);
 
 } // namespace kxfpx::jpeg

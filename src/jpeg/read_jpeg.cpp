@@ -58,6 +58,8 @@ struct Decoder {
     ProgressiveBuffers own;
     ProgressiveBuffers *buffers = &own;
     int32_t N = 0;
+    RgbOutput *rgb = nullptr;
+    bool wrote = false;  // a scan has written into the destination
 
     int32_t frame_header(uint16_t marker);
     int32_t scan();
@@ -127,8 +129,18 @@ int32_t Decoder::scan()
 
     if (frameType == kMarkerSOF0) {
         uint32_t written = 0;
-        if (DecodeSequentialScan(data, frame, s, tables, restartInterval, target, &written) != KX_OK)
+        // RGB is written on the way only by a first scan that fills the whole
+        // destination: then every byte is converted once, as a pass after
+        // the decoding would convert it.
+        SequentialTarget t = target;
+        t.toRgb = rgb && !wrote;
+        t.rgbFlip = rgb && rgb->invert ? 0xFF : 0;
+        bool converted = false;
+        if (DecodeSequentialScan(data, frame, s, tables, restartInterval, t, &written, &converted) != KX_OK)
             return KX_BAD_DATA;
+        if (rgb && !wrote)
+            rgb->done = converted;
+        wrote = true;
         target.destination += written;
         target.size = int32_t(int64_t(target.size) - written);
         return KX_OK;
@@ -162,17 +174,21 @@ int32_t ReadJPEG(QorFile data, fpx::SubimageInfo *info, JpegTableSet *tables, ui
                  int16_t **colourTableSlots, int32_t extraChannelFlag)
 {
     return ReadJPEG(data, info, tables, destination, size, setup, chromaSubsampling, colourTableSlots,
-                    extraChannelFlag, nullptr);
+                    extraChannelFlag, nullptr, nullptr);
 }
 
 int32_t ReadJPEG(QorFile data, fpx::SubimageInfo *, JpegTableSet *tables, uint8_t *destination,
                  int32_t size, FilterSetup *setup, uint8_t chromaSubsampling,
-                 int16_t **colourTableSlots, int32_t extraChannelFlag, ProgressiveBuffers *buffers)
+                 int16_t **colourTableSlots, int32_t extraChannelFlag, ProgressiveBuffers *buffers,
+                 RgbOutput *rgb)
 {
     Decoder d(data, tables, {destination, size, chromaSubsampling, colourTableSlots, extraChannelFlag},
               setup);
     if (buffers)
         d.buffers = buffers;
+    d.rgb = rgb;
+    if (rgb)
+        rgb->done = false;
     uint16_t marker = 0;
     if (!read_u16(data, marker))  // SOI; its value is not checked
         return KX_BAD_DATA;

@@ -188,7 +188,7 @@ bool checked_mul(uint64_t a, uint64_t b, uint64_t &out) { return !__builtin_mul_
 
 int32_t DecodeSequentialScan(QorFile data, const FrameHeader &frame, const ScanHeader &scan,
                              JpegTableSet *tables, uint16_t restartInterval,
-                             const SequentialTarget &target, uint32_t *written)
+                             const SequentialTarget &target, uint32_t *written, bool *convertedToRgb)
 {
     FrameHeader geometry = frame;
     uint8_t H = uint8_t(target.chromaSubsampling >> kSamplingHShift);
@@ -255,6 +255,9 @@ int32_t DecodeSequentialScan(QorFile data, const FrameHeader &frame, const ScanH
             if (!target.colourTableSlots[t])
                 return KX_BAD_DATA;
     }
+
+    // RGB on the way only when the scan writes every byte of the destination.
+    const bool toRgb = target.toRgb && outputMode == kOutputColour && needed == uint64_t(target.size);
 
     uint64_t planeBytes = 0;
     if (!checked_mul(uint64_t(V) * 8u, W, planeBytes) || planeBytes > UINT32_MAX)
@@ -323,7 +326,10 @@ int32_t DecodeSequentialScan(QorFile data, const FrameHeader &frame, const ScanH
             write_band_grey(planeStart, W, dest, size_t(stride), W, bandRows);
             break;
         case kOutputColour:
-            write_band_colour(planeStart, W, dest, size_t(stride), W, bandRows);
+            if (toRgb)
+                write_band_rgb(planeStart, W, dest, size_t(stride), W, bandRows, target.rgbFlip);
+            else
+                write_band_colour(planeStart, W, dest, size_t(stride), W, bandRows);
             break;
         default:
             write_band_opacity(planeStart, W, dest, size_t(stride), W, bandRows,
@@ -333,6 +339,8 @@ int32_t DecodeSequentialScan(QorFile data, const FrameHeader &frame, const ScanH
         dest += size_t(bandRows) * size_t(stride);
     }
     *written = uint32_t(needed);
+    if (convertedToRgb)
+        *convertedToRgb = toRgb;
     return KX_OK;
 }
 

@@ -66,8 +66,14 @@ KX_API void *GlobalLock(HGLOBAL handle)
         reinterpret_cast<uintptr_t>(block->data) - reinterpret_cast<uintptr_t>(block);
     // The back-link byte sits just before the data area; a record whose data
     // lies farther away than one byte can express keeps it unwritten.
-    if (distance <= 255)
-        reinterpret_cast<uint8_t *>(block)[block->dataOffset - 1] = static_cast<uint8_t>(distance);
+    // The byte is written only when it changes, so that threads locking one
+    // block to read it (the tile decoders' shared tables) do not write to
+    // memory they share.
+    if (distance <= 255) {
+        uint8_t &link = reinterpret_cast<uint8_t *>(block)[block->dataOffset - 1];
+        if (link != static_cast<uint8_t>(distance))
+            link = static_cast<uint8_t>(distance);
+    }
     return block->data;
 }
 

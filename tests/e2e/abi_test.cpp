@@ -16,7 +16,7 @@
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_UNDEFINED__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_UNDEFINED__) || defined(__SANITIZE_THREAD__)
 constexpr bool kSanitized = true;
 #else
 constexpr bool kSanitized = false;
@@ -80,7 +80,7 @@ TEST(LibraryFile, ExportsExactlyTheDeclaredCNames)
                 declared.insert(m[1]);
         }
     }
-    const std::regex instrumentation("__(asan|odr_asan|ubsan|sanitizer).*");
+    const std::regex instrumentation("__(asan|odr_asan|ubsan|tsan|sanitizer).*");
     for (const std::string &line : run_lines("nm -D --defined-only '" + library_path() + "'")) {
         std::istringstream fields(line);
         std::string address, type, name;
@@ -101,7 +101,8 @@ TEST(LibraryFile, NeedsOnlyTheSystemAndFamilyLibraries)
     std::set<std::string> allowed = {"libc.so.6",   "libm.so.6",     "libdl.so.2",
                                      "libyt_ut.so", "libqe_core.so", "ld-linux-x86-64.so.2"};
     if (kSanitized)  // the sanitizer build links the runtimes dynamically
-        allowed.insert({"libasan.so.8", "libasan.so.6", "libubsan.so.1", "libstdc++.so.6", "libgcc_s.so.1"});
+        allowed.insert({"libasan.so.8", "libasan.so.6", "libubsan.so.1", "libtsan.so.2", "libstdc++.so.6",
+                        "libgcc_s.so.1"});
     int needed = 0;
     for (const std::string &line : run_lines("readelf -d '" + library_path() + "'")) {
         std::smatch m;

@@ -1,5 +1,7 @@
 #include "import_harness.h"
 
+#include "fpx/fpx_format.h"
+
 #include "io/io_support.h"
 #include "oracles/fpx_parse.h"
 #include "scoped_env.h"
@@ -125,6 +127,10 @@ ImportOutcome import_file(const std::string &path, const ImportRequest &request)
     const std::string log = work.file("calls.log");
     const std::string png = request.outputName.empty() ? work.file("out.png") : request.outputName;
     ScopedEnv inidir("INIDIR", work.path().c_str());  // no profile: the setup's defaults
+    if (request.threads >= 0)
+        std::ofstream(work.file("libkx_fpx2.ini"))
+            << "[KR_FPX]\n~Mode=Photo\nPhoto=KR_FPX.1\n[Photo]\nDriver=KR_FPX.1\nThreads=" << request.threads
+            << "\n";
     HGLOBAL setup = f.createSetup(0, nullptr, nullptr);
     EXPECT_NE(setup, nullptr);
     int16_t choice = request.resolutionChoice;
@@ -185,6 +191,16 @@ ImportOutcome import_fpx(const fpxw::WriteOptions &options, const fpxw::Image &i
 {
     TempDir dir;
     return import_file(make_fpx(dir, "scratch.fpx", options, image, edit), request);
+}
+
+Edit edit_tiles(const std::function<void(int, uint8_t *)> &edit)
+{
+    return [edit](fpxw::Document &doc) {
+        std::vector<uint8_t> &h = stream_bytes(doc, kSubimageHeaderPath);
+        const size_t table = kxfpx::fpx::kStreamHeaderSize + kxfpx::fpx::kSubimageHeaderLength;
+        for (size_t t = 0; table + (t + 1) * kxfpx::fpx::kTileEntrySize <= h.size(); ++t)
+            edit(int(t), h.data() + table + t * kxfpx::fpx::kTileEntrySize);
+    };
 }
 
 fpxw::WriteOptions raw_options(int resolutions, fpxw::ColourSpace colour)

@@ -26,6 +26,7 @@ struct ImportRequest {
     bool withoutMemoryHandle = false;    // memory input whose host record has no handle
     std::string outputName;              // empty: a PNG in a scratch directory
     std::vector<int32_t> statusAnswers;  // answers of the status procedure, then 0
+    int32_t threads = -1;                // the profile's Threads key; -1: no profile
 };
 
 struct ImportOutcome {
@@ -48,6 +49,9 @@ ImportOutcome import_fpx(const fpxw::WriteOptions &options, const fpxw::Image &i
                          const ImportRequest &request = {});  // through a scratch file
 // Raw tiles, never single-colour.
 fpxw::WriteOptions raw_options(int resolutions = 1, fpxw::ColourSpace colour = fpxw::ColourSpace::rgb);
+
+// Calls edit(tile, entry bytes) for every tile-table entry of the full resolution.
+Edit edit_tiles(const std::function<void(int, uint8_t *)> &edit);
 
 inline const std::string kStorePath = "Data Object Store 000001";
 inline const std::string kImageContentsPath = kStorePath + "/\005Image Contents";

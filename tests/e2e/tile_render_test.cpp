@@ -22,17 +22,6 @@ Lines bands(const ImportOutcome &out)
     return lines;
 }
 
-// Every tile-table entry of the full resolution.
-Edit edit_tiles(const std::function<void(int, uint8_t *)> &edit)
-{
-    return [edit](fpxw::Document &doc) {
-        std::vector<uint8_t> &h = stream_bytes(doc, kSubimageHeaderPath);
-        const size_t table = kStreamHeaderSize + kSubimageHeaderLength;
-        for (size_t t = 0; table + (t + 1) * kTileEntrySize <= h.size(); ++t)
-            edit(int(t), h.data() + table + t * kTileEntrySize);
-    };
-}
-
 } // namespace
 
 TEST(TileRender, CorpusPicturesEqualTheirExpectedPngs)

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <vector>
@@ -51,6 +52,35 @@ TEST(ColourSteps, PhotoYccAndYCbCrWorkedExamples)
     OpacityYccToRgb(2, px.data(), px.data(), 3, t.slots());
     EXPECT_EQ((Rgb{px[0], px[1], px[2]}), to_rgb({90, 140, 150}));
     EXPECT_EQ((Rgb{px[3], px[4], px[5]}), (Rgb{0, 0, 0}));
+}
+
+// Every (Y, Cb, Cr) through the conversion as one run, as padded rows and as
+// a run of odd length: each byte equals the table lookups written out.
+TEST(ColourSteps, YCbCrConversionOfEveryTripleEqualsTheTableLookups)
+{
+    Tables t(false);
+    int16_t **s = t.slots();
+    const uint8_t *range = kxfpx::jpeg::RANGE_ARRAY.data() + kRangeBase;
+    for (const bool invert : {false, true}) {
+        Bytes all(size_t(3) << 24), want(all.size());
+        for (size_t i = 0; i < all.size(); i += 3) {
+            const int y = int(i / 3) & 255, cb = int(i / 3 >> 8) & 255, cr = int(i / 3 >> 16);
+            all[i] = uint8_t(y), all[i + 1] = uint8_t(cb), all[i + 2] = uint8_t(cr);
+            const uint8_t flip = invert ? 255 : 0;
+            want[i] = range[y + s[kCrR][cr]] ^ flip;
+            want[i + 1] = range[y + s[kCbG][cb] + s[kCrG][cr]] ^ flip;
+            want[i + 2] = range[y + s[kCbB][cb]] ^ flip;
+        }
+        Bytes run = all, rows = all;
+        YCbCrToRgb(1 << 12, 1 << 12, 0, run.data(), s, invert);
+        EXPECT_TRUE(run == want);
+        YCbCrToRgb(37, 3, 9, rows.data(), s, invert);  // 37 pixels, 9 bytes of padding, 3 rows
+        for (size_t r = 0; r < 3; ++r)
+            for (size_t i = 0; i < 37 * 3; ++i)
+                EXPECT_EQ(rows[r * (37 * 3 + 9) + i], want[r * (37 * 3 + 9) + i]) << r << " " << i;
+        YCbCrToRgb(1001, 1, 0, all.data() + 3, s, invert);
+        EXPECT_TRUE(std::equal(all.begin() + 3, all.begin() + 3 + 3003, want.begin() + 3));
+    }
 }
 
 TEST(ColourSteps, TwistClampsAndIdentityIsRecognised)

@@ -5,6 +5,7 @@
 
 #include "jpeg/bit_reader.h"
 #include "jpeg/idct.h"
+#include "jpeg/ycbcr_lines.h"
 
 using namespace jpegtest;
 
@@ -38,6 +39,19 @@ TEST(Decoder, GeneratedTilesMatchReferenceAndLibjpegTurbo)
         for (uint32_t i = 0; i < c.bytes(); ++i)
             ASSERT_EQ(fast.out[i], expected.at(i % unsigned(b), int(i / unsigned(b)) % W, int(i / unsigned(b)) / W))
                 << what << " byte " << i;
+        // Colour written as RGB on the way: the decoded bytes converted one pixel at a time.
+        if (b == 3) {
+            kj::RgbOutput rgb;
+            rgb.invert = n % 2;
+            const Outcome direct = read_jpeg(c.stream, c.tables, c.chroma, c.bytes(), nullptr, 0, false, nullptr, &rgb);
+            ASSERT_EQ(direct.result, KX_OK) << what;
+            ASSERT_TRUE(rgb.done) << what;
+            for (uint32_t i = 0; i < c.bytes(); i += 3) {
+                uint8_t want[3];
+                kj::ycbcr_pixel(fast.out[i], fast.out[i + 1], fast.out[i + 2], rgb.invert ? 255 : 0, want);
+                ASSERT_TRUE(std::equal(want, want + 3, direct.out.begin() + i)) << what << " byte " << i;
+            }
+        }
         // One byte too small: refused, nothing written.
         const Outcome small = read_jpeg(c.stream, c.tables, c.chroma, c.bytes() - 1);
         EXPECT_EQ(small.result, KX_BAD_DATA) << what;

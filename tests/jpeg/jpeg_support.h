@@ -197,7 +197,7 @@ struct Outcome {
 // ReadJPEG (or the reference) into `size` bytes; the guard must stay untouched.
 inline Outcome read_jpeg(const Bytes &stream, const Bytes &tables, uint8_t chroma, uint32_t size,
                          int16_t **colourTables = nullptr, int32_t extra = 0, bool reference = false,
-                         kj::ProgressiveBuffers *buffers = nullptr)
+                         kj::ProgressiveBuffers *buffers = nullptr, kj::RgbOutput *rgb = nullptr)
 {
     TableSet set;
     load_tables(tables, set);
@@ -207,7 +207,7 @@ inline Outcome read_jpeg(const Bytes &stream, const Bytes &tables, uint8_t chrom
     r.result = reference ? reference_read_jpeg(in.file, &set.set, r.out.data(), int32_t(size), chroma,
                                                colourTables, extra)
                          : kj::ReadJPEG(in.file, nullptr, &set.set, r.out.data(), int32_t(size), nullptr, chroma,
-                                        colourTables, extra, buffers);
+                                        colourTables, extra, buffers, rgb);
     r.position = in.position();
     for (size_t i = size; i < r.out.size(); ++i)
         EXPECT_EQ(r.out[i], 0xA5) << "written beyond the destination at " << i;

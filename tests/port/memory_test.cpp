@@ -26,7 +26,7 @@ bool all_zero(const void *p, size_t n)
     return std::all_of(b, b + n, [](uint8_t c) { return c == 0; });
 }
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool kSanitized = true;
 #else
 constexpr bool kSanitized = false;
@@ -87,7 +87,7 @@ TEST(GlobalAlloc, AllocationIsRoundedAndZeroFilled)
 TEST(GlobalAlloc, FailurePrintsTheRoundedSize)
 {
     if (kSanitized) {
-        GTEST_SKIP() << "an address-space limit cannot be set under AddressSanitizer";
+        GTEST_SKIP() << "an address-space limit cannot be set under a sanitizer";
     }
     const auto fail_in_a_small_address_space = [] {
         struct rlimit limit = {256u << 20, 256u << 20};

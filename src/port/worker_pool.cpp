@@ -1,0 +1,83 @@
+// WorkerPool: one mutex guards the job, the next index and the count of
+// iterations not yet finished; a new generation wakes the workers, the last
+// finished iteration wakes the caller.
+#include "port/worker_pool.h"
+
+#include <unistd.h>
+
+#include <system_error>
+
+namespace kxfpx::port {
+
+WorkerPool::WorkerPool(int32_t workers)
+{
+    for (int32_t i = 0; i < workers; ++i) {
+        try {
+            threads_.emplace_back([this, i] { work(i + 1); });
+        } catch (const std::exception &) {
+            break;  // no more threads (or no memory): run with those started
+        }
+    }
+}
+
+WorkerPool::~WorkerPool()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    for (std::thread &t : threads_)
+        t.join();
+}
+
+void WorkerPool::take_jobs(int32_t participant, std::unique_lock<std::mutex> &lock)
+{
+    while (next_ < count_) {
+        const int32_t index = next_++;
+        const auto *job = job_;
+        lock.unlock();
+        (*job)(index, participant);
+        lock.lock();
+        if (--unfinished_ == 0)
+            done_.notify_all();
+    }
+}
+
+void WorkerPool::work(int32_t participant)
+{
+    uint64_t seen = 0;
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [&] { return stopping_ || generation_ != seen; });
+        if (stopping_)
+            return;
+        seen = generation_;
+        take_jobs(participant, lock);
+    }
+}
+
+void WorkerPool::run(int32_t count, const std::function<void(int32_t, int32_t)> &job)
+{
+    if (count <= 0)
+        return;
+    std::unique_lock<std::mutex> lock(mutex_);
+    job_ = &job;
+    count_ = count;
+    next_ = 0;
+    unfinished_ = count;
+    ++generation_;
+    if (!threads_.empty())
+        wake_.notify_all();
+    take_jobs(0, lock);
+    done_.wait(lock, [&] { return unfinished_ == 0; });
+    job_ = nullptr;
+}
+
+int32_t processor_count()
+{
+    const long n = sysconf(_SC_NPROCESSORS_ONLN);
+    return n > 0 && n < INT32_MAX ? static_cast<int32_t>(n) : 1;
+}
+
+} // namespace kxfpx::port
