@@ -22,7 +22,7 @@
 /* Fast by default: at level 1 a large picture is written in a fraction of
  * the time level 6 takes, for a file not much larger. */
 #define DEFAULT_PNG_LEVEL 1
-#define MAX_THREADS 1024
+#define MAX_THREADS 64 /* the filter uses at most 64 */
 
 static const char kUsage[] =
     "usage: fpxconv [options] IN.fpx [OUT.png]\n"
@@ -34,7 +34,7 @@ static const char kUsage[] =
     "  -o, --output-dir DIR      write DIR/NAME.png for each input\n"
     "  -f, --force               overwrite existing output files\n"
     "      --resolution WHICH    low, middle or high (default high)\n"
-    "      --threads N           decoding threads; 0 = one per processor (default)\n"
+    "      --threads N           decoding threads, up to 64 (default 0: one per CPU)\n"
     "      --png-level N         PNG compression 0 (none) to 9 (smallest); default 1\n"
     "      --info                print width, height and bits per pixel\n"
     "      --json                with --info: print a JSON array\n"
@@ -119,7 +119,7 @@ static int parse_options(int argc, char **argv, Settings *s, int *version)
             break;
         case OPT_THREADS:
             if ((s->threads = parse_count(optarg, 0, MAX_THREADS)) < 0)
-                return bad_usage("--threads takes a number from 0 to 1024, not", optarg), -1;
+                return bad_usage("--threads takes a number from 0 to 64, not", optarg), -1;
             break;
         case OPT_PNG_LEVEL:
             if ((s->pngLevel = parse_count(optarg, 0, 9)) < 0)
