@@ -1,271 +1,228 @@
-/* fpxconv: the command-line host. It loads libkx_fpx2.so the way a host
- * imaging application does (dlopen of the file beside this program,
- * fltLoadPointers, entries found by name in the export rows) and never links
- * the filter.
- *
- *   fpxconv                          filter version, export rows, setup check
- *   fpxconv input.fpx output.png     import input.fpx into output.png
- *   fpxconv --info file.fpx...       width, height and bits per pixel of each
- *
- * The picture is written to a temporary file beside the output and renamed
- * into place only when the import succeeds, so a failed conversion leaves no
- * partial PNG (and an existing output file as it was).
- */
-#include <dlfcn.h>
-#include <errno.h>
-#include <libgen.h>
-#include <limits.h>
-#include <stdint.h>
+/* fpxconv: the command-line host. Reads its command line, loads the filter
+ * (filter_host.c) and converts each FlashPix file to PNG (convert.c) or
+ * prints its file information (info.c). Exit status: 0 every file done,
+ * 1 some failed, 2 bad usage; a cancelled run ends by its signal. */
+#define _GNU_SOURCE
+#include "host.h"
+
+#include <getopt.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
+#include <strings.h>
 
-#include <kxfpx/codes.h>
-#include <kxfpx/records.h>
+#include <kxfpx/setup.h>
 
-#define FILTER_FILE "libkx_fpx2.so"
-#define OUTPUT_DEVICE "png"
+#ifndef KXFPX_VERSION
+#define KXFPX_VERSION "unknown"
+#endif
 
-typedef int32_t (*ImportFileProc)(uint64_t, const char *, const char *, const char *,
-                                  InterpretStructure *);
-typedef HGLOBAL (*CreateSetupProc)(uint64_t, const char *, const char *);
-typedef int32_t (*DestroySetupProc)(HGLOBAL);
-typedef uint32_t (*VersionProc)(void);
-typedef int32_t (*GetFileInfoProc)(const char *, FileInfo *, HGLOBAL, HostIoProc);
+/* Read by the output library when it writes the PNG. */
+#define PNG_LEVEL_VARIABLE "KXFPX_OUTPUT_PNG_LEVEL"
+/* Fast by default: at level 1 a large picture is written in a fraction of
+ * the time level 6 takes, for a file not much larger. */
+#define DEFAULT_PNG_LEVEL 1
+#define MAX_THREADS 64 /* the filter uses at most 64 */
 
-/* The filter as loaded: the dlopen handle and its export rows. */
-typedef struct Filter {
-    SharedLib lib;
-    ImportFileProc importFile;
-    CreateSetupProc createSetup;
-    DestroySetupProc destroySetup;
-    VersionProc version;
-    GetFileInfoProc getFileInfo;
-} Filter;
+static const char kUsage[] =
+    "usage: fpxconv [options] IN.fpx [OUT.png]\n"
+    "       fpxconv [options] -o DIR IN.fpx...\n"
+    "       fpxconv --info [--json] FILE.fpx...\n"
+    "\n"
+    "Converts FlashPix files to PNG (OUT.png defaults to IN with .png).\n"
+    "\n"
+    "  -o, --output-dir DIR      write DIR/NAME.png for each input\n"
+    "  -f, --force               overwrite existing output files\n"
+    "      --resolution WHICH    low, middle or high (default high)\n"
+    "      --threads N           decoding threads, up to 64 (default 0: one per CPU)\n"
+    "      --png-level N         PNG compression 0 (none) to 9 (smallest); default 1\n"
+    "      --info                print width, height and bits per pixel\n"
+    "      --json                with --info: print a JSON array\n"
+    "  -q, --quiet               print errors only\n"
+    "  -v, --verbose             say more (filter, settings)\n"
+    "  -h, --help                print this help\n"
+    "  -V, --version             print the versions of fpxconv and of the filter\n"
+    "\n"
+    "Exit status: 0 all files done, 1 some failed, 2 bad usage;\n"
+    "Ctrl-C cancels and leaves no partial output.\n";
 
-static void *find_entry(const SharedLib *lib, const char *name)
+enum { OPT_RESOLUTION = 256, OPT_THREADS, OPT_PNG_LEVEL, OPT_INFO, OPT_JSON };
+
+static int bad_usage(const char *what, const char *value)
 {
-    for (int i = 0; i < lib->rowCount; i++)
-        if (lib->rows[i].name && strcmp(lib->rows[i].name, name) == 0)
-            return lib->rows[i].entry;
-    return NULL;
-}
-
-/* The filter is looked for beside this program. */
-static void filter_path(const char *argv0, char *out, size_t size)
-{
-    char self[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n > 0)
-        self[n] = 0;
+    if (value)
+        fprintf(stderr, FPXCONV_NAME ": %s: %s\n", what, value);
     else
-        snprintf(self, sizeof self, "%s", argv0);
-    snprintf(out, size, "%s/%s", dirname(self), FILTER_FILE);
+        fprintf(stderr, FPXCONV_NAME ": %s\n", what);
+    fprintf(stderr, "Try 'fpxconv --help' for more information.\n");
+    return EXIT_BAD_USAGE;
 }
 
-/* Loads the filter and resolves its entries through the export rows. Like
- * the family's loader, writes the path into the "szDLLName" buffer, from
- * which the filter names its profile. Returns 0 or prints why not. */
-static int load_filter(const char *path, Filter *filter)
+/* A whole decimal number within [low, high], or -1. */
+static int parse_count(const char *text, int low, int high)
 {
-    memset(filter, 0, sizeof *filter);
-    void *handle = dlopen(path, RTLD_LAZY);
-    if (!handle) {
-        fprintf(stderr, "fpxconv: cannot load %s: %s\n", path, dlerror());
-        return -1;
-    }
-    FltLoadPointersProc load = (FltLoadPointersProc)dlsym(handle, "fltLoadPointers");
-    if (!load) {
-        fprintf(stderr, "fpxconv: %s has no fltLoadPointers\n", path);
-        dlclose(handle);
-        return -1;
-    }
-    filter->lib.dlHandle = handle;
-    load(&filter->lib);
-
-    /* A path too long for the buffer is left out rather than cut. */
-    char *dllName = find_entry(&filter->lib, "szDLLName");
-    size_t pathLength = strlen(path);
-    if (dllName && pathLength < KX_PATH_SIZE)
-        memcpy(dllName, path, pathLength + 1);
-    filter->importFile = (ImportFileProc)find_entry(&filter->lib, "ImportFile");
-    filter->createSetup = (CreateSetupProc)find_entry(&filter->lib, "CreateSetup");
-    filter->destroySetup = (DestroySetupProc)find_entry(&filter->lib, "DestroySetup");
-    filter->version = (VersionProc)find_entry(&filter->lib, "QORGetFilterVersion");
-    filter->getFileInfo = (GetFileInfoProc)find_entry(&filter->lib, "GetFileInfo");
-    if (!filter->importFile || !filter->createSetup || !filter->destroySetup) {
-        fprintf(stderr, "fpxconv: %s lacks ImportFile, CreateSetup or DestroySetup\n", path);
-        dlclose(handle);
-        return -1;
-    }
-    return 0;
+    char *end;
+    long value = strtol(text, &end, 10);
+    return *text && !*end && value >= low && value <= high ? (int)value : -1;
 }
 
-static void describe_filter(const Filter *filter)
+static int parse_resolution(const char *text)
 {
-    if (filter->version)
-        printf("filter version 0x%08X\n", (unsigned)filter->version());
-    for (int i = 0; i < filter->lib.rowCount; i++)
-        printf("row %d: %-20s %lld\n", i, filter->lib.rows[i].name,
-               (long long)filter->lib.rows[i].ordinal);
+    static const char *const names[] = {"low", "middle", "high"};
+    static const int16_t values[] = {KX_RESOLUTION_LOWEST, KX_RESOLUTION_MIDDLE,
+                                     KX_RESOLUTION_HIGHEST};
+    for (size_t i = 0; i < sizeof names / sizeof names[0]; i++)
+        if (strcasecmp(text, names[i]) == 0)
+            return values[i];
+    return -1;
 }
 
-/* The host's wording of the codes it may hear. */
-static const char *code_text(int32_t code)
+static int ends_with_fpx(const char *name)
 {
-    switch (code) {
-    case KX_OK: return "success";
-    case KX_CANNOT_OPEN: return "the file cannot be opened";
-    case KX_OUTPUT_WRITE_FAILED: return "the output file cannot be written";
-    case KX_NO_DEVICE: return "no output device";
-    case KX_OUTPUT_DEVICE: return "the output device failed";
-    case KX_MISSING_STRUCTURE:
-        return "a part of the FlashPix file is missing or unreadable (storage, stream, tile)";
-    case KX_OUTPUT_UNSUPPORTED: return "the output library does not support the request";
-    case KX_OUTPUT_RESOURCE: return "the output library ran out of a resource";
-    case KX_BAD_DATA: return "a value in the file is out of range or unsupported";
-    case KX_OUTPUT_PARAMETER: return "the picture is empty or its size is out of range";
-    case KX_OUTPUT_LIMIT: return "an output device limit was exceeded";
-    case KX_OUTPUT_ERROR: return "the output library reported an error";
-    case KX_NO_MEMORY: return "out of memory (or the output library is missing)";
-    case KX_CANCELLED: return "cancelled";
-    case KX_OUTPUT_STATE: return "the output library was called out of order";
-    case KX_NOT_FLASHPIX: return "not a FlashPix file";
-    case KX_INFO_FIELD:
-    case KX_INFO_VALUE: return "the file information holds an impossible value";
-    default: return "unknown error";
-    }
+    size_t n = strlen(name);
+    return n >= 4 && strcasecmp(name + n - 4, ".fpx") == 0;
 }
 
-/* The host's status procedure: the codes it reports are kept (the user
- * value points at the slot) and worded once at the end; progress is accepted
- * silently and nothing is ever cancelled. */
-static int32_t status_proc(uint64_t user, int32_t kind, int32_t code, int32_t value1,
-                           int32_t value2, int32_t style, MessageArgs *args)
+/* Parses the options; returns the index of the first file argument, or -1
+ * after printing a usage error, or 0 when the run is already done (help). */
+static int parse_options(int argc, char **argv, Settings *s, int *version)
 {
-    (void)value1;
-    (void)value2;
-    (void)style;
-    (void)args;
-    int32_t *reported = (int32_t *)(uintptr_t)user;
-    if (kind == KX_STATUS_ERROR && reported && *reported == KX_OK)
-        *reported = code;
-    else if (kind == KX_STATUS_MESSAGE)
-        fprintf(stderr, "fpxconv: filter message %d\n", (int)code);
-    return 0;
-}
-
-/* A temporary name beside the output, made (empty) by mkstemp. */
-static int temp_beside(const char *output, char *name, size_t size)
-{
-    if ((size_t)snprintf(name, size, "%s.partXXXXXX", output) >= size)
-        return -1;
-    int fd = mkstemp(name);
-    if (fd < 0)
-        return -1;
-    close(fd);
-    return 0;
-}
-
-static int run_import(const Filter *filter, HGLOBAL setup, const char *input, const char *output)
-{
-    char temp[PATH_MAX + 16];
-    if (temp_beside(output, temp, sizeof temp) != 0) {
-        fprintf(stderr, "fpxconv: cannot convert %s: cannot create a file beside %s: %s\n", input,
-                output, strerror(errno));
-        return 1;
-    }
-    int32_t reported = KX_OK;
-    HostRecord host;
-    InterpretStructure interp;
-    memset(&host, 0, sizeof host);
-    memset(&interp, 0, sizeof interp);
-    host.statusProc = status_proc;
-    host.userValue = (uint64_t)(uintptr_t)&reported;
-    interp.setup = setup;
-    interp.hostRecord = &host;
-
-    int32_t rc = filter->importFile(0, OUTPUT_DEVICE, temp, input, &interp);
-    if (rc == KX_OK && rename(temp, output) != 0) {
-        fprintf(stderr, "fpxconv: cannot convert %s: cannot write %s: %s\n", input, output,
-                strerror(errno));
-        unlink(temp);
-        return 1;
-    }
-    if (rc != KX_OK) {
-        unlink(temp);
-        fprintf(stderr, "fpxconv: cannot convert %s: %s (code %d)\n", input, code_text(rc),
-                (int)rc);
-        return 1;
-    }
-    printf("%s -> %s\n", input, output);
-    return 0;
-}
-
-/* One line per file: its size and depth, or why they cannot be read. */
-static int print_info(const Filter *filter, int count, char **files)
-{
-    if (!filter->getFileInfo) {
-        fprintf(stderr, "fpxconv: the filter has no GetFileInfo entry\n");
-        return 1;
-    }
-    int failed = 0;
-    for (int i = 0; i < count; i++) {
-        FileInfo info;
-        memset(&info, 0, sizeof info);
-        info.size = (int32_t)sizeof info;
-        int32_t rc = filter->getFileInfo(files[i], &info, NULL, NULL);
-        if (rc == KX_OK) {
-            printf("%s: %d x %d, %d bits per pixel\n", files[i], (int)info.width,
-                   (int)info.height, (int)info.bitsPerPixel);
-        } else {
-            fprintf(stderr, "fpxconv: %s: no file information: %s (code %d)\n", files[i],
-                    code_text(rc), (int)rc);
-            failed = 1;
+    static const struct option options[] = {
+        {"output-dir", required_argument, NULL, 'o'},
+        {"force", no_argument, NULL, 'f'},
+        {"resolution", required_argument, NULL, OPT_RESOLUTION},
+        {"threads", required_argument, NULL, OPT_THREADS},
+        {"png-level", required_argument, NULL, OPT_PNG_LEVEL},
+        {"info", no_argument, NULL, OPT_INFO},
+        {"json", no_argument, NULL, OPT_JSON},
+        {"quiet", no_argument, NULL, 'q'},
+        {"verbose", no_argument, NULL, 'v'},
+        {"help", no_argument, NULL, 'h'},
+        {"version", no_argument, NULL, 'V'},
+        {NULL, 0, NULL, 0}};
+    opterr = 0;
+    int c, value;
+    while ((c = getopt_long(argc, argv, ":o:fqvhV", options, NULL)) != -1) {
+        switch (c) {
+        case 'o': s->outputDir = optarg; break;
+        case 'f': s->force = 1; break;
+        case 'q': s->quiet = 1; break;
+        case 'v': s->verbose = 1; break;
+        case 'V': *version = 1; break;
+        case OPT_INFO: s->info = 1; break;
+        case OPT_JSON: s->json = 1; break;
+        case 'h': fputs(kUsage, stdout); return 0;
+        case OPT_RESOLUTION:
+            if ((value = parse_resolution(optarg)) < 0)
+                return bad_usage("--resolution takes low, middle or high, not", optarg), -1;
+            s->resolution = (int16_t)value;
+            break;
+        case OPT_THREADS:
+            if ((s->threads = parse_count(optarg, 0, MAX_THREADS)) < 0)
+                return bad_usage("--threads takes a number from 0 to 64, not", optarg), -1;
+            break;
+        case OPT_PNG_LEVEL:
+            if ((s->pngLevel = parse_count(optarg, 0, 9)) < 0)
+                return bad_usage("--png-level takes a number from 0 to 9, not", optarg), -1;
+            break;
+        case ':': return bad_usage("missing value after", argv[optind - 1]), -1;
+        default: return bad_usage("unknown option", argv[optind - 1]), -1;
         }
     }
-    return failed;
+    return optind;
 }
 
-static int usage(void)
+/* Checks the file arguments against the mode; returns 0 or a usage error. */
+static int check_files(const Settings *s, int files, char **argv)
 {
-    fprintf(stderr, "usage: fpxconv [input.fpx output.png | --info file.fpx...]\n");
-    return 2;
+    if (s->json && !s->info)
+        return bad_usage("--json goes with --info", NULL);
+    if (files == 0)
+        return bad_usage(s->info ? "no file to describe" : "no input file", NULL);
+    if (s->info || s->outputDir)
+        return 0;
+    if (files > 2)
+        return bad_usage("several inputs need -o DIR", NULL);
+    /* "fpxconv a.fpx b.fpx" is two inputs more often than an output that
+     * happens to be named .fpx. */
+    if (files == 2 && ends_with_fpx(argv[1]))
+        return bad_usage("the output name ends in .fpx; to convert several files use -o DIR",
+                         argv[1]);
+    return 0;
+}
+
+static Outcome convert_all(const Filter *filter, const Settings *s, int files, char **argv)
+{
+    Outcome worst = OUTCOME_DONE;
+    const int named = s->outputDir || files == 1; /* else argv[1] is the output */
+    for (int i = 0; i < (s->outputDir ? files : 1) && worst != OUTCOME_CANCELLED; i++) {
+        char *made = named ? output_name_for(s, argv[i]) : NULL;
+        if (named && !made) {
+            fprintf(stderr, FPXCONV_NAME ": %s: out of memory\n", argv[i]);
+            worst = OUTCOME_FAILED;
+            continue;
+        }
+        Outcome one = convert_file(filter, s, argv[i], named ? made : argv[1]);
+        free(made);
+        if (one != OUTCOME_DONE)
+            worst = one;
+        if (signals_pending())
+            worst = OUTCOME_CANCELLED;
+    }
+    return worst;
 }
 
 int main(int argc, char **argv)
 {
-    const int info = argc >= 2 && strcmp(argv[1], "--info") == 0;
-    if (info ? argc < 3 : argc != 1 && argc != 3)
-        return usage();
+    Settings settings = {NULL, 0, KX_RESOLUTION_HIGHEST, 0, 0, 0, 0, 0, DEFAULT_PNG_LEVEL};
+    int version = 0;
+    int first = parse_options(argc, argv, &settings, &version);
+    if (first <= 0)
+        return first == 0 ? EXIT_ALL_DONE : EXIT_BAD_USAGE;
+    int files = argc - first;
+    if (!version) {
+        int usage = check_files(&settings, files, argv + first);
+        if (usage != 0)
+            return usage;
+    }
 
-    char path[PATH_MAX + sizeof FILTER_FILE + 1];
-    filter_path(argv[0], path, sizeof path);
+    signals_hold();
+    /* The run's settings come from the command line only (filter_host.c). */
+    unsetenv("INIDIR");
+    char level[2] = {(char)('0' + settings.pngLevel), '\0'};
+    setenv(PNG_LEVEL_VARIABLE, level, 1);
+
     Filter filter;
-    if (load_filter(path, &filter) != 0)
-        return 2;
-    if (info) {
-        int rc = print_info(&filter, argc - 2, argv + 2);
-        dlclose(filter.lib.dlHandle);
-        return rc;
+    if (filter_load(&filter) != 0)
+        return EXIT_SOME_FAILED;
+    if (version) {
+        printf("fpxconv %s\n", KXFPX_VERSION);
+        filter_describe(&filter, settings.verbose);
+        filter_unload(&filter);
+        return EXIT_ALL_DONE;
     }
-    if (argc == 1)
-        describe_filter(&filter);
 
-    int rc = 0;
-    HGLOBAL setup = filter.createSetup(0, NULL, NULL);
-    if (!setup) {
-        fprintf(stderr, "fpxconv: CreateSetup failed\n");
-        rc = 1;
+    Outcome outcome;
+    if (settings.info) {
+        outcome = print_info(&filter, &settings, files, argv + first);
+    } else if (filter_open_setup(&filter, &settings) != 0) {
+        outcome = OUTCOME_FAILED;
     } else {
-        if (argc == 3)
-            rc = run_import(&filter, setup, argv[1], argv[2]);
-        if (filter.destroySetup(setup) != KX_OK) {
-            fprintf(stderr, "fpxconv: DestroySetup failed\n");
-            rc = 1;
-        }
+        if (settings.verbose)
+            fprintf(stderr,
+                    FPXCONV_NAME ": filter %s; profile %s; resolution %d; threads %d; "
+                                 "PNG level %d\n",
+                    filter.path, filter.profile, settings.resolution, settings.threads,
+                    settings.pngLevel);
+        outcome = convert_all(&filter, &settings, files, argv + first);
+        filter_close_setup(&filter);
     }
-    dlclose(filter.lib.dlHandle);
-    return rc;
+    filter_unload(&filter);
+    fflush(stdout);
+    /* A cancel code without a pending signal came from the output library
+     * (its error 901): an ordinary failure. */
+    const int stop = signals_pending();
+    if (outcome == OUTCOME_CANCELLED && stop)
+        signals_finish(stop);
+    return outcome == OUTCOME_DONE ? EXIT_ALL_DONE : EXIT_SOME_FAILED;
 }

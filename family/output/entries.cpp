@@ -4,7 +4,8 @@
 // write the finished picture as a PNG to the output name of OpenWorkstation.
 // With KXFPX_OUTPUT_DISCARD set (to anything but "" or "0") the library is a
 // sink for benchmarks: it takes no canvas, drops every band of rows and
-// writes no picture.
+// writes no picture. KXFPX_OUTPUT_PNG_LEVEL (one digit, 0..9) sets the zlib
+// level of the PNG; unset or anything else keeps libpng's default.
 #include "call_log.h"
 #include "picture.h"
 #include "png_write.h"
@@ -88,6 +89,17 @@ Context *context_of(void *context) { return static_cast<Context *>(context); }
 // A status that says there is no device behind a null context.
 constexpr int64_t kNoContextStatus = KX_GDSF_ERR_DEVICE_FIRST;
 
+// The zlib level a host asked for through the environment. A host sets the
+// variable before it imports; anything but a single digit is ignored rather
+// than refused, so a stray value never fails an import.
+int png_level()
+{
+    const char *v = std::getenv("KXFPX_OUTPUT_PNG_LEVEL");
+    if (v && v[0] >= '0' && v[0] <= '9' && v[1] == '\0')
+        return v[0] - '0';
+    return ZO_PNG_LEVEL_DEFAULT;
+}
+
 // Writes the picture into the output file (from its start). 0 or an error.
 int32_t write_picture(Context *ctx)
 {
@@ -101,7 +113,7 @@ int32_t write_picture(Context *ctx)
     if (std::fflush(ctx->output) != 0 || (regular && ftruncate(fd, 0) != 0) ||
         zo_write_png(ctx->output, static_cast<uint32_t>(ctx->picture.width()),
                      static_cast<uint32_t>(ctx->picture.height()), ctx->picture.pixels(),
-                     ctx->picture.is_grey()) != 0)
+                     ctx->picture.is_grey(), png_level()) != 0)
         return KX_GDSF_ERR_FILE;
     ctx->written = true;
     return KX_GDSF_ERR_NONE;

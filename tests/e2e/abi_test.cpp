@@ -1,4 +1,4 @@
-// The library as a host sees it: export rows, exported symbols, needed libraries, fpxconv.
+// The library as a host sees it: export rows, exported symbols, needed libraries.
 #include <kxfpx/records.h>
 
 #include <dlfcn.h>
@@ -112,39 +112,6 @@ TEST(LibraryFile, NeedsOnlyTheSystemAndFamilyLibraries)
         }
     }
     EXPECT_GT(needed, 0);
-}
-
-TEST(HostProgram, ListsTheRowsAndFailsCleanlyOnAMissingInput)
-{
-    const std::string host = kxtest::bin_dir() + "/fpxconv";
-    if (!kxtest::path_exists(host)) {
-        GTEST_SKIP() << "fpxconv is not built";
-    }
-    kxtest::TempDir ini_dir, work_dir;
-    kxtest::ScopedEnv env("INIDIR", ini_dir.path().c_str());
-    kxtest::ScopedCwd cwd(work_dir.path());
-    const std::vector<std::string> lines = run_lines("'" + host + "'; echo exit=$?");
-    ASSERT_EQ(lines.size(), 10u);
-    EXPECT_EQ(lines[0], "filter version 0x08000004");
-    EXPECT_EQ(lines[1].rfind("row 0: ImportFile", 0), 0u);
-    EXPECT_EQ(lines[8].rfind("row 7: szDLLName", 0), 0u);
-    EXPECT_EQ(lines[9], "exit=0");
-    const std::vector<std::string> failed = run_lines("'" + host + "' missing.fpx out.png 2>/dev/null; echo exit=$?");
-    ASSERT_FALSE(failed.empty());
-    EXPECT_EQ(failed.back(), "exit=1");
-    EXPECT_FALSE(kxtest::path_exists(work_dir.file("out.png")));
-
-    // The filter and its family without the output library beside them: 27.
-    for (const char *name : {"fpxconv", "libkx_fpx2.so", "libyt_ut.so", "libqe_core.so"})
-        std::filesystem::copy_file(kxtest::bin_dir() + "/" + name, work_dir.file(name));
-    const std::vector<std::string> alone = run_lines(
-        "env -u LD_LIBRARY_PATH PATH=/usr/bin:/bin ./fpxconv '" + kxtest::source_dir() +
-        "/samples/sample.fpx' out.png 2>&1 >/dev/null; echo exit=$?");
-    ASSERT_FALSE(alone.empty());
-    EXPECT_TRUE(std::any_of(alone.begin(), alone.end(),
-                            [](const std::string &l) { return l.find("(code 27)") != std::string::npos; }));
-    EXPECT_EQ(alone.back(), "exit=1");
-    EXPECT_FALSE(kxtest::path_exists(work_dir.file("out.png")));
 }
 
 } // namespace

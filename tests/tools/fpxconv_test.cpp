@@ -1,0 +1,365 @@
+// fpxconv run as a user runs it: output names, resolutions, messages, exit statuses, no partial output, cancel.
+#include "fpxwrite_fixture.h"
+
+#include <algorithm>
+#include <csignal>
+#include <dirent.h>
+#include <filesystem>
+#include <functional>
+#include <png.h>
+#include <poll.h>
+#include <pty.h>
+#include <regex>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+using namespace fpxtest;
+
+namespace {
+
+struct Result {
+    int status = -1; // as waitpid gives it
+    std::string out, err;
+    int exit_code() const { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
+};
+
+std::vector<std::string> listing(const std::string &dir)
+{
+    std::vector<std::string> names;
+    if (DIR *d = ::opendir(dir.c_str())) {
+        while (const dirent *e = ::readdir(d))
+            if (e->d_name[0] != '.')
+                names.push_back(e->d_name);
+        ::closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A PNG's size and RGB pixels; 0 x 0 when it does not read.
+struct Png {
+    int w = 0, h = 0;
+    std::vector<uint8_t> rgb;
+};
+Png read_png(const std::string &path)
+{
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    Png png;
+    if (!png_image_begin_read_from_file(&image, path.c_str()))
+        return png;
+    image.format = PNG_FORMAT_RGB;
+    png.rgb.resize(PNG_IMAGE_SIZE(image));
+    if (png_image_finish_read(&image, nullptr, png.rgb.data(), 0, nullptr))
+        png.w = int(image.width), png.h = int(image.height);
+    return png;
+}
+std::pair<int, int> png_size(const std::string &path)
+{
+    const Png png = read_png(path);
+    return {png.w, png.h};
+}
+
+size_t count(const std::string &text, const std::string &word)
+{
+    size_t n = 0;
+    for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1))
+        ++n;
+    return n;
+}
+
+class Fpxconv : public ::testing::Test {
+protected:
+    kxtest::TempDir dir, tmp; // the user's folder, the child's TMPDIR
+    std::string program = kxtest::bin_dir() + "/fpxconv";
+    std::string a = dir.file("a.fpx"), b = dir.file("b.fpx");
+
+    void SetUp() override
+    {
+        WriteOptions o;
+        o.resolutions = 3;
+        ASSERT_EQ(write_fpx(o, rgb_picture(256, 192), a), "");
+        std::filesystem::copy_file(a, b);
+    }
+
+    // Starts the program with stdout and stderr in scratch files (stderr on
+    // err_fd when given); in_child runs between fork and exec.
+    pid_t start(const std::vector<std::string> &args, const std::function<void()> &in_child = {},
+                int err_fd = -1)
+    {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::setenv("TMPDIR", tmp.path().c_str(), 1);
+            const int out = ::open(scratch("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            const int err = err_fd >= 0 ? err_fd : ::open(scratch("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            ::dup2(out, 1);
+            ::dup2(err, 2);
+            if (in_child)
+                in_child();
+            std::vector<char *> argv{const_cast<char *>(program.c_str())};
+            for (const std::string &arg : args)
+                argv.push_back(const_cast<char *>(arg.c_str()));
+            argv.push_back(nullptr);
+            ::execv(program.c_str(), argv.data());
+            ::_exit(127);
+        }
+        return pid;
+    }
+    Result finish(pid_t pid)
+    {
+        Result r;
+        ::waitpid(pid, &r.status, 0);
+        r.out = kxtest::read_file(scratch("out"));
+        r.err = kxtest::read_file(scratch("err"));
+        return r;
+    }
+    Result run(const std::vector<std::string> &args, const std::function<void()> &in_child = {})
+    {
+        return finish(start(args, in_child));
+    }
+    std::string scratch(const std::string &name) { return scratch_dir.file(name); }
+
+    // A run held inside its import: the output library's call log is a FIFO
+    // whose buffer is full, so the first logged call blocks until the pipe
+    // is drained. on_hold gets the child and its private profile once that
+    // is written (it is read before the import starts and removed after it
+    // ends). Returns the wait status and the log.
+    std::pair<int, std::string> held_run(const std::vector<std::string> &args,
+                                         const std::function<void(pid_t, const std::string &)> &on_hold)
+    {
+        const std::string fifo = scratch("log.fifo");
+        ::mkfifo(fifo.c_str(), 0600);
+        const int fd = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+        for (const std::string &fill : {std::string(4096, '.'), std::string(".")})
+            while (::write(fd, fill.data(), fill.size()) > 0) {
+            }
+        const pid_t pid = start(args, [&] { ::setenv("KXFPX_OUTPUT_LOG", fifo.c_str(), 1); });
+        std::string profile;
+        for (int i = 0; i < 4000 && profile.empty(); ++i, ::usleep(5000))
+            for (const std::string &name : listing(tmp.path())) {
+                const std::string text = kxtest::read_file(tmp.file(name));
+                if (text.find("Threads=") != std::string::npos && text.back() == '\n')
+                    profile = text;
+            }
+        on_hold(pid, profile);
+        int status = -1;
+        std::string log;
+        char chunk[65536];
+        for (bool ended = false; !ended;) {
+            ended = ::waitpid(pid, &status, WNOHANG) == pid;
+            for (ssize_t n; (n = ::read(fd, chunk, sizeof chunk)) > 0;)
+                log.append(chunk, size_t(n));
+            pollfd p{fd, POLLIN, 0};
+            if (!ended)
+                ::poll(&p, 1, 100);
+        }
+        ::close(fd);
+        ::unlink(fifo.c_str());
+        return {status, log};
+    }
+
+    kxtest::TempDir scratch_dir;
+};
+
+} // namespace
+
+TEST_F(Fpxconv, ConvertsUnderDefaultAndGivenNamesAtEachResolution)
+{
+    Result r = run({a});
+    EXPECT_EQ(r.exit_code(), 0);
+    EXPECT_EQ(r.out, a + " -> " + dir.file("a.png") + "\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(png_size(dir.file("a.png")), std::make_pair(256, 192));
+
+    const std::vector<std::tuple<std::string, int, int>> rows = {{"low", 64, 48}, {"middle", 128, 96}, {"high", 256, 192}};
+    for (const auto &[which, w, h] : rows) {
+        r = run({"-q", "--resolution", which, a, dir.file(which + ".png")});
+        EXPECT_EQ(r.exit_code(), 0) << which;
+        EXPECT_EQ(r.out + r.err, "") << which;
+        EXPECT_EQ(png_size(dir.file(which + ".png")), std::make_pair(w, h)) << which;
+    }
+
+    // Several inputs into a folder; one bad input fails alone.
+    ::mkdir(dir.file("out").c_str(), 0755);
+    const std::string bad = dir.write("bad.fpx", "not a compound file");
+    r = run({"-q", "-o", dir.file("out"), a, bad, b});
+    EXPECT_EQ(r.exit_code(), 1);
+    EXPECT_EQ(r.err, "fpxconv: " + bad + ": not a FlashPix file (code -23)\n");
+    EXPECT_EQ(listing(dir.file("out")), (std::vector<std::string>{"a.png", "b.png"}));
+    EXPECT_EQ(listing(tmp.path()), std::vector<std::string>{});
+
+    // An output name longer than the setup's 144-byte field.
+    const std::string deep = dir.file(std::string(150, 'd'));
+    ::mkdir(deep.c_str(), 0755);
+    EXPECT_EQ(run({"-q", a, deep + "/a.png"}).exit_code(), 0);
+    EXPECT_EQ(png_size(deep + "/a.png"), std::make_pair(256, 192));
+}
+
+TEST_F(Fpxconv, PngLevelChangesTheSizeNotThePixels)
+{
+    for (const char *level : {"0", "9"})
+        ASSERT_EQ(run({"--png-level", level, a, dir.file(level + std::string(".png"))}).exit_code(), 0);
+    EXPECT_EQ(read_png(dir.file("0.png")).rgb, read_png(dir.file("9.png")).rgb);
+    EXPECT_GT(std::filesystem::file_size(dir.file("0.png")), 3 * std::filesystem::file_size(dir.file("9.png")));
+}
+
+TEST_F(Fpxconv, EveryFailureIsOneLineNamingTheFileAndLeavesNoOutput)
+{
+    WriteOptions o;
+    o.resolutions = 2;
+    o.missing_resolutions = {1};
+    const std::string damaged = dir.file("damaged.fpx");
+    ASSERT_EQ(write_fpx(o, rgb_picture(256, 192), damaged), "");
+    // The shared Huffman table's first code counts sum to more than 256.
+    Document doc = build(WriteOptions{}, rgb_picture(128, 64));
+    const int contents = doc.find(kContents);
+    ASSERT_GE(contents, 0);
+    std::vector<uint8_t> &props = doc.entries[size_t(contents)].data;
+    const uint8_t dht[] = {0xFF, 0xC4};
+    const auto at = std::search(props.begin(), props.end(), dht, dht + 2);
+    ASSERT_LT(at + 7, props.end());
+    at[5] = at[6] = 0xFF;
+    const std::string invalid = dir.file("invalid.fpx");
+    ASSERT_EQ(write_document(doc, invalid), "");
+    const std::string text = kxtest::read_file(a);
+    const std::string truncated = dir.write("truncated.fpx", text.substr(0, text.size() / 2));
+    const std::string notfpx = dir.write("text.fpx", "hello\n");
+    const std::string old_png = dir.write("old.png", "old");
+    const std::string not_a_dir = dir.write("file", "");
+    const auto no_big_files = [] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{4096, 4096};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    };
+
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+        std::function<void()> in_child;
+    } rows[] = {
+        {{dir.file("missing.fpx")}, "missing.fpx: cannot open the file (code 7)", {}},
+        {{notfpx, dir.file("x.png")}, "text.fpx: not a FlashPix file (code -23)", {}},
+        {{truncated, dir.file("x.png")}, "truncated.fpx: not a FlashPix file (code -23)", {}},
+        {{damaged, dir.file("x.png")}, "damaged.fpx: damaged or unsupported content (code 14)", {}},
+        {{invalid, dir.file("x.png")}, "invalid.fpx: invalid values in the file (code 21)", {}},
+        {{a, dir.file("x.png")}, "a.fpx: cannot write the output " + dir.file("x.png") + " (code 9)", no_big_files},
+        {{"-o", not_a_dir, a}, "a.fpx: cannot write the output " + not_a_dir + "/a.png: Not a directory", {}},
+        {{"-o", dir.file("none"), a}, "a.fpx: cannot write the output " + dir.file("none") + "/a.png: No such file or directory", {}},
+        {{a, old_png}, "a.fpx: " + old_png + " exists (use -f to overwrite it)", {}},
+    };
+    const std::vector<std::string> before = listing(dir.path());
+    for (const auto &row : rows) {
+        const Result r = run(row.args, row.in_child);
+        EXPECT_EQ(r.exit_code(), 1) << row.message;
+        EXPECT_TRUE(r.err.find(row.message + "\n") != std::string::npos && count(r.err, "\n") == 1) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(listing(dir.path()), before) << row.message;
+        EXPECT_EQ(listing(tmp.path()), std::vector<std::string>{}) << row.message;
+    }
+    EXPECT_EQ(kxtest::read_file(old_png), "old");
+    EXPECT_EQ(run({"-f", a, old_png}).exit_code(), 0);
+    EXPECT_EQ(png_size(old_png), std::make_pair(256, 192));
+}
+
+TEST_F(Fpxconv, WithoutTheOutputLibraryEndsWith27)
+{
+    for (const char *name : {"fpxconv", "libkx_fpx2.so", "libyt_ut.so", "libqe_core.so"})
+        std::filesystem::copy_file(kxtest::bin_dir() + "/" + name, dir.file(name));
+    program = dir.file("fpxconv");
+    const Result r = run({a}, [] { ::unsetenv("LD_LIBRARY_PATH"); });
+    EXPECT_EQ(r.exit_code(), 1);
+    EXPECT_EQ(r.err, "error: unable to find filter: libzo_unx2.so\nfpxconv: " + a + ": out of memory (or libzo_unx2.so is missing) (code 27)\n");
+    EXPECT_FALSE(kxtest::path_exists(dir.file("a.png")));
+}
+
+TEST_F(Fpxconv, BadUsageExitsTwoBeforeTouchingAnything)
+{
+    const std::vector<std::vector<std::string>> rows = {
+        {}, {"--bogus", a}, {"-o"}, {"--resolution", "huge", a}, {"--threads", "-1", a}, {"--threads", "2x", a},
+        {"--png-level", "10", a}, {"--json", a}, {a, b}, {a, b, dir.file("c.png")}, {"--info"}};
+    for (const std::vector<std::string> &args : rows) {
+        const Result r = run(args);
+        EXPECT_EQ(r.exit_code(), 2) << (args.empty() ? "" : args[0]);
+        EXPECT_NE(r.err.find("Try 'fpxconv --help'"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(listing(dir.path()), (std::vector<std::string>{"a.fpx", "b.fpx"}));
+    const Result help = run({"--help"});
+    EXPECT_EQ(help.exit_code(), 0);
+    EXPECT_EQ(help.out.rfind("usage: fpxconv", 0), 0u);
+}
+
+TEST_F(Fpxconv, InfoAsLinesAndAsJson)
+{
+    const std::string bad = dir.write("bad.fpx", "x");
+    const std::string missing = dir.file("missing.fpx");
+    Result r = run({"--info", a, missing, bad});
+    EXPECT_EQ(r.exit_code(), 1);
+    EXPECT_EQ(r.out, a + ": 256 x 192, 24 bits per pixel\n");
+    EXPECT_EQ(r.err, "fpxconv: " + missing + ": cannot open the file (code 7)\nfpxconv: " + bad +
+                         ": damaged or unsupported content (code 14)\n");
+    r = run({"--info", "--json", a, missing});
+    EXPECT_EQ(r.out, "[\n {\"file\": \"" + a + "\", \"width\": 256, \"height\": 192, \"bits_per_pixel\": 24},\n {\"file\": \"" +
+                         missing + "\", \"error\": \"cannot open the file\", \"code\": 7}\n]\n");
+    EXPECT_EQ(run({"--info", "--json", a}).exit_code(), 0);
+}
+
+TEST_F(Fpxconv, VersionNamesTheFilterAndVerboseListsItsRows)
+{
+    Result r = run({"--version"});
+    EXPECT_EQ(r.exit_code(), 0);
+    EXPECT_TRUE(std::regex_match(r.out, std::regex("fpxconv [0-9]+\\.[0-9]+\\.[0-9]+\nfilter /.*/libkx_fpx2\\.so, version 0x08000004\n")))
+        << r.out;
+    r = run({"--version", "-v"});
+    EXPECT_EQ(count(r.out, "\nrow "), 8u);
+    EXPECT_NE(r.out.find("row 7: szDLLName"), std::string::npos);
+}
+
+TEST_F(Fpxconv, ProgressBarOnlyOnATerminal)
+{
+    int master, slave;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    const Result r = finish(start({a}, {}, slave));
+    ::close(slave);
+    std::string screen;
+    char chunk[4096];
+    ssize_t n;
+    while ((n = ::read(master, chunk, sizeof chunk)) > 0)
+        screen.append(chunk, size_t(n));
+    ::close(master);
+    EXPECT_EQ(r.exit_code(), 0);
+    EXPECT_NE(screen.find("\ra.fpx [" + std::string(30, '#') + "] 100%"), std::string::npos) << screen;
+    EXPECT_EQ(screen.substr(screen.size() - 4), "\r\033[K");
+    EXPECT_EQ(run({"-f", a}).err, ""); // piped: nothing
+}
+
+TEST_F(Fpxconv, ThreadsReachTheFilterThroughThePrivateProfile)
+{
+    for (const auto &[option, threads] : std::vector<std::pair<std::string, int>>{{"-f", 0}, {"--threads=3", 3}}) {
+        const auto [status, log] = held_run({option, "-f", a}, [&](pid_t, const std::string &profile) {
+            EXPECT_EQ(profile, "; fpxconv's settings for one run, removed when the run ends\n[fpxconv]\n"
+                               "Driver=KR_FPX.0\nColorTableSource=FILE\nThreads=" + std::to_string(threads) + "\n");
+        });
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        EXPECT_EQ(listing(tmp.path()), std::vector<std::string>{});
+    }
+}
+
+// SIGINT arrives while the run is held inside the import: the next progress
+// answer cancels, the filter returns 61 before the picture is done, nothing
+// is left, and the process ends by SIGINT (a shell's status 130).
+TEST_F(Fpxconv, CtrlCCancelsTheImportAndLeavesNothing)
+{
+    const std::string full_log = scratch("full.log");
+    ASSERT_EQ(run({a, dir.file("full.png")}, [&] { ::setenv("KXFPX_OUTPUT_LOG", full_log.c_str(), 1); }).exit_code(), 0);
+    ::unlink(dir.file("full.png").c_str());
+
+    const auto [status, log] = held_run({a}, [](pid_t pid, const std::string &profile) {
+        ASSERT_NE(profile, "");
+        ::kill(pid, SIGINT);
+    });
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+    EXPECT_EQ(kxtest::read_file(scratch("err")), "fpxconv: " + a + ": cancelled (code 61)\n");
+    EXPECT_LT(count(log, "ImageRows"), count(kxtest::read_file(full_log), "ImageRows"));
+    EXPECT_EQ(listing(dir.path()), (std::vector<std::string>{"a.fpx", "b.fpx"}));
+    EXPECT_EQ(listing(tmp.path()), std::vector<std::string>{});
+}
