@@ -13,14 +13,11 @@ struct Hostile {
     Bytes data = pattern(5000), tiny = pattern(100);
     Hostile()
     {
-        const uint8_t signature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-        std::copy(signature, signature + 8, image.begin());
-        // Version, byte order, sector shifts; FAT sectors, directory, cutoff, MiniFAT, DIFAT.
-        for (const auto &[at, v] : {std::pair<size_t, uint32_t>{24, 0x3E}, {26, 3}, {28, 0xFFFE}, {30, 9}, {32, 6}})
-            put(image, at, v, 2);
-        for (const auto &[at, v] : {std::pair<size_t, uint32_t>{44, 1}, {48, 1}, {56, 4096}, {60, kMiniFat}, {64, 1},
-                                    {68, kEnd}, {72, 0}})
-            put(image, at, v);
+        // Signature, version, byte order, sector shifts; FAT sectors, directory, cutoff, MiniFAT, DIFAT.
+        for (const auto &[at, v, size] : {std::tuple<size_t, uint32_t, int>{0, 0xE011CFD0u, 4}, {4, 0xE11AB1A1u, 4},
+                                          {24, 0x3E, 2}, {26, 3, 2}, {28, 0xFFFE, 2}, {30, 9, 2}, {32, 6, 2}, {44, 1, 4},
+                                          {48, 1, 4}, {56, 4096, 4}, {60, kMiniFat, 4}, {64, 1, 4}, {68, kEnd, 4}})
+            put(image, at, v, size);
         for (uint32_t i = 0; i < 128; ++i) {
             if (i < 109)
                 put(image, 76 + 4 * i, i == 0 ? 0 : kFree); // the header's list of FAT sectors
@@ -63,10 +60,8 @@ TEST(CfbHostile, TruncatedFilesEndCleanly)
                           whole.size() - 1024, whole.size() - 512, whole.size() - 1}) {
         SCOPED_TRACE(length);
         const Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length));
-        for (SourceKind kind : {SourceKind::Path, SourceKind::Callback}) {
-            Source source(kind, cut);
-            EXPECT_EQ(qorCloseStorage(qorOpenStorage(source.file, "Root Entry")) == 0, length + 512 >= whole.size());
-        }
+        for (SourceKind kind : {SourceKind::Path, SourceKind::Callback})
+            EXPECT_EQ(qorCloseStorage(qorOpenStorage(Source(kind, cut).file, "Root Entry")) == 0, length + 512 >= whole.size());
     }
 }
 
@@ -81,10 +76,8 @@ TEST(CfbHostile, BadHeadersAreRefused)
     for (const auto &c : cases) {
         Hostile h;
         put(h.image, c.at, c.value, c.size);
-        for (SourceKind kind : kAllSources) {
-            Source source(kind, h.image);
-            EXPECT_EQ(qorOpenStorage(source.file, "Root Entry"), nullptr) << c.what << " over source " << int(kind);
-        }
+        for (SourceKind kind : kAllSources)
+            EXPECT_EQ(qorOpenStorage(Source(kind, h.image).file, "Root Entry"), nullptr) << c.what << " " << int(kind);
     }
 }
 
@@ -112,12 +105,8 @@ TEST(CfbHostile, BrokenChainsSizesAndEntriesEndCleanly)
         Hostile h;
         put(h.image, c.at, c.value, c.width);
         const StreamRead r = read_all(h.image, c.name, c.chunk);
-        EXPECT_EQ(r.opened, c.opened);
-        if (c.size >= 0) {
-            EXPECT_EQ(int64_t(r.bytes.size()), c.size);
-        }
-        EXPECT_EQ(r.first, c.first);
-        EXPECT_LT(r.calls, 1000);
+        EXPECT_TRUE(r.opened == c.opened && r.first == c.first && r.calls < 1000) << r.opened << " " << r.first;
+        EXPECT_TRUE(c.size < 0 || int64_t(r.bytes.size()) == c.size) << r.bytes.size();
     }
 }
 
