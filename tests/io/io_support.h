@@ -61,18 +61,6 @@ struct MemoryBlock {
 
 inline QorFileRec &record(QorFile file) { return *static_cast<QorFileRec *>(GlobalLock(file)); }
 
-// Reads from a memory block closed by its end marker.
-struct Reader {
-    explicit Reader(Bytes bytes, int16_t byteOrder = 0, int16_t floatFormat = 0)
-        : block((bytes.push_back(0xFF), bytes)), file(qorOpen(nullptr, &block.desc, QOR_READ))
-    {
-        qorSetDataFormat(file, byteOrder, floatFormat);
-    }
-    ~Reader() { qorClose(file); }
-    MemoryBlock block;
-    QorFile file;
-};
-
 // Writes into a growing memory block.
 struct Sink {
     explicit Sink(int16_t byteOrder = 0, int16_t floatFormat = 0, uint32_t growBy = 64, uint32_t size = 16)
@@ -146,9 +134,9 @@ inline int64_t image_callback(void *handle, int32_t op, void *data, int64_t coun
     return op == QOR_IO_OPEN ? reinterpret_cast<intptr_t>(handle) : 0;
 }
 
-// A file image opened as a QorFile of the given kind, little-endian.
+// A file image opened as a QorFile of the given kind and data format.
 struct Source {
-    Source(SourceKind kind, const Bytes &image) : state{image}
+    Source(SourceKind kind, const Bytes &image, int16_t byteOrder = 0, int16_t floatFormat = 0) : state{image}
     {
         if (kind == SourceKind::Path) {
             write_file(dir.file("image.cfb"), image);
@@ -162,7 +150,7 @@ struct Source {
             desc.ioCallback = image_callback;
             file = qorOpen("image.cfb", &desc, QOR_READ);
         }
-        qorSetDataFormat(file, 0, 0);
+        qorSetDataFormat(file, byteOrder, floatFormat);
     }
     ~Source() { qorClose(file); }
     TempDir dir;
@@ -170,6 +158,12 @@ struct Source {
     QorOpenDesc desc{};
     std::unique_ptr<MemoryBlock> block;
     QorFile file = nullptr;
+};
+
+// Reads from a memory block closed by its end marker.
+struct Reader : Source {
+    explicit Reader(const Bytes &bytes, int16_t byteOrder = 0, int16_t floatFormat = 0)
+        : Source(SourceKind::Memory, bytes, byteOrder, floatFormat) {}
 };
 
 // A stream by path ("a/b/c") read to its end in calls of `chunk` bytes (at most a million calls).
