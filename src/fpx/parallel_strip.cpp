@@ -94,14 +94,30 @@ public:
     std::vector<Task> tasks;
     std::vector<Run> runs;
     std::vector<uint8_t> readAhead;
-    std::vector<uint8_t> saved;  // each tile's area as it was before the strip
+    // Each tile's area as it was before the strip, kept for a tile decoded
+    // again. Where the previous strip's image rows hold it (every tile but
+    // the last, cut at the image width), it is not copied.
+    std::unique_ptr<uint8_t[]> saved;
     // The strip as whole image rows (zero padding at the row ends), put
-    // together by the threads when there is no filtering.
-    std::vector<uint8_t> rows;
+    // together by the threads when there is no filtering: two, so that the
+    // previous strip's stay while the next one is made.
+    std::unique_ptr<uint8_t[]> rows[2];
+    int32_t lastAssembled = -1;   // the strip whose image rows are in rows[strip % 2]
+    bool previousInRows = false;  // the strip being decoded finds its tiles' past there
+
+    uint8_t *rows_of(int32_t s) const { return rows[s % 2].get(); }
 
     [[nodiscard]] bool gather(TileRender &r, int32_t s);
     void decode(TileRender &r, Task &t, Participant &who);
     [[nodiscard]] int32_t finish(TileRender &r, int32_t s);
+    int32_t current = 0;  // the strip being decoded
+    // Keeps tile k's area before its decoding, unless the previous strip's
+    // image rows hold it; puts it back for a tile decoded again.
+    bool kept_in_rows(const TileRender &r, int32_t k) const
+    {
+        return previousInRows && k < r.g.tilesAcross - 1;
+    }
+    void restore(TileRender &r, int32_t k);
     // Colour steps of tile k (per pixel, as send_strip does them over the
     // whole strip) and its rows into place.
     void assemble(TileRender &r, int32_t k);
@@ -112,7 +128,7 @@ void ParallelStrips::assemble(TileRender &r, int32_t k)
     if (r.filtering)
         return;  // the filter takes the strip as decoded; its steps come after it
     colour_steps(r, r.g.tileWidth, r.g.tileHeight, 0, r.strip.data() + size_t(k) * r.g.tileBytes);
-    tile_to_rows(r, k, rows.data());
+    tile_to_rows(r, k, rows_of(current));
 }
 
 TileRender::TileRender() = default;
@@ -154,9 +170,16 @@ void start_parallel(TileRender &r, int32_t threads)
                 return;
         }
         p->streamSize = static_cast<uint32_t>(size);
-        p->saved.resize(size_t(g.tileBytes) * size_t(g.tilesAcross));
-        if (!r.filtering)
-            p->rows.resize(size_t(g.stride) * size_t(g.tileHeight));
+        // Written before they are read: no clearing but the rows' padding.
+        p->saved.reset(new uint8_t[size_t(g.tileBytes) * size_t(g.tilesAcross)]);
+        if (!r.filtering) {
+            const size_t used = size_t(g.width) * size_t(g.channels);
+            for (auto &buffer : p->rows) {
+                buffer.reset(new uint8_t[size_t(g.stride) * size_t(g.tileHeight)]);
+                for (int32_t y = 0; y < g.tileHeight; ++y)
+                    std::memset(buffer.get() + size_t(y) * size_t(g.stride) + used, 0, size_t(g.stride) - used);
+            }
+        }
         r.parallel = std::move(p);
     } catch (const std::exception &) {
     }
@@ -246,7 +269,8 @@ void ParallelStrips::decode(TileRender &r, Task &t, Participant &who)
 {
     const size_t at = size_t(t.k) * r.g.tileBytes;
     uint8_t *dest = r.strip.data() + at;
-    std::memcpy(saved.data() + at, dest, r.g.tileBytes);
+    if (!kept_in_rows(r, t.k))
+        std::memcpy(saved.get() + at, dest, r.g.tileBytes);
     const Run &run = runs[t.run];
     who.view.show(readAhead.data() + run.offset, run.base, run.length, streamSize);
     FreshTableSet fresh;
@@ -278,8 +302,7 @@ int32_t ParallelStrips::finish(TileRender &r, int32_t s)
             rc = t.rc;
             continue;
         }
-        const size_t at = size_t(k) * r.g.tileBytes;
-        std::memcpy(r.strip.data() + at, saved.data() + at, r.g.tileBytes);
+        restore(r, k);
         const jpeg::JpegTableSet before = t.shared ? *t.shared : jpeg::JpegTableSet{};
         if ((rc = decode_tile(r, s, k)) == KX_OK)
             assemble(r, k);
@@ -287,6 +310,19 @@ int32_t ParallelStrips::finish(TileRender &r, int32_t s)
             replaced.push_back(t.shared);
     }
     return rc;
+}
+
+void ParallelStrips::restore(TileRender &r, int32_t k)
+{
+    const TileGeometry &g = r.g;
+    uint8_t *dest = r.strip.data() + size_t(k) * g.tileBytes;
+    if (!kept_in_rows(r, k)) {
+        std::memcpy(dest, saved.get() + size_t(k) * g.tileBytes, g.tileBytes);
+        return;
+    }
+    const uint8_t *src = rows_of(current - 1) + size_t(k) * size_t(g.tileRowBytes);
+    for (int32_t y = 0; y < g.tileHeight; ++y, src += g.stride, dest += g.tileRowBytes)
+        std::memcpy(dest, src, size_t(g.tileRowBytes));
 }
 
 int32_t decode_strip_parallel(TileRender &r, int32_t s, const uint8_t **rows)
@@ -303,12 +339,16 @@ int32_t decode_strip_parallel(TileRender &r, int32_t s, const uint8_t **rows)
     }
     if (!ready)
         return decode_strip(r, s);
+    p->current = s;
+    p->previousInRows = !r.filtering && s > 0 && p->lastAssembled == s - 1;
     p->pool.run(static_cast<int32_t>(p->tasks.size()), [&](int32_t i, int32_t who) {
         p->decode(r, p->tasks[size_t(i)], *p->participants[size_t(who)]);
     });
     const int32_t rc = p->finish(r, s);
-    if (rc == KX_OK && !r.filtering)
-        *rows = p->rows.data();
+    if (rc == KX_OK && !r.filtering) {
+        p->lastAssembled = s;
+        *rows = p->rows_of(s);
+    }
     return rc;
 }
 

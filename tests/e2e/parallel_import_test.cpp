@@ -2,6 +2,8 @@
 // code, output calls (band checksums included) and picture of one thread.
 #include "import_harness.h"
 
+#include "jpeg_tiles.h"
+
 #include "fpx/fpx_format.h"
 
 #include <kxfpx/codes.h>
@@ -67,6 +69,29 @@ Edit damage_tile(int tile)
     };
 }
 
+// Tiles `tiles` become 48 x 48 JPEG frames appended at the end of the data
+// stream, each stated as 1 byte long: decoded again on the calling thread,
+// they leave a third of their area as the previous strip left it.
+Edit small_frames_running_past(std::vector<int> tiles)
+{
+    return [tiles](fpxw::Document &doc) {
+        fpxw::JpegParams params;
+        params.subsampling = 0x22;
+        params.chroma = {false, true, true};
+        std::vector<uint8_t> tile;
+        ASSERT_EQ(fpxw::encode_tile(params, noise(48, 48, 3).samples.data(), 48, 48, true, tile), "");
+        std::vector<uint8_t> &data = stream_bytes(doc, kStorePath + "/Resolution 0000/Subimage 0000 Data");
+        std::vector<uint8_t> &header = stream_bytes(doc, kSubimageHeaderPath);
+        for (const int t : tiles) {
+            const size_t entry = kxfpx::fpx::kStreamHeaderSize + kxfpx::fpx::kSubimageHeaderLength +
+                                 size_t(t) * kxfpx::fpx::kTileEntrySize;
+            put_u32(header, entry, uint32_t(data.size() - kxfpx::fpx::kStreamHeaderSize));
+            put_u32(header, entry + 4, 1);
+            data.insert(data.end(), tile.begin(), tile.end());
+        }
+    };
+}
+
 } // namespace
 
 TEST(ParallelImport, CorpusFilesAsOnOneThread)
@@ -114,6 +139,7 @@ TEST(ParallelImport, WrittenAndDamagedFilesAsOnOneThread)
         {"single-colour tiles among JPEG ones", jpeg([](auto &o) { o.flat_tile_list = {1, 9, 10}; }), 3, {}},
         {"raw and JPEG tiles in turn", jpeg([](auto &o) { o.compression = fpxw::Compression::mixed; }), 3, {}},
         {"a tile running past its stated length", ycbcr, 3, set_field({7, 13}, 1, 1)},
+        {"small frames running past their bytes", ycbcr, 3, small_frames_running_past({12, 15, 20})},
         {"damaged tiles in one strip", ycbcr, 3, [](fpxw::Document &doc) { damage_tile(10)(doc); damage_tile(13)(doc); }},
         {"an invalid tile after JPEG ones", ycbcr, 3, set_field({21}, 2, kxfpx::fpx::kTileInvalid)},
         {"a table index above the file's", ycbcr, 3, edit_tiles([](int t, uint8_t *e) { if (t == 18) e[15] = 9; })},
