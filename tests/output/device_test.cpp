@@ -285,6 +285,9 @@ TEST_F(Device, PendingLibraryErrors)
     int16_t codes[2] = {0, 0};
     EXPECT_EQ(cgierror(setup_.get(), codes), 0);
     EXPECT_EQ(calls(), Lines{"QueryError 1"});
+    EXPECT_TRUE(BeginPic(setup_.get(), "PICTURE 1") == 0 && BeginPicBody(setup_.get()) == 0);
+    rec.failures[KX_GDSF_END_PICTURE] = {300, 0};
+    EXPECT_EQ(EndPic(setup_.get()), 0); // EndPic reads no error back
     rec.failures[KX_GDSF_BEGIN_PICTURE] = {302, 269};
     EXPECT_EQ(BeginPic(setup_.get(), "PICTURE 1"), KX_OUTPUT_WRITE_FAILED);
     EXPECT_EQ(cgierror(setup_.get(), codes), 0); // BeginPic read it already
