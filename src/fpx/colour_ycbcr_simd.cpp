@@ -24,7 +24,7 @@ __attribute__((target("avx2"))) int32_t YCbCrRunAvx2(uint8_t *p, int32_t pixels,
                 _mm_or_si128(_mm_shuffle_epi8(in[0], load_mask(kGatherMasks[size_t(3 * c)])),
                              _mm_shuffle_epi8(in[1], load_mask(kGatherMasks[size_t(3 * c + 1)]))),
                 _mm_shuffle_epi8(in[2], load_mask(kGatherMasks[size_t(3 * c + 2)])));
-        jpeg::ycbcr_store16(ch[0], ch[1], ch[2], flip, p);
+        jpeg::ycbcr_store16(ch[0], jpeg::ycbcr_terms(ch[1], ch[2]), flip, p);
     }
     return done;
 }

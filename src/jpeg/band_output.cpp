@@ -101,8 +101,34 @@ __attribute__((target("avx2"))) uint32_t rgb16_avx2(const uint8_t *y, const uint
     uint32_t x = 0;
     for (; x + 16 <= width; x += 16, d += 48)
         ycbcr_store16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(y + x)),
-                      _mm_loadu_si128(reinterpret_cast<const __m128i *>(cb + x)),
-                      _mm_loadu_si128(reinterpret_cast<const __m128i *>(cr + x)), f, d);
+                      ycbcr_terms(_mm_loadu_si128(reinterpret_cast<const __m128i *>(cb + x)),
+                                  _mm_loadu_si128(reinterpret_cast<const __m128i *>(cr + x))),
+                      f, d);
+    return x;
+}
+
+// Two rows of 32 pixels at a time sharing one row of 16 chroma samples,
+// each used for 2 x 2 pixels.
+__attribute__((target("avx2"))) uint32_t rgb32_h2v2_avx2(const uint8_t *y0, const uint8_t *y1,
+                                                         const uint8_t *cb, const uint8_t *cr, uint8_t *d0,
+                                                         uint8_t *d1, uint32_t width, uint8_t flip)
+{
+    const __m128i f = _mm_set1_epi8(char(flip));
+    uint32_t x = 0;
+    for (; x + 32 <= width; x += 32, d0 += 96, d1 += 96) {
+        const YCbCrTerms t = ycbcr_terms(_mm_loadu_si128(reinterpret_cast<const __m128i *>(cb + x / 2)),
+                                         _mm_loadu_si128(reinterpret_cast<const __m128i *>(cr + x / 2)));
+        YCbCrTerms first, second;
+        ycbcr_double(t.r, first.r, second.r);
+        ycbcr_double(t.g, first.g, second.g);
+        ycbcr_double(t.b, first.b, second.b);
+        for (int row = 0; row < 2; ++row) {
+            const uint8_t *y = row ? y1 : y0;
+            uint8_t *d = row ? d1 : d0;
+            ycbcr_store16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(y + x)), first, f, d);
+            ycbcr_store16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(y + x + 16)), second, f, d + 48);
+        }
+    }
     return x;
 }
 
@@ -116,6 +142,28 @@ bool cpu_has_avx2_colour()
 #else
 bool cpu_has_avx2_colour() { return false; }
 #endif
+
+void write_band_rgb_h2v2(const uint8_t *const *planes, size_t planeStride, uint8_t *dest,
+                         size_t destStride, uint32_t width, uint32_t rows, uint8_t flip)
+{
+    static const bool avx2 = cpu_has_avx2_colour();
+    for (uint32_t r = 0; r < rows; r += 2) {
+        const uint8_t *cb = planes[1] + (r / 2) * planeStride, *cr = planes[2] + (r / 2) * planeStride;
+        const uint32_t pair = r + 1 < rows ? 2 : 1;
+        uint32_t x = 0;
+#if defined(__x86_64__)
+        if (avx2 && pair == 2)
+            x = rgb32_h2v2_avx2(planes[0] + r * planeStride, planes[0] + (r + 1) * planeStride, cb, cr,
+                                dest + r * destStride, dest + (r + 1) * destStride, width, flip);
+#endif
+        for (uint32_t k = 0; k < pair; ++k) {
+            const uint8_t *y = planes[0] + (r + k) * planeStride;
+            uint8_t *d = dest + (r + k) * destStride + 3 * size_t(x);
+            for (uint32_t i = x; i < width; ++i, d += 3)
+                ycbcr_pixel(y[i], cb[i / 2], cr[i / 2], flip, d);
+        }
+    }
+}
 
 void write_band_rgb(const uint8_t *const *planes, size_t planeStride, uint8_t *dest,
                     size_t destStride, uint32_t width, uint32_t rows, uint8_t flip)

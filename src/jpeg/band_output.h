@@ -24,6 +24,10 @@ void write_band_colour(const uint8_t *const *planes, size_t planeStride, uint8_t
 // other. flip: 0, or 255 for inverted output.
 void write_band_rgb(const uint8_t *const *planes, size_t planeStride, uint8_t *dest,
                     size_t destStride, uint32_t width, uint32_t rows, uint8_t flip);
+// The same for chroma kept at half resolution both ways (planes 1 and 2:
+// sample x / 2 of row y / 2 for pixel x of row y).
+void write_band_rgb_h2v2(const uint8_t *const *planes, size_t planeStride, uint8_t *dest,
+                         size_t destStride, uint32_t width, uint32_t rows, uint8_t flip);
 void write_band_opacity(const uint8_t *const *planes, size_t planeStride, uint8_t *dest,
                         size_t destStride, uint32_t width, uint32_t rows,
                         int16_t *const *colourTables);

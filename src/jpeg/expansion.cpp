@@ -54,6 +54,11 @@ int32_t ExpandBlock(uint8_t **planePointers, int16_t *blocks, uint32_t *modes, u
             std::memcpy(row + P, row, 16);
         }
         break;
+    case kExpandLater:
+        for (uint32_t y = 0; y < rows; ++y)
+            limit_row8(blocks + 8 * y, p + y * P);
+        planePointers[component] = p + 8;
+        return 0;
     default:
         break;
     }

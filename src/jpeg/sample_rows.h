@@ -18,6 +18,9 @@ namespace kxfpx::jpeg {
 inline constexpr uint32_t kExpandNone = 0;    // the component has the MCU's resolution
 inline constexpr uint32_t kExpandAcross = 1;  // doubled horizontally
 inline constexpr uint32_t kExpandBoth = 3;    // doubled both ways
+// Doubled both ways by the band writer instead: the plane keeps the 8 x 8
+// samples of each MCU side by side (8 bytes of each row per MCU).
+inline constexpr uint32_t kExpandLater = 4;
 
 #if defined(__SSE2__)
 // Values above 255 give 0 (the table's last 256 entries, and the decision

@@ -276,6 +276,12 @@ int32_t DecodeSequentialScan(QorFile data, const FrameHeader &frame, const ScanH
 
     // RGB on the way only when the scan writes every byte of the destination.
     const bool toRgb = target.toRgb && outputMode == kOutputColour && needed == uint64_t(target.size);
+    // 4:2:0 colour written as RGB: the chroma blocks stay 8 x 8 in their
+    // planes and the band writer doubles them as it converts.
+    const bool chromaLater = toRgb && ns == 3 && modes[0] == kExpandNone && modes[1] == kExpandBoth &&
+                             modes[2] == kExpandBoth;
+    if (chromaLater)
+        modes[1] = modes[2] = kExpandLater;
 
     uint64_t planeBytes = 0;
     if (!checked_mul(uint64_t(V) * 8u, W, planeBytes) || planeBytes > UINT32_MAX)
@@ -344,7 +350,9 @@ int32_t DecodeSequentialScan(QorFile data, const FrameHeader &frame, const ScanH
             write_band_grey(planeStart, W, dest, size_t(stride), W, bandRows);
             break;
         case kOutputColour:
-            if (toRgb)
+            if (chromaLater)
+                write_band_rgb_h2v2(planeStart, W, dest, size_t(stride), W, bandRows, target.rgbFlip);
+            else if (toRgb)
                 write_band_rgb(planeStart, W, dest, size_t(stride), W, bandRows, target.rgbFlip);
             else
                 write_band_colour(planeStart, W, dest, size_t(stride), W, bandRows);

@@ -108,17 +108,25 @@ __attribute__((target("avx2"))) inline __m128i ycbcr_bytes(__m256i v, __m128i fl
     return _mm_xor_si128(_mm256_castsi256_si128(packed), flip);
 }
 
-// Sixteen pixels from their three channel registers to 48 interleaved RGB bytes.
-__attribute__((target("avx2"))) inline void ycbcr_store16(__m128i y8, __m128i cb, __m128i cr,
-                                                          __m128i flip, uint8_t *out)
+// The three sums' terms of 16 pixels: red (CrR), green (CbG + CrG), blue (CbB).
+struct YCbCrTerms {
+    __m256i r, g, b;
+};
+__attribute__((target("avx2"))) inline YCbCrTerms ycbcr_terms(__m128i cb, __m128i cr)
+{
+    const __m256i b16 = _mm256_cvtepu8_epi16(cb), r16 = _mm256_cvtepu8_epi16(cr);
+    return {ycbcr_term(r16, kCrRLine), _mm256_add_epi16(ycbcr_term(b16, kCbGLine), ycbcr_term(r16, kCrGLine)),
+            ycbcr_term(b16, kCbBLine)};
+}
+
+// Sixteen pixels from their luma and terms to 48 interleaved RGB bytes.
+__attribute__((target("avx2"))) inline void ycbcr_store16(__m128i y8, const YCbCrTerms &t, __m128i flip,
+                                                          uint8_t *out)
 {
     const __m256i y = _mm256_cvtepu8_epi16(y8);
-    const __m256i b16 = _mm256_cvtepu8_epi16(cb), r16 = _mm256_cvtepu8_epi16(cr);
-    const __m128i ch[3] = {
-        ycbcr_bytes(_mm256_add_epi16(y, ycbcr_term(r16, kCrRLine)), flip),
-        ycbcr_bytes(_mm256_add_epi16(y, _mm256_add_epi16(ycbcr_term(b16, kCbGLine), ycbcr_term(r16, kCrGLine))),
-                    flip),
-        ycbcr_bytes(_mm256_add_epi16(y, ycbcr_term(b16, kCbBLine)), flip)};
+    const __m128i ch[3] = {ycbcr_bytes(_mm256_add_epi16(y, t.r), flip),
+                           ycbcr_bytes(_mm256_add_epi16(y, t.g), flip),
+                           ycbcr_bytes(_mm256_add_epi16(y, t.b), flip)};
     for (int o = 0; o < 3; ++o) {
         const __m128i v = _mm_or_si128(
             _mm_or_si128(_mm_shuffle_epi8(ch[0], load_mask(kScatterMasks[size_t(o)])),
@@ -126,6 +134,14 @@ __attribute__((target("avx2"))) inline void ycbcr_store16(__m128i y8, __m128i cb
             _mm_shuffle_epi8(ch[2], load_mask(kScatterMasks[size_t(6 + o)])));
         _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 16 * o), v);
     }
+}
+
+// Each of 16 terms twice: the first 8 doubled, then the last 8.
+__attribute__((target("avx2"))) inline void ycbcr_double(__m256i t, __m256i &first, __m256i &second)
+{
+    const __m256i lo = _mm256_unpacklo_epi16(t, t), hi = _mm256_unpackhi_epi16(t, t);
+    first = _mm256_permute2x128_si256(lo, hi, 0x20);
+    second = _mm256_permute2x128_si256(lo, hi, 0x31);
 }
 #endif
 
