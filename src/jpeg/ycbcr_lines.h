@@ -98,14 +98,17 @@ __attribute__((target("avx2"))) inline __m256i ycbcr_term(__m256i v, FixedLine l
     return _mm256_add_epi16(t, _mm256_mullo_epi16(v, _mm256_set1_epi16(int16_t(k))));
 }
 
-// range_byte for 16 sums, then the inversion.
-__attribute__((target("avx2"))) inline __m128i ycbcr_bytes(__m256i v, __m128i flip)
+// range_byte for 16 sums, then the inversion: sums above 383 become 0 and
+// the unsigned saturation of the pack clamps the rest to 0 .. 255.
+__attribute__((target("avx2"))) inline __m256i ycbcr_wrap(__m256i v)
 {
-    const __m256i clamped =
-        _mm256_min_epi16(_mm256_max_epi16(v, _mm256_setzero_si256()), _mm256_set1_epi16(255));
-    const __m256i wrapped = _mm256_andnot_si256(_mm256_cmpgt_epi16(v, _mm256_set1_epi16(383)), clamped);
-    const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(wrapped, wrapped), 0xD8);
-    return _mm_xor_si128(_mm256_castsi256_si128(packed), flip);
+    return _mm256_andnot_si256(_mm256_cmpgt_epi16(v, _mm256_set1_epi16(383)), v);
+}
+// Two channels of 16 sums each: the bytes of the first in the low half.
+__attribute__((target("avx2"))) inline __m256i ycbcr_bytes2(__m256i a, __m256i b, __m256i flip)
+{
+    const __m256i packed = _mm256_packus_epi16(ycbcr_wrap(a), ycbcr_wrap(b));
+    return _mm256_xor_si256(_mm256_permute4x64_epi64(packed, 0xD8), flip);
 }
 
 // The three sums' terms of 16 pixels: red (CrR), green (CbG + CrG), blue (CbB).
@@ -124,9 +127,11 @@ __attribute__((target("avx2"))) inline void ycbcr_store16(__m128i y8, const YCbC
                                                           uint8_t *out)
 {
     const __m256i y = _mm256_cvtepu8_epi16(y8);
-    const __m128i ch[3] = {ycbcr_bytes(_mm256_add_epi16(y, t.r), flip),
-                           ycbcr_bytes(_mm256_add_epi16(y, t.g), flip),
-                           ycbcr_bytes(_mm256_add_epi16(y, t.b), flip)};
+    const __m256i f = _mm256_broadcastsi128_si256(flip);
+    const __m256i rg = ycbcr_bytes2(_mm256_add_epi16(y, t.r), _mm256_add_epi16(y, t.g), f);
+    const __m256i b = _mm256_add_epi16(y, t.b);
+    const __m128i ch[3] = {_mm256_castsi256_si128(rg), _mm256_extracti128_si256(rg, 1),
+                           _mm256_castsi256_si128(ycbcr_bytes2(b, b, f))};
     for (int o = 0; o < 3; ++o) {
         const __m128i v = _mm_or_si128(
             _mm_or_si128(_mm_shuffle_epi8(ch[0], load_mask(kScatterMasks[size_t(o)])),
