@@ -53,6 +53,21 @@ int32_t make_room(QorFile file, QorFileRec &rec)
 }
 
 // A file seek outside the window: flush, unxSeek, refill at the target.
+// A read of a window's size or more past a consumed window goes straight
+// from the file into the caller's memory (one fread instead of one per
+// window); the window is left empty at the position after it. -1 when the
+// file cannot be positioned, as a fill answers.
+int32_t read_through(QorFileRec &rec, uint8_t *out, int32_t count)
+{
+    if (rec.nextOffset < 0 || unxSeek(rec.stream, rec.nextOffset, SEEK_SET) == -1)
+        return -1;
+    const int64_t room = static_cast<int64_t>(INT32_MAX) - rec.nextOffset;
+    const size_t want = static_cast<size_t>(std::min<int64_t>(count, room));
+    const auto got = static_cast<int32_t>(std::fread(out, 1, want, rec.stream));
+    start_window(rec, rec.nextOffset + got);
+    return got;
+}
+
 int32_t reposition_file(QorFile file, QorFileRec &rec, int32_t offset, int32_t whence)
 {
     if (rec.dirty && FlushQorIO(file) == -1)
@@ -141,6 +156,15 @@ KX_API int32_t qorRead(QorFile file, void *buffer, int32_t count)
             std::memcpy(out + done, buffer_data(*rec) + rec->bufIndex, static_cast<size_t>(run));
             rec->bufIndex += run;
             done += run;
+            continue;
+        }
+        if (count - done >= kQorBufferSize && !rec->dirty && rec->stream && rec->bufIndex == rec->bufLast + 1) {
+            const int32_t got = read_through(*rec, out + done, count - done);
+            if (got == -1)
+                return fail(*rec);
+            done += got;
+            if (got == 0)
+                break;
             continue;
         }
         const int32_t filled = FillQorIOBuf(file);
