@@ -2,12 +2,14 @@
 // JPEG tiles from the file (merged into runs); a strip whose bytes hold a
 // table segment goes on one thread, so the tables stay as they are while
 // the workers and the calling thread decode the tiles through stream views
-// into their places in the strip buffer. Last, the calling thread goes
-// through the strip in tile order as one thread would: it takes each decoded
-// tile, or restores the tile's area and decodes it again from the file when
-// its view could not answer a read (a tile running past its bytes) or an
-// earlier tile, decoded again, replaced the tables it used; tiles of other
-// kinds it reads itself. The first failing tile decides the result.
+// into their places in the strip buffer (and, without filtering, do each
+// tile's colour steps and copy it into the strip's image rows). Last, the
+// calling thread goes through the strip in tile order as one thread would:
+// it takes each decoded tile, or restores the tile's area and decodes it
+// again from the file when its view could not answer a read (a tile running
+// past its bytes) or an earlier tile, decoded again, replaced the tables it
+// used; tiles of other kinds it reads itself. The first failing tile decides
+// the result, and only the calling thread reads the file or calls the host.
 #include "fpx/fpx_format.h"
 #include "fpx/tile_render.h"
 
@@ -88,6 +90,21 @@ class ParallelStrips {
 public:
     explicit ParallelStrips(int32_t workers) : pool(workers) {}
 
+    [[nodiscard]] bool gather(TileRender &r, int32_t s);
+    void decode(TileRender &r, Task &t, Participant &who);
+    [[nodiscard]] int32_t finish(TileRender &r, int32_t s);
+    // Colour steps of tile k (per pixel, as send_strip does them over the
+    // whole strip) and its rows into place.
+    void assemble(TileRender &r, int32_t k);
+    // Whether tile k's area before the strip is in the previous strip's
+    // image rows (else it is copied aside); restore() puts it back.
+    bool kept_in_rows(const TileRender &r, int32_t k) const
+    {
+        return previousInRows && k < r.g.tilesAcross - 1;
+    }
+    void restore(TileRender &r, int32_t k);
+    uint8_t *rows_of(int32_t s) const { return rows[s % 2].get(); }
+
     port::WorkerPool pool;
     std::vector<std::unique_ptr<Participant>> participants;
     uint32_t streamSize = 0;
@@ -102,25 +119,9 @@ public:
     // together by the threads when there is no filtering: two, so that the
     // previous strip's stay while the next one is made.
     std::unique_ptr<uint8_t[]> rows[2];
+    int32_t current = 0;          // the strip being decoded
     int32_t lastAssembled = -1;   // the strip whose image rows are in rows[strip % 2]
     bool previousInRows = false;  // the strip being decoded finds its tiles' past there
-
-    uint8_t *rows_of(int32_t s) const { return rows[s % 2].get(); }
-
-    [[nodiscard]] bool gather(TileRender &r, int32_t s);
-    void decode(TileRender &r, Task &t, Participant &who);
-    [[nodiscard]] int32_t finish(TileRender &r, int32_t s);
-    int32_t current = 0;  // the strip being decoded
-    // Keeps tile k's area before its decoding, unless the previous strip's
-    // image rows hold it; puts it back for a tile decoded again.
-    bool kept_in_rows(const TileRender &r, int32_t k) const
-    {
-        return previousInRows && k < r.g.tilesAcross - 1;
-    }
-    void restore(TileRender &r, int32_t k);
-    // Colour steps of tile k (per pixel, as send_strip does them over the
-    // whole strip) and its rows into place.
-    void assemble(TileRender &r, int32_t k);
 };
 
 void ParallelStrips::assemble(TileRender &r, int32_t k)
