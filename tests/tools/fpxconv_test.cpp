@@ -17,15 +17,18 @@ using namespace fpxtest;
 
 namespace {
 
+using Names = std::vector<std::string>;
+using Child = std::function<void()>;
+
 struct Result {
     int status = -1; // as waitpid gives it
     std::string out, err;
     int exit_code() const { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
 };
 
-std::vector<std::string> listing(const std::string &dir)
+Names listing(const std::string &dir)
 {
-    std::vector<std::string> names;
+    Names names;
     if (DIR *d = ::opendir(dir.c_str())) {
         while (const dirent *e = ::readdir(d))
             if (e->d_name[0] != '.')
@@ -40,6 +43,7 @@ std::vector<std::string> listing(const std::string &dir)
 struct Png {
     int w = 0, h = 0;
     std::vector<uint8_t> rgb;
+    std::pair<int, int> size() const { return {w, h}; }
 };
 Png read_png(const std::string &path)
 {
@@ -54,11 +58,6 @@ Png read_png(const std::string &path)
         png.w = int(image.width), png.h = int(image.height);
     return png;
 }
-std::pair<int, int> png_size(const std::string &path)
-{
-    const Png png = read_png(path);
-    return {png.w, png.h};
-}
 
 size_t count(const std::string &text, const std::string &word)
 {
@@ -70,9 +69,10 @@ size_t count(const std::string &text, const std::string &word)
 
 class Fpxconv : public ::testing::Test {
 protected:
-    kxtest::TempDir dir, tmp; // the user's folder, the child's TMPDIR
+    kxtest::TempDir dir, tmp, scratch_dir; // the user's folder, the child's TMPDIR, stdout and stderr
     std::string program = kxtest::bin_dir() + "/fpxconv";
     std::string a = dir.file("a.fpx"), b = dir.file("b.fpx");
+    const std::pair<int, int> full{256, 192};
 
     void SetUp() override
     {
@@ -81,19 +81,16 @@ protected:
         ASSERT_EQ(write_fpx(o, rgb_picture(256, 192), a), "");
         std::filesystem::copy_file(a, b);
     }
+    std::string scratch(const std::string &name) { return scratch_dir.file(name); }
 
-    // Starts the program with stdout and stderr in scratch files (stderr on
-    // err_fd when given); in_child runs between fork and exec.
-    pid_t start(const std::vector<std::string> &args, const std::function<void()> &in_child = {},
-                int err_fd = -1)
+    // stdout and stderr go to scratch files (stderr to err_fd when given); in_child runs before exec.
+    pid_t start(const Names &args, const Child &in_child = {}, int err_fd = -1)
     {
         const pid_t pid = ::fork();
         if (pid == 0) {
             ::setenv("TMPDIR", tmp.path().c_str(), 1);
-            const int out = ::open(scratch("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            const int err = err_fd >= 0 ? err_fd : ::open(scratch("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            ::dup2(out, 1);
-            ::dup2(err, 2);
+            ::dup2(::open(scratch("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+            ::dup2(err_fd >= 0 ? err_fd : ::open(scratch("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
             if (in_child)
                 in_child();
             std::vector<char *> argv{const_cast<char *>(program.c_str())};
@@ -113,19 +110,12 @@ protected:
         r.err = kxtest::read_file(scratch("err"));
         return r;
     }
-    Result run(const std::vector<std::string> &args, const std::function<void()> &in_child = {})
-    {
-        return finish(start(args, in_child));
-    }
-    std::string scratch(const std::string &name) { return scratch_dir.file(name); }
+    Result run(const Names &args, const Child &in_child = {}) { return finish(start(args, in_child)); }
 
-    // A run held inside its import: the output library's call log is a FIFO
-    // whose buffer is full, so the first logged call blocks until the pipe
-    // is drained. on_hold gets the child and its private profile once that
-    // is written (it is read before the import starts and removed after it
-    // ends). Returns the wait status and the log.
-    std::pair<int, std::string> held_run(const std::vector<std::string> &args,
-                                         const std::function<void(pid_t, const std::string &)> &on_hold)
+    // A run held inside its import: the output library's call log is a full FIFO, so the first logged
+    // call blocks until it is drained. on_hold gets the child and its private profile (written before
+    // the import, removed after it). Returns the wait status and the log.
+    std::pair<int, std::string> held_run(const Names &args, const std::function<void(pid_t, const std::string &)> &on_hold)
     {
         const std::string fifo = scratch("log.fifo");
         ::mkfifo(fifo.c_str(), 0600);
@@ -157,8 +147,6 @@ protected:
         ::unlink(fifo.c_str());
         return {status, log};
     }
-
-    kxtest::TempDir scratch_dir;
 };
 
 } // namespace
@@ -169,30 +157,26 @@ TEST_F(Fpxconv, ConvertsUnderDefaultAndGivenNamesAtEachResolution)
     EXPECT_EQ(r.exit_code(), 0);
     EXPECT_EQ(r.out, a + " -> " + dir.file("a.png") + "\n");
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(png_size(dir.file("a.png")), std::make_pair(256, 192));
-
-    const std::vector<std::tuple<std::string, int, int>> rows = {{"low", 64, 48}, {"middle", 128, 96}, {"high", 256, 192}};
-    for (const auto &[which, w, h] : rows) {
-        r = run({"-q", "--resolution", which, a, dir.file(which + ".png")});
+    EXPECT_EQ(read_png(dir.file("a.png")).size(), full);
+    for (const auto &[which, w, h] : {std::tuple{"low", 64, 48}, {"middle", 128, 96}, {"high", 256, 192}}) {
+        r = run({"-q", "--resolution", which, a, dir.file(which + std::string(".png"))});
         EXPECT_EQ(r.exit_code(), 0) << which;
         EXPECT_EQ(r.out + r.err, "") << which;
-        EXPECT_EQ(png_size(dir.file(which + ".png")), std::make_pair(w, h)) << which;
+        EXPECT_EQ(read_png(dir.file(which + std::string(".png"))).size(), std::make_pair(w, h)) << which;
     }
-
     // Several inputs into a folder; one bad input fails alone.
     ::mkdir(dir.file("out").c_str(), 0755);
     const std::string bad = dir.write("bad.fpx", "not a compound file");
     r = run({"-q", "-o", dir.file("out"), a, bad, b});
     EXPECT_EQ(r.exit_code(), 1);
     EXPECT_EQ(r.err, "fpxconv: " + bad + ": not a FlashPix file (code -23)\n");
-    EXPECT_EQ(listing(dir.file("out")), (std::vector<std::string>{"a.png", "b.png"}));
-    EXPECT_EQ(listing(tmp.path()), std::vector<std::string>{});
-
+    EXPECT_EQ(listing(dir.file("out")), (Names{"a.png", "b.png"}));
+    EXPECT_EQ(listing(tmp.path()), Names{});
     // An output name longer than the setup's 144-byte field.
     const std::string deep = dir.file(std::string(150, 'd'));
     ::mkdir(deep.c_str(), 0755);
     EXPECT_EQ(run({"-q", a, deep + "/a.png"}).exit_code(), 0);
-    EXPECT_EQ(png_size(deep + "/a.png"), std::make_pair(256, 192));
+    EXPECT_EQ(read_png(deep + "/a.png").size(), full);
 }
 
 TEST_F(Fpxconv, PngLevelChangesTheSizeNotThePixels)
@@ -208,81 +192,77 @@ TEST_F(Fpxconv, EveryFailureIsOneLineNamingTheFileAndLeavesNoOutput)
     WriteOptions o;
     o.resolutions = 2;
     o.missing_resolutions = {1};
-    const std::string damaged = dir.file("damaged.fpx");
+    const std::string damaged = dir.file("damaged.fpx"), invalid = dir.file("invalid.fpx"), x = dir.file("x.png");
     ASSERT_EQ(write_fpx(o, rgb_picture(256, 192), damaged), "");
     // The shared Huffman table's first code counts sum to more than 256.
     Document doc = build(WriteOptions{}, rgb_picture(128, 64));
-    const int contents = doc.find(kContents);
-    ASSERT_GE(contents, 0);
-    std::vector<uint8_t> &props = doc.entries[size_t(contents)].data;
+    std::vector<uint8_t> &props = doc.entries[size_t(std::max(0, doc.find(kContents)))].data;
     const uint8_t dht[] = {0xFF, 0xC4};
     const auto at = std::search(props.begin(), props.end(), dht, dht + 2);
     ASSERT_LT(at + 7, props.end());
     at[5] = at[6] = 0xFF;
-    const std::string invalid = dir.file("invalid.fpx");
     ASSERT_EQ(write_document(doc, invalid), "");
     const std::string text = kxtest::read_file(a);
     const std::string truncated = dir.write("truncated.fpx", text.substr(0, text.size() / 2));
-    const std::string notfpx = dir.write("text.fpx", "hello\n");
-    const std::string old_png = dir.write("old.png", "old");
+    const std::string notfpx = dir.write("text.fpx", "hello\n"), old_png = dir.write("old.png", "old");
     const std::string not_a_dir = dir.write("file", "");
-    const auto no_big_files = [] {
+    const Child no_big_files = [] {
         std::signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{4096, 4096};
         ::setrlimit(RLIMIT_FSIZE, &limit);
     };
+    // Without the output library: the program and the other libraries copied to a folder of their own.
+    kxtest::TempDir lone;
+    for (const char *name : {"fpxconv", "libkx_fpx2.so", "libyt_ut.so", "libqe_core.so"})
+        std::filesystem::copy_file(kxtest::bin_dir() + "/" + name, lone.file(name));
 
     const struct {
-        std::vector<std::string> args;
+        Names args;
         std::string message;
-        std::function<void()> in_child;
+        Child in_child = {};
+        std::string program = {}, before = {}; // another program, the line it prints first
     } rows[] = {
-        {{dir.file("missing.fpx")}, "missing.fpx: cannot open the file (code 7)", {}},
-        {{notfpx, dir.file("x.png")}, "text.fpx: not a FlashPix file (code -23)", {}},
-        {{truncated, dir.file("x.png")}, "truncated.fpx: not a FlashPix file (code -23)", {}},
-        {{damaged, dir.file("x.png")}, "damaged.fpx: damaged or unsupported content (code 14)", {}},
-        {{invalid, dir.file("x.png")}, "invalid.fpx: invalid values in the file (code 21)", {}},
-        {{a, dir.file("x.png")}, "a.fpx: cannot write the output " + dir.file("x.png") + " (code 9)", no_big_files},
-        {{"-o", not_a_dir, a}, "a.fpx: cannot write the output " + not_a_dir + "/a.png: Not a directory", {}},
-        {{"-o", dir.file("none"), a}, "a.fpx: cannot write the output " + dir.file("none") + "/a.png: No such file or directory", {}},
-        {{a, old_png}, "a.fpx: " + old_png + " exists (use -f to overwrite it)", {}},
+        {{dir.file("missing.fpx")}, "missing.fpx: cannot open the file (code 7)"},
+        {{notfpx, x}, "text.fpx: not a FlashPix file (code -23)"},
+        {{truncated, x}, "truncated.fpx: not a FlashPix file (code -23)"},
+        {{damaged, x}, "damaged.fpx: damaged or unsupported content (code 14)"},
+        {{invalid, x}, "invalid.fpx: invalid values in the file (code 21)"},
+        {{a, x}, "a.fpx: cannot write the output " + x + " (code 9)", no_big_files},
+        {{"-o", not_a_dir, a}, "a.fpx: cannot write the output " + not_a_dir + "/a.png: Not a directory"},
+        {{"-o", dir.file("none"), a}, "a.fpx: cannot write the output " + dir.file("none") + "/a.png: No such file or directory"},
+        {{a, old_png}, "a.fpx: " + old_png + " exists (use -f to overwrite it)"},
+        {{a}, "a.fpx: out of memory (or libzo_unx2.so is missing) (code 27)", [] { ::unsetenv("LD_LIBRARY_PATH"); },
+         lone.file("fpxconv"), "error: unable to find filter: libzo_unx2.so\n"},
     };
-    const std::vector<std::string> before = listing(dir.path());
+    const Names before = listing(dir.path());
+    const std::string fpxconv = program;
     for (const auto &row : rows) {
+        program = row.program.empty() ? fpxconv : row.program;
         const Result r = run(row.args, row.in_child);
         EXPECT_EQ(r.exit_code(), 1) << row.message;
-        EXPECT_TRUE(r.err.find(row.message + "\n") != std::string::npos && count(r.err, "\n") == 1) << r.err;
+        EXPECT_EQ(r.err.rfind(row.before, 0), 0u) << r.err;
+        EXPECT_TRUE(r.err.find(row.message + "\n") != std::string::npos && count(r.err, "\n") == 1 + count(row.before, "\n"))
+            << r.err;
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(listing(dir.path()), before) << row.message;
-        EXPECT_EQ(listing(tmp.path()), std::vector<std::string>{}) << row.message;
+        EXPECT_EQ(listing(tmp.path()), Names{}) << row.message;
     }
     EXPECT_EQ(kxtest::read_file(old_png), "old");
+    program = fpxconv;
     EXPECT_EQ(run({"-f", a, old_png}).exit_code(), 0);
-    EXPECT_EQ(png_size(old_png), std::make_pair(256, 192));
-}
-
-TEST_F(Fpxconv, WithoutTheOutputLibraryEndsWith27)
-{
-    for (const char *name : {"fpxconv", "libkx_fpx2.so", "libyt_ut.so", "libqe_core.so"})
-        std::filesystem::copy_file(kxtest::bin_dir() + "/" + name, dir.file(name));
-    program = dir.file("fpxconv");
-    const Result r = run({a}, [] { ::unsetenv("LD_LIBRARY_PATH"); });
-    EXPECT_EQ(r.exit_code(), 1);
-    EXPECT_EQ(r.err, "error: unable to find filter: libzo_unx2.so\nfpxconv: " + a + ": out of memory (or libzo_unx2.so is missing) (code 27)\n");
-    EXPECT_FALSE(kxtest::path_exists(dir.file("a.png")));
+    EXPECT_EQ(read_png(old_png).size(), full);
 }
 
 TEST_F(Fpxconv, BadUsageExitsTwoBeforeTouchingAnything)
 {
-    const std::vector<std::vector<std::string>> rows = {
-        {}, {"--bogus", a}, {"-o"}, {"--resolution", "huge", a}, {"--threads", "-1", a}, {"--threads", "2x", a},
-        {"--png-level", "10", a}, {"--json", a}, {a, b}, {a, b, dir.file("c.png")}, {"--info"}};
-    for (const std::vector<std::string> &args : rows) {
+    for (const Names &args : std::vector<Names>{
+             {}, {"--bogus", a}, {"-o"}, {"--resolution", "huge", a}, {"--threads", "-1", a}, {"--threads", "2x", a},
+             {"--png-level", "10", a}, {"--json", a}, {a, b}, {a, b, dir.file("c.png")}, {"--info"}}) {
         const Result r = run(args);
         EXPECT_EQ(r.exit_code(), 2) << (args.empty() ? "" : args[0]);
         EXPECT_NE(r.err.find("Try 'fpxconv --help'"), std::string::npos) << r.err;
     }
-    EXPECT_EQ(listing(dir.path()), (std::vector<std::string>{"a.fpx", "b.fpx"}));
+    EXPECT_EQ(listing(dir.path()), (Names{"a.fpx", "b.fpx"}));
     const Result help = run({"--help"});
     EXPECT_EQ(help.exit_code(), 0);
     EXPECT_EQ(help.out.rfind("usage: fpxconv", 0), 0u);
@@ -290,8 +270,7 @@ TEST_F(Fpxconv, BadUsageExitsTwoBeforeTouchingAnything)
 
 TEST_F(Fpxconv, InfoAsLinesAndAsJson)
 {
-    const std::string bad = dir.write("bad.fpx", "x");
-    const std::string missing = dir.file("missing.fpx");
+    const std::string bad = dir.write("bad.fpx", "x"), missing = dir.file("missing.fpx");
     Result r = run({"--info", a, missing, bad});
     EXPECT_EQ(r.exit_code(), 1);
     EXPECT_EQ(r.out, a + ": 256 x 192, 24 bits per pixel\n");
@@ -320,12 +299,7 @@ TEST_F(Fpxconv, ProgressBarOnlyOnATerminal)
     ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
     const Result r = finish(start({a}, {}, slave));
     ::close(slave);
-    std::string screen;
-    char chunk[4096];
-    ssize_t n;
-    while ((n = ::read(master, chunk, sizeof chunk)) > 0)
-        screen.append(chunk, size_t(n));
-    ::close(master);
+    const std::string screen = kxtest::read_all_and_close(master);
     EXPECT_EQ(r.exit_code(), 0);
     EXPECT_NE(screen.find("\ra.fpx [" + std::string(30, '#') + "] 100%"), std::string::npos) << screen;
     EXPECT_EQ(screen.substr(screen.size() - 4), "\r\033[K");
@@ -334,25 +308,23 @@ TEST_F(Fpxconv, ProgressBarOnlyOnATerminal)
 
 TEST_F(Fpxconv, ThreadsReachTheFilterThroughThePrivateProfile)
 {
-    for (const auto &[option, threads] : std::vector<std::pair<std::string, int>>{{"-f", 0}, {"--threads=3", 3}}) {
+    for (const auto &[option, threads] : {std::pair{"-f", "0"}, {"--threads=3", "3"}}) {
         const auto [status, log] = held_run({option, "-f", a}, [&](pid_t, const std::string &profile) {
             EXPECT_EQ(profile, "; fpxconv's settings for one run, removed when the run ends\n[fpxconv]\n"
-                               "Driver=KR_FPX.0\nColorTableSource=FILE\nThreads=" + std::to_string(threads) + "\n");
+                               "Driver=KR_FPX.0\nColorTableSource=FILE\nThreads=" + std::string(threads) + "\n");
         });
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-        EXPECT_EQ(listing(tmp.path()), std::vector<std::string>{});
+        EXPECT_EQ(listing(tmp.path()), Names{});
     }
 }
 
-// SIGINT arrives while the run is held inside the import: the next progress
-// answer cancels, the filter returns 61 before the picture is done, nothing
-// is left, and the process ends by SIGINT (a shell's status 130).
+// SIGINT while the run is held inside the import: the next progress answer cancels, the filter returns 61
+// before the picture is done, nothing is left, and the process ends by SIGINT.
 TEST_F(Fpxconv, CtrlCCancelsTheImportAndLeavesNothing)
 {
     const std::string full_log = scratch("full.log");
     ASSERT_EQ(run({a, dir.file("full.png")}, [&] { ::setenv("KXFPX_OUTPUT_LOG", full_log.c_str(), 1); }).exit_code(), 0);
     ::unlink(dir.file("full.png").c_str());
-
     const auto [status, log] = held_run({a}, [](pid_t pid, const std::string &profile) {
         ASSERT_NE(profile, "");
         ::kill(pid, SIGINT);
@@ -360,6 +332,6 @@ TEST_F(Fpxconv, CtrlCCancelsTheImportAndLeavesNothing)
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
     EXPECT_EQ(kxtest::read_file(scratch("err")), "fpxconv: " + a + ": cancelled (code 61)\n");
     EXPECT_LT(count(log, "ImageRows"), count(kxtest::read_file(full_log), "ImageRows"));
-    EXPECT_EQ(listing(dir.path()), (std::vector<std::string>{"a.fpx", "b.fpx"}));
-    EXPECT_EQ(listing(tmp.path()), std::vector<std::string>{});
+    EXPECT_EQ(listing(dir.path()), (Names{"a.fpx", "b.fpx"}));
+    EXPECT_EQ(listing(tmp.path()), Names{});
 }
