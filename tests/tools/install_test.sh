@@ -1,10 +1,7 @@
 #!/bin/sh
-# The package as an integrator meets it: installs the build into a temporary
-# prefix (no root), builds the README's host program against the installed
-# headers with pkg-config, and converts a corpus file with it and with the
-# installed fpxconv, the libraries found through their relative rpaths.
-# Arguments: build folder, source folder, corpus folder, C compiler, flags.
-# Exit status 77 (skipped) when the corpus is absent.
+# The installed package: the README's host program built with pkg-config and the installed fpxconv convert a
+# corpus file, the libraries found through their rpaths. Arguments: build, source and corpus folders, C compiler,
+# flags. Exits 77 (skipped) without the corpus.
 set -eu
 build=$1 source=$2 corpus=$3 cc=$4 cflags=${5:-}
 fail() { echo "install test: $*" >&2; exit 1; }

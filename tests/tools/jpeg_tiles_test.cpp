@@ -12,9 +12,7 @@ namespace {
 std::vector<uint8_t> table_set(const PropSet &ic, uint32_t k)
 {
     const Prop *p = ic.find((k << 16) | 0x03000001);
-    if (!p)
-        return {};
-    return std::vector<uint8_t>(p->value.begin() + 4, p->value.begin() + 4 + p->u32());
+    return p ? std::vector<uint8_t>(p->value.begin() + 4, p->value.begin() + 4 + p->u32()) : std::vector<uint8_t>{};
 }
 
 void ycbcr_to_rgb(const uint8_t *in, int out[3])
@@ -34,7 +32,7 @@ struct ErrorStats {
 
 struct Result {
     ErrorStats error;
-    ErrorStats reference;  // libjpeg-turbo's own coding of the same tiles
+    ErrorStats reference; // libjpeg-turbo's own coding of the same tiles
     std::vector<Decoded> tiles;
     Subimage sub;
 };
@@ -154,14 +152,10 @@ TEST(FpxJpegTiles, FramesAndSubtypesFollowTheOptions)
         for (size_t k = 0; k < c.tiles; ++k) {
             const TileEntry &t = r.sub.tiles[k];
             const Decoded &d = r.tiles[k];
-            EXPECT_EQ(t.type, kTileJpeg);
-            EXPECT_EQ(t.subtype[0], 0);
-            EXPECT_EQ(t.subtype[1], c.sampling);
-            EXPECT_EQ(t.subtype[2], c.conversion);
-            EXPECT_EQ(t.subtype[3], c.sets ? 1 + k % size_t(c.sets) : 0) << k;
-            EXPECT_EQ(d.width, 64);
-            EXPECT_EQ(d.height, 64);
-            EXPECT_EQ(d.components, c.components);
+            EXPECT_EQ((std::array<int, 5>{int(t.type), t.subtype[0], t.subtype[1], t.subtype[2], t.subtype[3]}),
+                      (std::array<int, 5>{int(kTileJpeg), 0, c.sampling, c.conversion, c.sets ? 1 + int(k) % c.sets : 0}))
+                << k;
+            EXPECT_EQ((std::array{d.width, d.height, d.components}), (std::array{64, 64, c.components}));
             EXPECT_EQ(d.h[0] << 4 | d.v[0], c.sampling);
             for (int i = 1; i < std::min(d.components, 3); ++i)
                 EXPECT_EQ(d.h[i] << 4 | d.v[i], 0x11);
@@ -229,8 +223,8 @@ TEST(FpxJpegTiles, TablesLiveInTheirSetAndTilesCarryOnlyWhatTheOptionsAdd)
     EXPECT_TRUE(table_set(three, 4).empty());
 }
 
-// PhotoYCC JPEG tiles through the import's arithmetic (with opacity: divided by it, converted,
-// multiplied again) give the input's opacity-weighted colours within JPEG error.
+// PhotoYCC JPEG tiles through the import's arithmetic (with opacity: divided by it, converted, multiplied
+// again) give the input's opacity-weighted colours within JPEG error.
 TEST(FpxJpegTiles, PhotoYccTilesDecodeThroughTheImportsTables)
 {
     auto table = [](int i, double offset, double scale) { return int(std::trunc((i - offset) * scale + 0.5)); };

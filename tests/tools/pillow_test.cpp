@@ -1,67 +1,42 @@
-// Files fpxwrite makes open in Python Pillow, the other FlashPix reader a
-// user can install: raw tiles (RGB and monochrome) load to exactly the
-// written pixels, JPEG ones open. Skipped when Pillow is not installed.
-#include "fpxwrite.h"
-#include "support.h"
+// Files fpxwrite makes open in Python Pillow, another FlashPix reader: raw tiles (RGB and grey) load to exactly
+// the written pixels, JPEG ones open. Skipped when Pillow is not installed.
+#include "fpxwrite_fixture.h"
 
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <string>
-
-namespace {
-
-constexpr const char *kPython = "/usr/bin/python3";
-
-bool have_pillow()
-{
-    return std::system((std::string(kPython) + " -c 'import PIL.FpxImagePlugin' 2>/dev/null").c_str()) == 0;
-}
+using namespace fpxtest;
 
 TEST(FpxPillow, OpensRawTilesToTheWrittenPixelsAndOpensJpegTiles)
 {
-    if (!have_pillow()) {
+    if (std::system("/usr/bin/python3 -c 'import PIL.FpxImagePlugin' 2>/dev/null") != 0)
         GTEST_SKIP() << "Python Pillow is not installed";
-    }
     kxtest::TempDir dir;
-    const struct {
-        const char *name;
-        fpxw::ColourSpace colour;
-        fpxw::Compression compression;
-        int width, height;
-    } cases[] = {
-        {"rgb", fpxw::ColourSpace::rgb, fpxw::Compression::raw, 192, 128},
-        {"grey", fpxw::ColourSpace::monochrome, fpxw::Compression::raw, 128, 64},
-        {"jpeg", fpxw::ColourSpace::rgb, fpxw::Compression::jpeg, 128, 128},
+    const struct { const char *name; ColourSpace colour; Compression compression; int w, h; } cases[] = {
+        {"rgb", ColourSpace::rgb, Compression::raw, 192, 128},
+        {"grey", ColourSpace::monochrome, Compression::raw, 128, 64},
+        {"jpeg", ColourSpace::rgb, Compression::jpeg, 128, 128},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        // Inputs of the stored kind (RGB or grey, no alpha) are stored as
-        // they are: their samples are the pixels.
-        const fpxw::Image synthetic = fpxw::make_synthetic(c.width, c.height);
-        const bool grey = c.colour == fpxw::ColourSpace::monochrome;
-        fpxw::Image image{c.width, c.height, grey ? 1 : 3, {}};
-        for (int y = 0; y < c.height; ++y)
-            for (int x = 0; x < c.width; ++x)
-                for (int k = 0; k < image.channels; ++k)
-                    image.samples.push_back(synthetic.pixel(x, y)[k] ^ uint8_t(grey ? x * 5 + y : 0));
-        fpxw::WriteOptions o;
+        // Inputs of the stored kind (RGB or grey, no alpha) are stored as they are: their samples are the pixels.
+        const bool grey = c.colour == ColourSpace::monochrome;
+        Image image = rgb_picture(c.w, c.h);
+        if (grey) {
+            const Image rgb = image;
+            image.channels = 1, image.samples.clear();
+            for (int y = 0; y < c.h; ++y)
+                for (int x = 0; x < c.w; ++x)
+                    image.samples.push_back(rgb.pixel(x, y)[0] ^ uint8_t(x * 5 + y));
+        }
+        WriteOptions o;
         o.colour = c.colour;
         o.compression = c.compression;
-        o.flat_tiles = fpxw::FlatTiles::never;
-        const std::string fpx = dir.path() + "/" + c.name + ".fpx";
-        const std::string raw = dir.path() + "/" + c.name + ".raw";
-        ASSERT_EQ(fpxw::write_fpx(o, image, fpx), "");
-        // Pillow's pixels, as stored (one byte per channel, rows top down).
-        const std::string mode = grey ? "L" : "RGB";
-        const std::string script = "from PIL import Image; im = Image.open('" + fpx +
-                                   "'); im.load(); open('" + raw + "', 'wb').write(im.convert('" + mode +
-                                   "').tobytes())";
-        ASSERT_EQ(std::system((std::string(kPython) + " -c \"" + script + "\"").c_str()), 0);
-        if (c.compression != fpxw::Compression::raw)
-            continue;  // Pillow's own JPEG tile decoding is not the reference
-        EXPECT_EQ(kxtest::read_file(raw), std::string(image.samples.begin(), image.samples.end()));
+        o.flat_tiles = FlatTiles::never;
+        const std::string fpx = dir.file(c.name + std::string(".fpx")), raw = dir.file(c.name + std::string(".raw"));
+        ASSERT_EQ(write_fpx(o, image, fpx), "");
+        const std::string script = "from PIL import Image; im = Image.open('" + fpx + "'); im.load(); open('" + raw +
+                                   "', 'wb').write(im.convert('" + (grey ? "L" : "RGB") + "').tobytes())";
+        ASSERT_EQ(std::system(("/usr/bin/python3 -c \"" + script + "\"").c_str()), 0);
+        if (c.compression == Compression::raw) { // Pillow's own JPEG tile decoding is not the reference
+            EXPECT_EQ(kxtest::read_file(raw), std::string(image.samples.begin(), image.samples.end()));
+        }
     }
 }
-
-} // namespace
