@@ -27,12 +27,6 @@ namespace jpegtest {
 namespace kj = kxfpx::jpeg;
 using Bytes = std::vector<uint8_t>;
 
-// Natural (row-major) index of the k-th coefficient in zig-zag order.
-inline constexpr uint8_t kZigzag[64] = {
-    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
-    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
-    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
-
 // A big-endian memory QorFile over `bytes`.
 struct MemStream : iotest::Reader {
     explicit MemStream(const Bytes &bytes) : iotest::Reader(bytes, 1) {}
@@ -48,14 +42,6 @@ struct TableSet {
                 GlobalFree(h);
     }
 };
-
-// A segment's bytes after the marker: length field and body.
-inline Bytes with_length(const Bytes &body)
-{
-    Bytes out{uint8_t((body.size() + 2) >> 8), uint8_t(body.size() + 2)};
-    out.insert(out.end(), body.begin(), body.end());
-    return out;
-}
 
 // The tables of a tables-only stream, loaded as the driver loads them.
 inline void load_tables(const Bytes &tables, TableSet &set)

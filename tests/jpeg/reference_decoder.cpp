@@ -4,7 +4,6 @@
 #include <kxfpx/memory.h>
 
 #include <cstring>
-#include <memory>
 #include <vector>
 
 using kxfpx::jpeg::HuffmanTable;
@@ -69,24 +68,20 @@ int16_t receive(Bits &b, uint32_t s, QorFile f)
     return v;
 }
 
-constexpr int32_t kExtendTest[16] = {0, 1, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024, 2048, 4096, 8192, 16384};
-constexpr int32_t kExtendOffset[16] = {0,    -1,    -3,    -7,     -15,    -31,   -63,   -127,
-                                       -255, -511, -1023, -2047, -4095, -8191, -16383, -32767};
+// s received bits as a signed value (s <= 15).
+int32_t extend(int32_t v, uint32_t s) { return v < (1 << s >> 1) ? v - (1 << s) + 1 : v; }
 
+// The range table: entries 1025..1278 hold 1..254, 1279..1407 hold 255, the rest 0, indexed at 1152 + v.
 uint8_t range(int v)
 {
-    static uint8_t table[1664];
-    static bool made = false;
-    if (!made) {
-        for (int i = 1025; i <= 1278; ++i)
-            table[i] = uint8_t(i - 1024);
-        for (int i = 1279; i <= 1407; ++i)
-            table[i] = 255;
-        made = true;
-    }
     const int i = 1152 + v;
-    return i < 0 || i > 1663 ? 0 : table[i];
+    return i >= 1025 && i <= 1278 ? uint8_t(i - 1024) : i >= 1279 && i <= 1407 ? 255 : 0;
 }
+
+constexpr uint8_t kZigzag[64] = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
 // One 1-D pass as written, each sum reduced to signed 32 bits.
 void pass(const int64_t i[8], int32_t s[8])
@@ -142,7 +137,6 @@ namespace {
 struct Comp {
     uint8_t id, sampling, quantId;
 };
-
 struct Frame {
     uint16_t height = 0, width = 0;
     std::vector<Comp> comps;
@@ -151,13 +145,19 @@ struct Frame {
 bool u8(QorFile f, uint8_t &v) { return qorReadChar(f, &v, 1) == 1; }
 bool u16(QorFile f, uint16_t &v) { return qorReadShort(f, &v, 1) == 1; }
 
-struct Locked {
-    HGLOBAL h;
-    void *p;
-    explicit Locked(HGLOBAL handle) : h(handle), p(handle ? GlobalLock(handle) : nullptr) {}
-    ~Locked()
+// The table handles locked for one scan, unlocked on every path.
+struct Locks {
+    std::vector<HGLOBAL> held;
+    const void *lock(HGLOBAL h)
     {
+        void *p = h ? GlobalLock(h) : nullptr;
         if (p)
+            held.push_back(h);
+        return p;
+    }
+    ~Locks()
+    {
+        for (HGLOBAL h : held)
             GlobalUnlock(h);
     }
 };
@@ -177,7 +177,7 @@ int32_t sequential_scan(QorFile f, const Frame &fr, int ns, const uint8_t *table
     const uint64_t S = uint64_t(W) * b;
     if (int64_t(size) < int64_t(S * PH))
         return 21;
-    std::vector<std::unique_ptr<Locked>> locks;
+    Locks locks;
     const HuffmanTable *dc[4], *ac[4];
     const QuantTable *qt[4];
     uint32_t mode[4] = {}, count[4];
@@ -187,12 +187,9 @@ int32_t sequential_scan(QorFile f, const Frame &fr, int ns, const uint8_t *table
         const uint32_t td = tablesByte[i] >> 4, ta = tablesByte[i] & 15;
         if (td > 3 || ta > 3)
             return 21;
-        locks.emplace_back(new Locked(tables->slots[td]));
-        dc[i] = static_cast<const HuffmanTable *>(locks.back()->p);
-        locks.emplace_back(new Locked(tables->slots[4 + ta]));
-        ac[i] = static_cast<const HuffmanTable *>(locks.back()->p);
-        locks.emplace_back(new Locked(tables->slots[8 + fr.comps[size_t(i)].quantId]));
-        qt[i] = static_cast<const QuantTable *>(locks.back()->p);
+        dc[i] = static_cast<const HuffmanTable *>(locks.lock(tables->slots[td]));
+        ac[i] = static_cast<const HuffmanTable *>(locks.lock(tables->slots[4 + ta]));
+        qt[i] = static_cast<const QuantTable *>(locks.lock(tables->slots[8 + fr.comps[size_t(i)].quantId]));
         const uint8_t s = fr.comps[size_t(i)].sampling;
         const uint32_t h = s >> 4, v = s & 15;
         count[i] = h * v;
@@ -253,12 +250,10 @@ int32_t sequential_scan(QorFile f, const Frame &fr, int ns, const uint8_t *table
                     const uint32_t s = symbol;
                     int16_t diff = 0;
                     if (s) {
-                        int32_t v = receive(bits, s, f);
+                        const int32_t v = receive(bits, s, f);
                         if (s > 15)
                             return 21;
-                        if (v < kExtendTest[s])
-                            v += kExtendOffset[s];
-                        diff = int16_t(v);
+                        diff = int16_t(extend(v, s));
                     }
                     std::memset(blk, 0, 128);
                     pred[i] = uint16_t(pred[i] + diff);
@@ -277,9 +272,7 @@ int32_t sequential_scan(QorFile f, const Frame &fr, int ns, const uint8_t *table
                             continue;
                         }
                         kk += R;
-                        int32_t v = receive(bits, Sz, f);
-                        if (v < kExtendTest[Sz])
-                            v += kExtendOffset[Sz];
+                        const int32_t v = extend(receive(bits, Sz, f), Sz);
                         if (kk > 63)
                             return 21;
                         blk[kZigzag[kk]] = int16_t(uint32_t(v) * qt[i]->q[kk]);
