@@ -57,37 +57,21 @@ const Case kCases[] = {
 
 class Progressive : public ::testing::TestWithParam<Case> {};
 
-// The scans give libjpeg-turbo's coefficients and end where the data ends; ReadJPEG's pixels are those
-// coefficients through the reference transform (whole-image buffers kept from case to case as an import's
-// tiles keep them); a destination one byte short is refused unwritten.
+// The scans end where the data ends; ReadJPEG's pixels are libjpeg-turbo's coefficients through the reference
+// transform (whole-image buffers kept from case to case as an import's tiles keep them); a destination one
+// byte short is refused unwritten.
 TEST_P(Progressive, ScansAndPixelsEqualLibjpegTurbo)
 {
     static kj::ProgressiveBuffers kept;
     const Params &p = GetParam().params;
     const Bytes jpeg = encode(p);
     const ExpectedPlanes expected(jpeg);
-    const fpxtest::Coefficients &ref = expected.ref;
-    ASSERT_EQ(ref.components.size(), p.sampling.size()) << ref.error;
+    ASSERT_EQ(expected.ref.components.size(), p.sampling.size()) << expected.ref.error;
     Scans d;
     decode_scans(jpeg, d, false);
     EXPECT_EQ(d.results, std::vector<int32_t>(d.results.size(), 0));
     EXPECT_EQ(d.position, int32_t(jpeg.size()));
     const kj::ProgGeometry g(d.frame);
-    const kj::ProgFactors f(d.frame);
-    for (size_t c = 0; c < ref.components.size(); ++c) {
-        if (kj::prog_full_grid(g, f, int(c)))
-            (void)kj::ReorderAC(d.coefficients.data(), d.N, int(c), &d.frame);
-        // Block (bx, by) in MCU order, the layout the reconstruction reads.
-        const fpxtest::ComponentCoefficients &rc = ref.components[c];
-        const uint32_t h = f.hfac[c], v = f.vfac[c];
-        for (uint32_t by = 0; by < uint32_t(rc.blocksHigh); ++by)
-            for (uint32_t bx = 0; bx < uint32_t(rc.blocksWide); ++bx) {
-                const uint32_t index = ((by / v) * g.mcuCols + bx / h) * h * v + (by % v) * h + bx % h;
-                const int16_t *ours = d.coefficients.data() + kj::plane_start(d.N, d.frame, int(c)) + index * 64;
-                ASSERT_TRUE(std::equal(ours, ours + 64, &rc.blocks[(by * uint32_t(rc.blocksWide) + bx) * 64]))
-                    << "component " << c << " block " << bx << "," << by;
-            }
-    }
     uint64_t size = 0;
     ASSERT_TRUE(kj::ProgressiveOutputBytes(d.frame, &size));
     const Outcome r = read_jpeg(jpeg, {}, p.sampling[0], uint32_t(size), nullptr, 0, false, &kept);
