@@ -1,6 +1,5 @@
-// Helpers of the JPEG tests: the two stream generators (baseline tiles
-// through fpxwrite, progressive streams through libjpeg-turbo), ReadJPEG into
-// a guarded buffer, libjpeg-turbo's picture, a progressive scan driver.
+// Helpers of the JPEG tests: baseline tiles through fpxwrite, progressive streams through libjpeg-turbo,
+// ReadJPEG into a guarded buffer, libjpeg-turbo's picture, a progressive scan driver.
 #pragma once
 
 #include "jpeg/decoder_tables.h"
@@ -54,16 +53,15 @@ inline void load_tables(const Bytes &tables, TableSet &set)
                                    : kj::ReadQuantization(in.file, &set.set.slots[8]));
 }
 
-// The literal reference decoder (reference_decoder.cpp): bit-serial through
-// qorReadChar, the transform as written, expansion byte by byte.
+// The literal reference decoder (reference_decoder.cpp): bit-serial through qorReadChar, the transform as
+// written, expansion byte by byte.
 inline constexpr int32_t kReferenceUnsupported = -999;  // progressive frames
 int32_t reference_read_jpeg(QorFile data, kj::JpegTableSet *tables, uint8_t *destination, int32_t size,
                             uint8_t chromaSubsampling, int16_t **colourTableSlots, int32_t extraChannelFlag);
 void reference_idct(int16_t *block);  // rows first, shortcut for rows only
 
-// A generated baseline tile written by fpxwrite: random component count,
-// sampling, quality, Huffman optimisation, restart interval, JFIF header,
-// abbreviated form (tables apart), comment, size and texture.
+// A generated baseline tile written by fpxwrite: random component count, sampling, quality, Huffman
+// optimisation, restart interval, JFIF header, abbreviated form (tables apart), comment, size and texture.
 struct Case {
     fpxw::JpegParams params;
     uint8_t chroma = 0x11;  // the MCU handed to ReadJPEG
@@ -93,10 +91,8 @@ inline Case make_case(std::mt19937 &rng)
     p.jfif = pick(4) == 0;
     c.abbreviated = !p.optimize_huffman && pick(2) == 0;
     const bool comment = pick(4) == 0;
-    if (pick(3) == 0) {
-        c.width = 1 + pick(64);
-        c.height = 1 + pick(64);
-    }
+    if (pick(3) == 0)
+        c.width = 1 + pick(64), c.height = 1 + pick(64);
     std::vector<uint8_t> px(size_t(c.width) * size_t(c.height) * size_t(p.components));
     const int noise = pick(4) == 0 ? 255 : 1 + pick(40);
     for (size_t i = 0; i < px.size(); ++i) {
@@ -200,8 +196,7 @@ inline Outcome read_jpeg(const Bytes &stream, const Bytes &tables, uint8_t chrom
     return r;
 }
 
-// Sample (x, y) of component c from libjpeg-turbo's coefficients,
-// dequantized and put through the reference transform.
+// Sample (x, y) of component c from libjpeg-turbo's coefficients, dequantized, through the reference transform.
 struct ExpectedPlanes {
     explicit ExpectedPlanes(const Bytes &jpeg, const Bytes &tables = {}) : ref(fpxtest::read_coefficients(tables, jpeg))
     {
@@ -240,9 +235,8 @@ struct Scans {
     TableSet tables;
 };
 
-// The table readers and scans over a progressive stream, marker by marker,
-// up to EOI or the first failing scan; `literal` decodes the scans with the
-// bit-serial reader instead of ProcessProgHufScans.
+// The table readers and scans over a progressive stream, marker by marker, up to EOI or the first failing
+// scan; `literal` decodes the scans with the bit-serial reader instead of ProcessProgHufScans.
 inline void decode_scans(const Bytes &jpeg, Scans &out, bool literal)
 {
     MemStream s(jpeg);

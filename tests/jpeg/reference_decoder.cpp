@@ -3,7 +3,9 @@
 
 #include <kxfpx/memory.h>
 
+#include <algorithm>
 #include <cstring>
+#include <numeric>
 #include <vector>
 
 using kxfpx::jpeg::HuffmanTable;
@@ -19,21 +21,20 @@ struct Bits {
     uint16_t buffer = 0;
 };
 
+// The next byte, 0 past the end.
+uint8_t byte_or_zero(QorFile f)
+{
+    uint8_t v = 0;
+    return qorReadChar(f, &v, 1) == 1 ? v : 0;
+}
+
 int16_t next_bit(Bits &b, int16_t code, QorFile f)
 {
     if (b.left == 0) {
         b.left = 8;
-        uint8_t byte = 0;
-        if (qorReadChar(f, &byte, 1) != 1)
-            byte = 0;
-        b.buffer |= byte;
-        if ((b.buffer & 0xFF) == 0xFF) {
-            uint8_t next = 0;
-            if (qorReadChar(f, &next, 1) != 1)
-                next = 0;
-            if (next != 0)
-                b.left = 0;
-        }
+        b.buffer |= byte_or_zero(f);
+        if ((b.buffer & 0xFF) == 0xFF && byte_or_zero(f) != 0)
+            b.left = 0;
     }
     b.buffer = uint16_t((b.buffer & 0xFF) << 1);
     b.left = uint8_t(b.left - 1);
@@ -48,10 +49,7 @@ int32_t get_next_code(uint16_t &symbol, const HuffmanTable &t, Bits &b, QorFile 
         code = next_bit(b, code, f);
         if (code <= t.maxCode[l - 1]) {
             const uint16_t index = uint16_t(code + t.valPtr[l - 1] - t.minCode[l - 1]);
-            int n = 0;
-            for (uint8_t c : t.bits)
-                n += c;
-            if (index >= n)
+            if (index >= std::accumulate(std::begin(t.bits), std::end(t.bits), 0))
                 return -23;
             symbol = t.values[index];
             return 0;
@@ -108,13 +106,8 @@ void reference_idct(int16_t *block)
     int32_t s[8];
     for (int r = 0; r < 8; ++r) {
         int16_t *row = block + 8 * r;
-        bool dcOnly = true;
-        for (int k = 1; k < 8; ++k)
-            dcOnly = dcOnly && row[k] == 0;
-        if (dcOnly) {
-            const int16_t v = int16_t(row[0] * 4);
-            for (int k = 0; k < 8; ++k)
-                row[k] = v;
+        if (std::all_of(row + 1, row + 8, [](int16_t v) { return v == 0; })) {
+            std::fill(row, row + 8, int16_t(row[0] * 4));
             continue;
         }
         for (int k = 0; k < 8; ++k)
