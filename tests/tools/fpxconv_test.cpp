@@ -220,7 +220,7 @@ TEST_F(Fpxconv, EveryFailureIsOneLineNamingTheFileAndLeavesNoOutput)
         Names args;
         std::string message;
         Child in_child = {};
-        std::string program = {}, before = {}; // another program, the line it prints first
+        std::string program = {}, first_line = {}; // another program, the line it prints first
     } rows[] = {
         {{dir.file("missing.fpx")}, "missing.fpx: cannot open the file (code 7)"},
         {{notfpx, x}, "text.fpx: not a FlashPix file (code -23)"},
@@ -240,8 +240,8 @@ TEST_F(Fpxconv, EveryFailureIsOneLineNamingTheFileAndLeavesNoOutput)
         program = row.program.empty() ? fpxconv : row.program;
         const Result r = run(row.args, row.in_child);
         EXPECT_EQ(r.exit_code(), 1) << row.message;
-        EXPECT_EQ(r.err.rfind(row.before, 0), 0u) << r.err;
-        EXPECT_TRUE(r.err.find(row.message + "\n") != std::string::npos && count(r.err, "\n") == 1 + count(row.before, "\n"))
+        EXPECT_EQ(r.err.rfind(row.first_line, 0), 0u) << r.err;
+        EXPECT_TRUE(r.err.find(row.message + "\n") != std::string::npos && count(r.err, "\n") == 1 + count(row.first_line, "\n"))
             << r.err;
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(listing(dir.path()), before) << row.message;
