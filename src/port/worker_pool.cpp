@@ -1,13 +1,46 @@
-// WorkerPool: one mutex guards the job, the next index and the count of
-// iterations not yet finished; a new generation wakes the workers, the last
-// finished iteration wakes the caller.
+// WorkerPool: one mutex guards the job and the next index; the generation
+// (a new run), the count of iterations not yet finished and the stop flag
+// are atomic, so that an idle thread can watch them for a moment before it
+// sleeps on its condition variable.
 #include "port/worker_pool.h"
 
 #include <unistd.h>
 
+#include <chrono>
 #include <system_error>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 namespace kxfpx::port {
+
+namespace {
+
+// How long an idle thread watches before it sleeps: longer than the calling
+// thread's work between two strips, short against a whole import.
+constexpr std::chrono::microseconds kSpinTime{2000};
+
+inline void relax()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    _mm_pause();
+#else
+    std::this_thread::yield();
+#endif
+}
+
+} // namespace
+
+template <typename Ready> void WorkerPool::spin(Ready ready)
+{
+    const auto until = std::chrono::steady_clock::now() + kSpinTime;
+    for (int i = 0; !ready(); ++i) {
+        relax();
+        if ((i & 255) == 255 && std::chrono::steady_clock::now() > until)
+            return;
+    }
+}
 
 WorkerPool::WorkerPool(int32_t workers)
 {
@@ -47,8 +80,9 @@ void WorkerPool::take_jobs(int32_t participant, std::unique_lock<std::mutex> &lo
 void WorkerPool::work(int32_t participant)
 {
     uint64_t seen = 0;
-    std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
+        spin([&] { return stopping_ || generation_ != seen; });
+        std::unique_lock<std::mutex> lock(mutex_);
         wake_.wait(lock, [&] { return stopping_ || generation_ != seen; });
         if (stopping_)
             return;
@@ -70,6 +104,9 @@ void WorkerPool::run(int32_t count, const std::function<void(int32_t, int32_t)> 
     if (!threads_.empty())
         wake_.notify_all();
     take_jobs(0, lock);
+    lock.unlock();
+    spin([&] { return unfinished_ == 0; });
+    lock.lock();
     done_.wait(lock, [&] { return unfinished_ == 0; });
     job_ = nullptr;
 }

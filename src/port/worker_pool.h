@@ -3,6 +3,7 @@
 // returns when every iteration is done. The threads live as long as the pool.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -31,14 +32,18 @@ public:
 private:
     void work(int32_t participant);
     void take_jobs(int32_t participant, std::unique_lock<std::mutex> &lock);
+    // Waits a short while without sleeping for `ready` to hold: waking a
+    // sleeping thread costs more than a strip of tiles takes to hand out.
+    template <typename Ready> static void spin(Ready ready);
 
     std::vector<std::thread> threads_;
     std::mutex mutex_;
     std::condition_variable wake_, done_;
     const std::function<void(int32_t, int32_t)> *job_ = nullptr;
-    uint64_t generation_ = 0;
-    int32_t count_ = 0, next_ = 0, unfinished_ = 0;
-    bool stopping_ = false;
+    std::atomic<uint64_t> generation_{0};
+    std::atomic<int32_t> unfinished_{0};
+    std::atomic<bool> stopping_{false};
+    int32_t count_ = 0, next_ = 0;
 };
 
 // The number of processors online, at least 1.
