@@ -86,13 +86,23 @@ bool has_table_marker(const uint8_t *bytes, uint32_t length)
 
 } // namespace
 
+// A strip's JPEG tiles and their bytes, read ahead of its decoding.
+struct StripPlan {
+    int32_t strip = -1;   // the strip planned; -1 none
+    bool usable = false;  // false: the strip goes on one thread
+    std::vector<Task> tasks;
+    std::vector<Run> runs;
+    std::vector<uint8_t> readAhead;
+};
+
 class ParallelStrips {
 public:
     explicit ParallelStrips(int32_t workers) : pool(workers) {}
 
-    [[nodiscard]] bool gather(TileRender &r, int32_t s);
-    void decode(TileRender &r, Task &t, Participant &who);
-    [[nodiscard]] int32_t finish(TileRender &r, int32_t s);
+    void plan_strip(TileRender &r, int32_t s, StripPlan &plan);
+    [[nodiscard]] bool read_plan(TileRender &r, int32_t s, StripPlan &plan);
+    void decode(TileRender &r, const StripPlan &plan, Task &t, Participant &who);
+    [[nodiscard]] int32_t finish(TileRender &r, int32_t s, StripPlan &plan);
     // Colour steps of tile k (per pixel, as send_strip does them over the
     // whole strip) and its rows into place.
     void assemble(TileRender &r, int32_t k);
@@ -108,9 +118,9 @@ public:
     port::WorkerPool pool;
     std::vector<std::unique_ptr<Participant>> participants;
     uint32_t streamSize = 0;
-    std::vector<Task> tasks;
-    std::vector<Run> runs;
-    std::vector<uint8_t> readAhead;
+    // Strip s is planned in plans[s % 2]: the calling thread reads the next
+    // strip's bytes while the threads decode this one.
+    StripPlan plans[2];
     // Each tile's area as it was before the strip, kept for a tile decoded
     // again. Where the previous strip's image rows hold it (every tile but
     // the last, cut at the image width), it is not copied.
@@ -186,11 +196,26 @@ void start_parallel(TileRender &r, int32_t threads)
     }
 }
 
-// Lists the strip's JPEG tiles up to the first tile that ends the strip,
-// reads their bytes in runs and prepares the colour tables they need. False
-// when the strip is better decoded on one thread.
-bool ParallelStrips::gather(TileRender &r, int32_t s)
+// Plans strip s: no memory for it leaves the strip to one thread.
+void ParallelStrips::plan_strip(TileRender &r, int32_t s, StripPlan &plan)
 {
+    plan.strip = s;
+    try {
+        plan.usable = read_plan(r, s, plan);
+    } catch (const std::exception &) {
+        plan.usable = false;
+    }
+}
+
+// Lists the strip's JPEG tiles up to the first tile that ends the strip and
+// reads their bytes in runs. False when the strip is better decoded on one
+// thread. Only the calling thread reads the file, and nothing here changes
+// what a strip before this one does.
+bool ParallelStrips::read_plan(TileRender &r, int32_t s, StripPlan &plan)
+{
+    std::vector<Task> &tasks = plan.tasks;
+    std::vector<Run> &runs = plan.runs;
+    std::vector<uint8_t> &readAhead = plan.readAhead;
     tasks.clear();
     runs.clear();
     bool rawTiles = false;
@@ -255,25 +280,19 @@ bool ParallelStrips::gather(TileRender &r, int32_t s)
         if (has_table_marker(readAhead.data() + run.offset, run.length))
             return false;
     }
-    // The YCbCr tables are made before the first converted tile, as on one
-    // thread; when they cannot be, the strip goes on one thread and meets
-    // the failure at its tile.
-    for (const Task &t : tasks)
-        if (jpeg_tile_converts(r, *t.entry))
-            return prepare_ycbcr(r) == KX_OK;
     return true;
 }
 
 // One tile on a worker (or the calling thread): its area is kept first, so
 // that a tile decoded again starts from what one thread would have found.
-void ParallelStrips::decode(TileRender &r, Task &t, Participant &who)
+void ParallelStrips::decode(TileRender &r, const StripPlan &plan, Task &t, Participant &who)
 {
     const size_t at = size_t(t.k) * r.g.tileBytes;
     uint8_t *dest = r.strip.data() + at;
     if (!kept_in_rows(r, t.k))
         std::memcpy(saved.get() + at, dest, r.g.tileBytes);
-    const Run &run = runs[t.run];
-    who.view.show(readAhead.data() + run.offset, run.base, run.length, streamSize);
+    const Run &run = plan.runs[t.run];
+    who.view.show(plan.readAhead.data() + run.offset, run.base, run.length, streamSize);
     FreshTableSet fresh;
     t.rc = decode_jpeg_tile(r, who.view.file(), *t.entry, t.shared ? t.shared : &fresh.set,
                             &who.buffers, dest);
@@ -284,8 +303,9 @@ void ParallelStrips::decode(TileRender &r, Task &t, Participant &who)
 }
 
 // The strip in tile order, on the calling thread.
-int32_t ParallelStrips::finish(TileRender &r, int32_t s)
+int32_t ParallelStrips::finish(TileRender &r, int32_t s, StripPlan &plan)
 {
+    std::vector<Task> &tasks = plan.tasks;
     std::vector<const jpeg::JpegTableSet *> replaced;
     const auto was_replaced = [&](const jpeg::JpegTableSet *set) {
         return set && std::find(replaced.begin(), replaced.end(), set) != replaced.end();
@@ -330,22 +350,33 @@ int32_t decode_strip_parallel(TileRender &r, int32_t s, const uint8_t **rows)
 {
     *rows = nullptr;
     ParallelStrips *p = r.parallel.get();
-    bool ready = false;
-    if (p) {
-        try {
-            ready = p->gather(r, s);
-        } catch (const std::exception &) {
-            ready = false;  // no memory for the read-ahead
-        }
-    }
-    if (!ready)
+    if (!p)
         return decode_strip(r, s);
+    StripPlan &plan = p->plans[s % 2];
+    if (plan.strip != s)
+        p->plan_strip(r, s, plan);
+    if (!plan.usable)
+        return decode_strip(r, s);
+    // The YCbCr tables are made before the first converted tile, as on one
+    // thread; when they cannot be, the strip goes on one thread and meets
+    // the failure at its tile.
+    for (const Task &t : plan.tasks)
+        if (jpeg_tile_converts(r, *t.entry)) {
+            if (prepare_ycbcr(r) != KX_OK)
+                return decode_strip(r, s);
+            break;
+        }
     p->current = s;
     p->previousInRows = !r.filtering && s > 0 && p->lastAssembled == s - 1;
-    p->pool.run(static_cast<int32_t>(p->tasks.size()), [&](int32_t i, int32_t who) {
-        p->decode(r, p->tasks[size_t(i)], *p->participants[size_t(who)]);
-    });
-    const int32_t rc = p->finish(r, s);
+    StripPlan &next = p->plans[(s + 1) % 2];
+    p->pool.run(
+        static_cast<int32_t>(plan.tasks.size()),
+        [&](int32_t i, int32_t who) { p->decode(r, plan, plan.tasks[size_t(i)], *p->participants[size_t(who)]); },
+        [&] {
+            if (s + 1 < r.g.strips)
+                p->plan_strip(r, s + 1, next);
+        });
+    const int32_t rc = p->finish(r, s, plan);
     if (rc == KX_OK && !r.filtering) {
         p->lastAssembled = s;
         *rows = p->rows_of(s);

@@ -9,26 +9,18 @@
 #include <chrono>
 #include <system_error>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#endif
 
 namespace kxfpx::port {
 
 namespace {
 
 // How long an idle thread watches before it sleeps: longer than the calling
-// thread's work between two strips, short against a whole import.
+// thread's work between two strips, short against a whole import. It
+// yields while it watches, so that on a busy machine the thread it waits
+// for (or another program) gets the processor.
 constexpr std::chrono::microseconds kSpinTime{2000};
 
-inline void relax()
-{
-#if defined(__x86_64__) || defined(__i386__)
-    _mm_pause();
-#else
-    std::this_thread::yield();
-#endif
-}
+inline void relax() { std::this_thread::yield(); }
 
 } // namespace
 
@@ -37,7 +29,7 @@ template <typename Ready> void WorkerPool::spin(Ready ready)
     const auto until = std::chrono::steady_clock::now() + kSpinTime;
     for (int i = 0; !ready(); ++i) {
         relax();
-        if ((i & 255) == 255 && std::chrono::steady_clock::now() > until)
+        if ((i & 15) == 15 && std::chrono::steady_clock::now() > until)
             return;
     }
 }
@@ -91,7 +83,8 @@ void WorkerPool::work(int32_t participant)
     }
 }
 
-void WorkerPool::run(int32_t count, const std::function<void(int32_t, int32_t)> &job)
+void WorkerPool::run(int32_t count, const std::function<void(int32_t, int32_t)> &job,
+                     const std::function<void()> &first)
 {
     if (count <= 0)
         return;
@@ -103,6 +96,11 @@ void WorkerPool::run(int32_t count, const std::function<void(int32_t, int32_t)> 
     ++generation_;
     if (!threads_.empty())
         wake_.notify_all();
+    if (first) {
+        lock.unlock();
+        first();
+        lock.lock();
+    }
     take_jobs(0, lock);
     lock.unlock();
     spin([&] { return unfinished_ == 0; });

@@ -26,8 +26,11 @@ public:
 
     // Calls job(index, participant) for every index in [0, count); the
     // participant number (0 for the caller, 1.. for the workers) lets a job
-    // use per-thread state. Returns when all calls have returned.
-    void run(int32_t count, const std::function<void(int32_t, int32_t)> &job);
+    // use per-thread state. `first`, when given, runs on the calling thread
+    // while the workers start, before it takes its share. Returns when all
+    // calls have returned.
+    void run(int32_t count, const std::function<void(int32_t, int32_t)> &job,
+             const std::function<void()> &first = {});
 
 private:
     void work(int32_t participant);
