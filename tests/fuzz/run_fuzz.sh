@@ -37,7 +37,7 @@ for t in $targets; do
         status=1
     fi
     runs=$(sed -n 's/^stat::number_of_executed_units: //p' "$log")
-    cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1)
+    cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 || true)
     echo "fuzz_$t: ${runs:-?} executions, ${cov:-cov: ?} edges, findings: $(ls "$work/artifacts/$t" | wc -l)"
     if [ "$status" -ne 0 ]; then
         grep -E 'ERROR|SUMMARY|runtime error' "$log" | head -5 >&2 || true
