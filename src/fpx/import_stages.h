@@ -19,6 +19,9 @@ void set_subimage_defaults(SubimageInfo &info);
 // Reads "\005Transform %06d" with `index` from the root storage when it
 // exists; a missing stream leaves the defaults.
 void read_transform(QorFile root, int32_t index, SubimageInfo &info);
+// The values of an open Transform property-set stream, as read_transform
+// reads them.
+void read_transform_values(QorFile stream, SubimageInfo &info);
 
 // Turns the zone codes of the kernel into the weights for the filtering
 // value (blur below 0, sharpen from 0 up), with their sum and the size.

@@ -103,9 +103,12 @@ void build_kernel(SubimageInfo &info)
 void read_transform(QorFile root, int32_t index, SubimageInfo &info)
 {
     StreamOwner stream(qorOpenStream(root, NumberedName(kTransformFormat, index).text));
-    if (!stream)
-        return;
-    QorFile t = stream.get();
+    if (stream)
+        read_transform_values(stream.get(), info);
+}
+
+void read_transform_values(QorFile t, SubimageInfo &info)
+{
     enum { kRegion, kFiltering, kAffine, kTwist, kContrast, kAspect, kIds };
     const uint32_t ids[kIds] = {kPidRegionOfInterest, kPidFiltering, kPidAffineMatrix,
                                 kPidColourTwist,      kPidContrast,  kPidAspectRatio};

@@ -153,6 +153,18 @@ KX_API QorFile qorOpenStream(QorFile storage, const char *name)
     rec->isStream = 1;
     if (!look_up(inner, *rec, kTypeStream, name))
         return nullptr;
+    // A regular stream that needs more sectors than the FAT has entries, and
+    // whose chain still yields a sector at its last index, can only be a
+    // chain that cycles: it would repeat the same sectors for as long as its
+    // size claims (up to 4 GB). Such a stream is refused like a missing one.
+    // A chain that ends or leaves the table early is kept: its reads end
+    // there, as those of a file cut short do.
+    if (static_cast<int32_t>(rec->streamSize) >= static_cast<int32_t>(kMiniStreamCutoff)) {
+        const uint32_t limit = fat_count(*rec);
+        const uint32_t last = (rec->streamSize - 1) / kSectorSize;
+        if (last >= limit && follow_links(rec->startSector, last, fat_of(*rec), limit) < limit)
+            return nullptr;
+    }
     QorFile outer = open_outer(inner, *rec, QOR_READ);
     if (!outer)
         return nullptr;

@@ -110,6 +110,18 @@ TEST(CfbHostile, BrokenChainsSizesAndEntriesEndCleanly)
     }
 }
 
+// A cycle 2 -> 3 -> 2 can yield a sector at any index: a size needing more sectors than the
+// FAT's 128 entries is refused, one needing exactly 128 still opens.
+TEST(CfbHostile, CyclicChainLongerThanTheFatIsRefused)
+{
+    Hostile h;
+    h.fat(3, 2);
+    for (const auto &[size, opened] : {std::pair<uint32_t, bool>{128 * 512 + 1, false}, {128 * 512, true}}) {
+        put(h.image, h.entry_at(1) + 120, size);
+        EXPECT_EQ(read_all(h.image, "Data", 4096).opened, opened) << size;
+    }
+}
+
 TEST(CfbHostile, SiblingTreesThatLoopOrPointNowhere)
 {
     const struct { const char *what; uint32_t entry, left, right; } cases[] = {
