@@ -25,12 +25,13 @@ namespace {
 
 // coefficient x quantizer, kept to 16 bits as the stored product is; the
 // low 16 bits of the product do not depend on the operands' signedness, so
-// the loop vectorises to 16-bit multiplies.
+// the loop vectorises to 16-bit multiplies. The product is formed unsigned:
+// two 16-bit operands promoted to int could overflow it.
 void dequantize_blocks(int16_t *blocks, uint32_t count, const uint16_t *q)
 {
     for (uint32_t b = 0; b < count; ++b, blocks += kBlockCoefficients)
         for (int k = 0; k < kBlockCoefficients; ++k)
-            blocks[k] = int16_t(uint16_t(uint16_t(blocks[k]) * q[k]));
+            blocks[k] = int16_t(uint16_t(uint32_t(uint16_t(blocks[k])) * q[k]));
 }
 
 } // namespace
