@@ -73,6 +73,9 @@ struct Task {
 
 bool has_table_marker(const uint8_t *bytes, uint32_t length)
 {
+    // An empty run (a tile past the stream's end) may have no buffer at all.
+    if (length < 2)
+        return false;
     const uint8_t *end = bytes + length;
     for (const uint8_t *p = bytes; p + 1 < end; ++p) {
         p = static_cast<const uint8_t *>(std::memchr(p, kMarkerPrefix, size_t(end - p - 1)));
