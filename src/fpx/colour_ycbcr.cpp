@@ -3,6 +3,7 @@
 // RANGE_ARRAY, with the inverted output that bit 15 of channel 0 selects.
 #include "fpx/colour_steps.h"
 
+#include "jpeg/idct.h"
 #include "jpeg/ycbcr_lines.h"
 
 #include <cstdint>
@@ -65,7 +66,7 @@ void YCbCrToRgb(int32_t count, int32_t rows, int32_t pad, uint8_t *samples,
         p[1] = static_cast<uint8_t>(range[y + CbG[cb] + CrG[cr]] ^ flip);
         p[2] = static_cast<uint8_t>(range[y + CbB[cb]] ^ flip);
     };
-    static const bool avx2 = jpeg::cpu_has_avx2_colour();
+    static const bool avx2 = jpeg::cpu_has_avx2();
     if (!avx2 || count <= 0 || !standard_ycbcr_tables(slots)) {
         for_each_pixel(count, rows, pad, samples, 3, convert);
         return;

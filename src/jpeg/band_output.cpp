@@ -5,6 +5,7 @@
 // in double precision as defined).
 #include "jpeg/band_output.h"
 
+#include "jpeg/idct.h"
 #include "jpeg/ycbcr_lines.h"
 
 #include <cstring>
@@ -134,19 +135,12 @@ __attribute__((target("avx2"))) uint32_t rgb32_h2v2_avx2(const uint8_t *y0, cons
 
 } // namespace
 
-bool cpu_has_avx2_colour()
-{
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-}
-#else
-bool cpu_has_avx2_colour() { return false; }
 #endif
 
 void write_band_rgb_h2v2(const uint8_t *const *planes, size_t planeStride, uint8_t *dest,
                          size_t destStride, uint32_t width, uint32_t rows, uint8_t flip)
 {
-    static const bool avx2 = cpu_has_avx2_colour();
+    static const bool avx2 = cpu_has_avx2();
     for (uint32_t r = 0; r < rows; r += 2) {
         const uint8_t *cb = planes[1] + (r / 2) * planeStride, *cr = planes[2] + (r / 2) * planeStride;
         const uint32_t pair = r + 1 < rows ? 2 : 1;
@@ -168,7 +162,7 @@ void write_band_rgb_h2v2(const uint8_t *const *planes, size_t planeStride, uint8
 void write_band_rgb(const uint8_t *const *planes, size_t planeStride, uint8_t *dest,
                     size_t destStride, uint32_t width, uint32_t rows, uint8_t flip)
 {
-    static const bool avx2 = cpu_has_avx2_colour();
+    static const bool avx2 = cpu_has_avx2();
     for (uint32_t r = 0; r < rows; ++r) {
         const uint8_t *y = planes[0] + r * planeStride, *cb = planes[1] + r * planeStride,
                       *cr = planes[2] + r * planeStride;

@@ -41,8 +41,6 @@ inline void ycbcr_pixel(int y, int cb, int cr, uint8_t flip, uint8_t *out)
     out[2] = range_byte(y + fixed_entry(kCbBLine, cb)) ^ flip;
 }
 
-bool cpu_has_avx2_colour();
-
 #if defined(__x86_64__)
 // pshufb masks between three 16-byte channel registers and 48 interleaved
 // bytes: gather(ch, reg) takes channel ch's bytes out of input register reg,
