@@ -44,6 +44,15 @@ public:
             shared->directoryReady = true;
         }
         directory_ = &shared->directory;
+        // A writer's file changes under its records: nothing is kept.
+        entries_ = is_writer(rec_) ? &uncached_ : &shared->entries;
+        int16_t byte_order = 0, float_format = 0;
+        (void)qorGetDataFormat(file_, &byte_order, &float_format);
+        if (byte_order != shared->entriesByteOrder || float_format != shared->entriesFloatFormat) {
+            entries_->clear();
+            shared->entriesByteOrder = byte_order;
+            shared->entriesFloatFormat = float_format;
+        }
         try {
             return visit(start, 1, found);
         } catch (const std::bad_alloc &) {
@@ -57,14 +66,24 @@ public:
 
 private:
     // Entry n lies in the directory chain's sector n / 4, at 128 x (n mod 4).
+    // An entry read once is taken from the root's cache afterwards: the
+    // reader's file does not change under it, and the cache is emptied
+    // when the record's data format is not the one its entries were read in.
     bool read_entry(uint32_t n, EntryImage &entry)
     {
-        const uint32_t sector = directory_->at(n / kEntriesPerDirSector);
-        if (sector >= count_)
-            return false;
-        const int64_t offset = sector_offset(sector) + int64_t{kEntrySize} * (n % kEntriesPerDirSector);
-        if (!seek_to(file_, offset) || qorReadStruct(file_, kEntryReadFormat, &entry, 1) != 1)
-            return false;
+        const auto cached = entries_->find(n);
+        if (cached != entries_->end()) {
+            entry = cached->second;
+        } else {
+            const uint32_t sector = directory_->at(n / kEntriesPerDirSector);
+            if (sector >= count_)
+                return false;
+            const int64_t offset = sector_offset(sector) + int64_t{kEntrySize} * (n % kEntriesPerDirSector);
+            if (!seek_to(file_, offset) || qorReadStruct(file_, kEntryReadFormat, &entry, 1) != 1)
+                return false;
+            if (entries_ != &uncached_)
+                entries_->emplace(n, entry);
+        }
         return entry.nameLength <= kMaxNameLength;
     }
 
@@ -137,6 +156,8 @@ private:
     const uint32_t *fat_ = nullptr;
     uint32_t count_ = 0;
     const ChainMap *directory_ = nullptr;
+    std::unordered_map<uint32_t, EntryImage> *entries_ = nullptr;
+    std::unordered_map<uint32_t, EntryImage> uncached_; // stays empty
     std::unordered_map<uint32_t, uint32_t> failed_at_; // entry -> least depth its search failed at
 };
 

@@ -21,6 +21,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <unordered_map>
 #include <vector>
 
 namespace kxfpx::io {
@@ -65,6 +66,14 @@ struct SharedState {
     bool directoryReady = false;
     ChainMap miniStream;
     bool miniStreamReady = false;
+    // Reader: the directory entries read so far, by entry number, in the
+    // data format they were read in (a format change empties it). Every
+    // stream open searches the tree from its storage's child again, so
+    // without it the same entries are read and parsed over and over. It
+    // holds at most what the directory chain holds, which the file bounds.
+    std::unordered_map<uint32_t, EntryImage> entries;
+    int16_t entriesByteOrder = 0;
+    int16_t entriesFloatFormat = 0;
     // Writer: the mini stream's chain (last sector, length in sectors), the
     // lowest MiniFAT entry that may still be free, and whether a placement
     // failed since the root was made.
