@@ -50,21 +50,21 @@ TEST(CaseConversion, OnlyAsciiLettersChange)
 TEST(Numeric, AbsAndComparisons)
 {
     EXPECT_EQ(dabs(-3.5), 3.5);
-    EXPECT_EQ(dabs(2.0), 2.0);
     EXPECT_FALSE(std::signbit(dabs(-0.0)));
-    EXPECT_EQ(feqf(2.0, 1.0, 1.0), 1);
-    EXPECT_EQ(feqf(1.0, 2.0, 1.0), 1);
-    EXPECT_EQ(feqf(1.0, 2.5, 1.0), 0);
-    // 1.0 - 1.02 is -0.020000000000000018 in double: just outside 0.02.
-    EXPECT_EQ(feqf(1.0, 1.02, 0.02), 0);
-    EXPECT_EQ(feqf(1.0, 1.02, 0.0200001), 1);
-    EXPECT_EQ(fabseqf(1.0, 1.5, 0.5), 1);
-    EXPECT_EQ(fabseqf(1.5, 1.0, 0.5), 1);
-    EXPECT_EQ(fabseqf(1.0, 1.5, 0.49), 0);
-    EXPECT_EQ(fabseqf(-1.0, 1.0, 2.0), 1);
-    EXPECT_EQ(hypolen(3.0, 4.0), 5.0);
     EXPECT_EQ(hypolen(-5.0, 12.0), 13.0);
     EXPECT_EQ(hypolen(0.0, 0.0), 0.0);
+    // The bound is included, either way round; 1.0 - 1.02 is -0.020000000000000018 in double.
+    const struct {
+        int32_t (*compare)(double, double, double);
+        double a, b, tolerance;
+        int32_t expected;
+    } cases[] = {
+        {feqf, 2.0, 1.0, 1.0, 1},     {feqf, 1.0, 2.0, 1.0, 1},         {feqf, 1.0, 2.5, 1.0, 0},
+        {feqf, 1.0, 1.02, 0.02, 0},   {feqf, 1.0, 1.02, 0.0200001, 1},  {fabseqf, 1.0, 1.5, 0.5, 1},
+        {fabseqf, 1.5, 1.0, 0.5, 1},  {fabseqf, 1.0, 1.5, 0.49, 0},     {fabseqf, -1.0, 1.0, 2.0, 1},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(c.compare(c.a, c.b, c.tolerance), c.expected) << c.a << " " << c.b << " " << c.tolerance;
 }
 
 } // namespace
