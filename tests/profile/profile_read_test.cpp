@@ -22,22 +22,14 @@ TEST(CleanIniLine, RemovesBracketsQuotesAndCommentsUnlessKept)
         int32_t flags; // CleanIniLine; -1: TrimIniChar of '"'; -2: of ' '; -3: of 'x'
         const char *expected;
     } cases[] = {
-        {"[ Section ] ; comment", 0, "Section"},
-        {"[Sec;tion]", 0, "Sec"},
-        {"\"\"quoted\"\"", 0, "\"quoted\""}, // two in a row leave one
-        {"\"\"\"x\"", 0, "\"x"},              // a pair, then a lone quote goes
-        {"\"\r\"", 0, "\""},                  // CR goes first, then the pair
-        {"Color[000]=\"a\" ; c", 5, "Color[000]=\"a\""},
-        {"[keep]", 1, "[keep]"},
-        {"\"keep\"", 4, "\"keep\""},
-        {"   ", 0, ""},
-        {"; only a comment", 5, ""},
-        {"\"\"x\"\"", -1, "\"x\""}, // at most one quote each end
-        {"\"", -1, ""},
-        {"  a b  ", -2, "a b"},
-        {"", -2, ""},
-        {"xxaxx", -3, "a"},
-        {"xxxx", -3, ""},
+        {"[ Section ] ; comment", 0, "Section"}, {"[Sec;tion]", 0, "Sec"},
+        {"\"\"quoted\"\"", 0, "\"quoted\""},    // two in a row leave one
+        {"\"\"\"x\"", 0, "\"x"},               // a pair, then a lone quote goes
+        {"\"\r\"", 0, "\""},                   // CR goes first, then the pair
+        {"Color[000]=\"a\" ; c", 5, "Color[000]=\"a\""}, {"[keep]", 1, "[keep]"}, {"\"keep\"", 4, "\"keep\""},
+        {"   ", 0, ""}, {"; only a comment", 5, ""},
+        {"\"\"x\"\"", -1, "\"x\""}, {"\"", -1, ""}, // at most one quote each end
+        {"  a b  ", -2, "a b"}, {"xxaxx", -3, "a"}, {"xxxx", -3, ""},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.text);
@@ -99,26 +91,15 @@ TEST_F(ProfileRead, LooksUpKeysAsTheyAreWritten)
         {kSample, "COLOURS", "red", "1"},          // names ignore case
         {kSample, "Colours", "Blue ", " 2"},       // the key is the untrimmed text
         {kSample, "Colours", "Blue", "<default>"}, // a space before '=' hides the key
-        {kSample, "Colours", "Quoted", "hello"},
-        {kSample, "Colours", "Triple", "\"\"x"},   // of three quotes one goes
-        {kSample, "Colours", "Comment", "value"},
-        {kSample, "Colours", "Empty", ""},
-        {kSample, "Colours", "NoEquals", ""},
-        {kSample, "Colours", "Spaced  ", "  s"},
-        {kSample, "Colours", "Green", "<default>"},
-        {kSample, "Next", "Green", "3"},
-        {kSample, "Other", "Red", "wrong section"},
-        {kSample, "Missing", "Red", "<default>"},
+        {kSample, "Colours", "Quoted", "hello"},   {kSample, "Colours", "Triple", "\"\"x"}, // of three quotes one goes
+        {kSample, "Colours", "Comment", "value"},  {kSample, "Colours", "Empty", ""},
+        {kSample, "Colours", "NoEquals", ""},      {kSample, "Colours", "Spaced  ", "  s"},
+        {kSample, "Colours", "Green", "<default>"}, {kSample, "Next", "Green", "3"},
+        {kSample, "Other", "Red", "wrong section"}, {kSample, "Missing", "Red", "<default>"},
         // A header right after a matching one ends the section unexamined.
-        {kRepeated, "S", "a", "1"},
-        {kRepeated, "S", "b", "2"},
-        {kRepeated, "S", "c", "<default>"},
-        {kRepeated, "S", "d", "4"},
-        {kBare, "B", "y", "2"}, // a bare name starts a section for the reader
-        {kBare, "A", "y", "2"}, // and is just a key line for A
-        {kLong, "S", "Key", "found"},
-        {kLong, "S", "Long", std::string(300, 'v')},
-        {kLong, "T", "Key", "t"},
+        {kRepeated, "S", "a", "1"}, {kRepeated, "S", "b", "2"}, {kRepeated, "S", "c", "<default>"}, {kRepeated, "S", "d", "4"},
+        {kBare, "B", "y", "2"}, {kBare, "A", "y", "2"}, // a bare name starts a section for the reader, a key line for A
+        {kLong, "S", "Key", "found"}, {kLong, "S", "Long", std::string(300, 'v')}, {kLong, "T", "Key", "t"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.section) + "/" + c.key);
@@ -140,17 +121,11 @@ TEST_F(ProfileRead, ValuesAndKeyListsAreCutToTheBuffer)
         int32_t size, count;
         std::string bytes;
     } cases[] = {
-        {"k", 0, 0, ""},
-        {"k", 1, 1, "h"},
-        {"k", 5, 5, "hello"},
-        {"k", 6, 5, std::string("hello\0", 6)},
+        {"k", 0, 0, ""}, {"k", 1, 1, "h"}, {"k", 5, 5, "hello"}, {"k", 6, 5, std::string("hello\0", 6)},
         {"k", 8, 5, std::string("hello\0\0\0", 8)},
-        {nullptr, 6, 3, std::string("A\0BC\0\0", 6)},
-        {nullptr, 5, 4, std::string("A\0B\0\0", 5)}, // BC cut: the count is size - 1
-        {nullptr, 4, 3, std::string("A\0\0\0", 4)},
-        {nullptr, 2, 1, std::string("\0\0", 2)},
-        {nullptr, 1, 0, std::string("\0", 1)},
-        {nullptr, 0, 0, ""},
+        {nullptr, 6, 3, std::string("A\0BC\0\0", 6)}, {nullptr, 5, 4, std::string("A\0B\0\0", 5)}, // BC cut: size - 1
+        {nullptr, 4, 3, std::string("A\0\0\0", 4)},   {nullptr, 2, 1, std::string("\0\0", 2)},
+        {nullptr, 1, 0, std::string("\0", 1)},        {nullptr, 0, 0, ""},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.key ? c.key : "(list)") + " " + std::to_string(c.size));
@@ -198,14 +173,11 @@ TEST_F(ProfileRead, Integers)
         const char *key;
         int32_t expected;
     } cases[] = {
-        {"hex", 31}, {"HEX", 31}, {"big", -1}, {"nohex", 0}, {"bad", 0},
-        {"lead", 12}, {"neg", 0}, {"space", 0}, {"empty", 77}, {"missing", 77},
-        // Decimal: the low 32 bits of strtol's result (LONG_MAX beyond range).
-        {"max", INT32_MAX}, {"min", INT32_MIN}, {"all", -1}, {"wrap", 0}, {"wrap1", 1},
-        {"huge", 1215752191}, // 99999999999 - 23 * 2^32
-        {"range", -1},
-        // Only the first 32 characters are read.
-        {"long32", 1}, {"dec32", 42},
+        {"hex", 31}, {"HEX", 31}, {"big", -1}, {"nohex", 0}, {"bad", 0}, {"lead", 12}, {"neg", 0}, {"space", 0},
+        {"empty", 77}, {"missing", 77},
+        // Decimal: the low 32 bits of strtol's result (LONG_MAX beyond range); 99999999999 - 23 * 2^32.
+        {"max", INT32_MAX}, {"min", INT32_MIN}, {"all", -1}, {"wrap", 0}, {"wrap1", 1}, {"huge", 1215752191}, {"range", -1},
+        {"long32", 1}, {"dec32", 42}, // only the first 32 characters are read
     };
     for (const auto &c : cases)
         EXPECT_EQ(GetPrivateProfileInt("N", c.key, 77, file.c_str()), c.expected) << c.key;

@@ -22,9 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr size_t kNameBuffer = 260;
-constexpr size_t kTempDirBlock = 264;
-// "<dir>/file" and six more characters.
-constexpr size_t kTempnamTail = std::strlen("/file") + 6;
+constexpr size_t kTempnamTail = std::strlen("/file") + 6; // "<dir>/file" and six more characters
 
 struct HookLog {
     int calls = 0;
@@ -32,49 +30,41 @@ struct HookLog {
     QorHostStream *object_on_entry = reinterpret_cast<QorHostStream *>(1);
     char *path = nullptr;
     uint32_t mode = 99;
-    QorHostStream *hand_over = nullptr;  // stored in the slot when answering 0
+    QorHostStream *hand_over = nullptr; // stored in the slot when answering 0
     int closes = 0;
 };
 HookLog hook_log;
 
 int32_t recording_hook(QorHostStream **object, char *path, uint32_t mode)
 {
-    ++hook_log.calls;
-    hook_log.object_on_entry = *object;
-    hook_log.path = path;
-    hook_log.mode = mode;
+    hook_log.calls++, hook_log.object_on_entry = *object, hook_log.path = path, hook_log.mode = mode;
     std::strcpy(path, "written by the hook");
     if (hook_log.answer == 0)
         *object = hook_log.hand_over;
     return hook_log.answer;
 }
 
-void install_hook(int32_t answer)
-{
-    hook_log = HookLog{};
-    hook_log.answer = answer;
-    ASSERT_EQ(HostSetFileHook(reinterpret_cast<void (*)()>(&recording_hook)), 0);
-}
-
 class TempName : public ::testing::Test {
 protected:
-    void SetUp() override { HostClearOptions(); }
+    void SetUp() override { HostClearOptions(), hook_log = HookLog{}; }
     void TearDown() override { HostClearOptions(); }
 
+    void install_hook(int32_t answer)
+    {
+        hook_log.answer = answer;
+        ASSERT_EQ(HostSetFileHook(reinterpret_cast<void (*)()>(&recording_hook)), 0);
+    }
     // One call with a buffer of 260 bytes pre-filled, plus a guard after it.
     int32_t call()
     {
         bytes_.assign(kNameBuffer + 16, '#');
         const int32_t result = QORGetTempFileName(1, 2, 3, bytes_.data());
-        for (size_t i = kNameBuffer; i < bytes_.size(); ++i)
-            EXPECT_EQ(bytes_[i], '#') << "written past the name buffer";
+        EXPECT_EQ(std::string(bytes_.data() + kNameBuffer, 16), std::string(16, '#')) << "written past the buffer";
         return result;
     }
     std::string name() const { return std::string(bytes_.data(), strnlen(bytes_.data(), kNameBuffer)); }
-    char *buffer() { return bytes_.data(); }
 
-    // $TMPDIR is preferred over the directory the host names.
-    kxtest::ScopedEnv no_tmpdir_{"TMPDIR", nullptr};
+    kxtest::ScopedEnv no_tmpdir_{"TMPDIR", nullptr}; // $TMPDIR is preferred over the host's directory
     std::vector<char> bytes_;
 };
 
@@ -101,94 +91,61 @@ TEST_F(TempName, HookAnsweringZeroMeansNoNameAndItsStreamIsClosed)
     kxtest::TempDir dir;
     ASSERT_EQ(HostSetTempDirectory(dir.path().c_str()), 0);
     EXPECT_EQ(call(), 0);
-    EXPECT_EQ(buffer()[0], '\0');
+    EXPECT_EQ(bytes_[0], '\0');
     EXPECT_EQ(hook_log.calls, 1);
-    EXPECT_EQ(hook_log.object_on_entry, nullptr);  // a zeroed word
-    EXPECT_EQ(hook_log.path, buffer());
+    EXPECT_EQ(hook_log.object_on_entry, nullptr); // a zeroed word
+    EXPECT_EQ(hook_log.path, bytes_.data());
     EXPECT_EQ(hook_log.mode, 0u);
     EXPECT_EQ(hook_log.closes, 1);
     EXPECT_TRUE(fs::is_empty(dir.path()));
     EXPECT_EQ(QORGetTempFileName(0, 0, 0, nullptr), 0); // no buffer
 }
 
-TEST_F(TempName, WithoutAUsableHostDirectoryTheNameIsInTmp)
+TEST_F(TempName, HostDirectoryFromByteEightOfTheOptionElseTmp)
 {
+    // The folder plus 11 characters: 259 and the NUL fill the 260-byte buffer, one more is refused.
     kxtest::TempDir dir;
-    std::vector<char> too_big(kTempDirBlock + 1, '\0'), whole(kTempDirBlock, 'a');
-    std::memcpy(too_big.data() + 8, dir.path().c_str(), dir.path().size());
-    whole[8] = '/'; // no NUL: the text is cut at the block's last byte, a folder that does not exist
-    const uint64_t zero = 0;
-    const int32_t other = 5;
+    const std::string fits = dir.file(std::string(248 - dir.path().size() - 1, 'l'));
+    const std::string too_long = fits + "m";
+    fs::create_directories(fits), fs::create_directories(too_long);
+    const std::string zeros(8, '\0');
+    std::string too_big = zeros + dir.path();
+    too_big.resize(265, '\0');
     const struct {
         const char *what;
         int32_t option; // -1: the file hook's global option
-        const void *value;
-        size_t size;
+        std::string value;
         int32_t hook_answer; // 0: no hook
+        std::string where;   // empty: no name
     } cases[] = {
-        {"no options", 0, nullptr, 0, 0},
-        {"hook answering 1", 0, nullptr, 0, 1},
-        {"hook answering -1", 0, nullptr, 0, -1},
-        {"hook option holding null", -1, &zero, sizeof zero, 0},
-        {"option set without the directory", 1234, &other, sizeof other, 0},
-        {"directory option too big for its block", YT_OPTION_TEMP_DIR, too_big.data(), too_big.size(), 0},
-        {"directory filling the whole block", YT_OPTION_TEMP_DIR, whole.data(), whole.size(), 0},
+        {"no options", 0, "", 0, "/tmp"},
+        {"hook answering 1", 0, "", 1, "/tmp"},
+        {"hook answering -1", 0, "", -1, "/tmp"},
+        {"hook option holding null", -1, zeros, 0, "/tmp"},
+        {"option set without the directory", 1234, std::string("\5\0\0\0", 4), 0, "/tmp"},
+        {"directory option too big for its block", YT_OPTION_TEMP_DIR, too_big, 0, "/tmp"},
+        // No NUL: the text is cut at the block's last byte, a folder that does not exist.
+        {"directory filling the whole block", YT_OPTION_TEMP_DIR, zeros + "/" + std::string(255, 'a'), 0, "/tmp"},
+        {"the first eight bytes are not the directory", YT_OPTION_TEMP_DIR, "ABCDEFGH" + dir.path() + '\0', 0, dir.path()},
+        {"a hook that lets names be made", YT_OPTION_TEMP_DIR, zeros + dir.path() + '\0', 3, dir.path()},
+        {"a name of 259 characters", YT_OPTION_TEMP_DIR, zeros + fits + '\0', 0, fits},
+        {"a name of 260 characters", YT_OPTION_TEMP_DIR, zeros + too_long + '\0', 0, ""},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        HostClearOptions();
-        hook_log = HookLog{};
+        HostClearOptions(), hook_log = HookLog{};
         if (c.hook_answer)
             install_hook(c.hook_answer);
-        if (c.option == -1) {
-            ASSERT_EQ(HostSetGlobalOption(YT_OPTION_FILE_HOOK, c.value, uint32_t(c.size)), 0);
-        } else if (c.option) {
-            ASSERT_EQ(HostSetOption(c.option, c.value, uint32_t(c.size)), 0);
+        const uint32_t size = static_cast<uint32_t>(c.value.size());
+        if (c.option) {
+            ASSERT_EQ(c.option == -1 ? HostSetGlobalOption(YT_OPTION_FILE_HOOK, c.value.data(), size)
+                                     : HostSetOption(c.option, c.value.data(), size), 0);
         }
-        EXPECT_EQ(HostGetGlobalOptionSet() == nullptr, c.option <= 0);
-        EXPECT_EQ(call(), 1);
+        EXPECT_EQ(call(), c.where.empty() ? 0 : 1);
         EXPECT_EQ(hook_log.calls, c.hook_answer ? 1 : 0);
-        EXPECT_TRUE(is_new_private_file_in(name(), "/tmp")) << name();
+        EXPECT_TRUE(c.where.empty() ? name().empty() : is_new_private_file_in(name(), c.where)) << name();
     }
-    EXPECT_TRUE(fs::is_empty(dir.path()));
-}
-
-TEST_F(TempName, HostDirectoryFromByteEightOfTheOption)
-{
-    kxtest::TempDir dir;
-    // The first eight bytes of the block are not part of the directory.
-    std::string block = "ABCDEFGH" + dir.path();
-    block.push_back('\0');
-    ASSERT_EQ(HostSetOption(YT_OPTION_TEMP_DIR, block.data(), static_cast<uint32_t>(block.size())), 0);
-    EXPECT_EQ(call(), 1);
-    EXPECT_TRUE(is_new_private_file_in(name(), dir.path())) << name();
-
-    install_hook(3);  // a hook that lets names be made changes nothing
-    ASSERT_EQ(HostSetTempDirectory(dir.path().c_str()), 0);
-    EXPECT_EQ(call(), 1);
-    EXPECT_TRUE(is_new_private_file_in(name(), dir.path())) << name();
-}
-
-TEST_F(TempName, NameMustFitTheCallersBuffer)
-{
-    // Folder plus 11 characters: 259 and the NUL fill the 260-byte buffer, one more is refused.
-    kxtest::TempDir root;
-    for (size_t dir_length : {size_t(248), size_t(249)}) {
-        SCOPED_TRACE(dir_length);
-        const std::string dir = root.path() + "/" + std::string(dir_length - root.path().size() - 1, 'l');
-        ASSERT_EQ(dir.size(), dir_length);
-        fs::create_directories(dir);
-        ASSERT_EQ(HostSetTempDirectory(dir.c_str()), 0);
-        const int32_t result = call();
-        if (dir.size() + kTempnamTail < kNameBuffer) {
-            EXPECT_EQ(result, 1);
-            EXPECT_TRUE(is_new_private_file_in(name(), dir)) << name();
-        } else {
-            EXPECT_EQ(result, 0);
-            EXPECT_EQ(buffer()[0], '\0');
-            EXPECT_TRUE(fs::is_empty(dir)) << "the refused name's file is left";
-        }
-    }
+    EXPECT_TRUE(fs::is_empty(fits) && fs::is_empty(too_long)) << "a file left";
 }
 
 TEST_F(TempName, ProfileRewriteLeavesNoTemporaryFile)
@@ -196,11 +153,9 @@ TEST_F(TempName, ProfileRewriteLeavesNoTemporaryFile)
     kxtest::TempDir temp, profiles;
     ASSERT_EQ(HostSetTempDirectory(temp.path().c_str()), 0);
     const std::string good = profiles.path() + "/p.ini";
-    const std::string unwritable = profiles.path() + "/missing/p.ini";
-    for (const std::string &profile : {good, unwritable}) {
-        SCOPED_TRACE(profile);
+    for (const std::string &profile : {good, profiles.path() + "/missing/p.ini"}) {
         WritePrivateProfileString("Section", "Key", "Value", profile.c_str());
-        EXPECT_TRUE(fs::is_empty(temp.path()));
+        EXPECT_TRUE(fs::is_empty(temp.path())) << profile;
     }
     char value[16] = {};
     GetPrivateProfileString("Section", "Key", "", value, sizeof value, good.c_str());
