@@ -17,28 +17,17 @@ TEST(LoadString, RowsMissingIdentifiersAndShortBuffers)
         int16_t result;
         std::string bytes; // the buffer's start; '~' is a byte not written
     } cases[] = {
-        {0, 144, 9, std::string("~Defaults\0~", 11)},
-        {1, 144, 5, std::string("~Mode\0~", 7)},
-        {2, 144, 7, std::string("~Header\0~", 9)},
-        {3, 144, 13, std::string("~Default Mode\0~", 15)},
-        {4, 144, 6, std::string("Driver\0~", 8)},
-        {5, 144, 16, std::string("ColorTableSource\0~", 18)},
-        {6, 144, 15, std::string("DefaultFileSpec\0~", 17)},
-        {7, 144, 4, std::string("Font\0~", 6)},
-        {8, 144, 5, std::string("Color\0~", 7)},
-        {9, 144, 4, std::string("FILE\0~", 6)},
-        {10, 144, 7, std::string("PROFILE\0~", 9)},
-        {-1, 144, 11, std::string("Not Defined\0~", 13)},
-        // Missing identifiers read "Not Defined" and return 0.
-        {5081, 144, 0, std::string("Not Defined\0~", 13)},
-        {11, 144, 0, std::string("Not Defined\0~", 13)},
-        {-2, 144, 0, std::string("Not Defined\0~", 13)},
-        // A short buffer gets the prefix without a terminator.
-        {4, 6, 6, "Driver~"},
-        {4, 7, 6, std::string("Driver\0~", 8)},
-        {5081, 4, 0, "Not ~"},
-        {4, 0, 6, "~"},
-        {4, -1, 6, "~"},
+        {0, 144, 9, std::string("~Defaults\0~", 11)},   {1, 144, 5, std::string("~Mode\0~", 7)},
+        {2, 144, 7, std::string("~Header\0~", 9)},      {3, 144, 13, std::string("~Default Mode\0~", 15)},
+        {4, 144, 6, std::string("Driver\0~", 8)},       {5, 144, 16, std::string("ColorTableSource\0~", 18)},
+        {6, 144, 15, std::string("DefaultFileSpec\0~", 17)}, {7, 144, 4, std::string("Font\0~", 6)},
+        {8, 144, 5, std::string("Color\0~", 7)},        {9, 144, 4, std::string("FILE\0~", 6)},
+        {10, 144, 7, std::string("PROFILE\0~", 9)},     {-1, 144, 11, std::string("Not Defined\0~", 13)},
+        // Missing identifiers read "Not Defined" and return 0; a short buffer gets the prefix without a terminator.
+        {5081, 144, 0, std::string("Not Defined\0~", 13)}, {11, 144, 0, std::string("Not Defined\0~", 13)},
+        {-2, 144, 0, std::string("Not Defined\0~", 13)},   {4, 6, 6, "Driver~"},
+        {4, 7, 6, std::string("Driver\0~", 8)},            {5081, 4, 0, "Not ~"},
+        {4, 0, 6, "~"},                                    {4, -1, 6, "~"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::to_string(c.id) + " " + std::to_string(c.maximum));
