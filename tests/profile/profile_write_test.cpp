@@ -32,7 +32,6 @@ TEST_F(ProfileWrite, Changes)
         const char *section, *key, *value;
         const char *after;
     } cases[] = {
-        {"replace", "[S]\na=1\nb=2\n", "S", "a", "9", "[S]\na=9\nb=2\n"},
         {"replace ignoring case and spaces", "[ s ] ; c\n  A  = 1 ; old\n", "S", "a", "2",
          "[ s ] ; c\na=2\n"},
         {"replace a line without equals sign", "[S]\na ; note\n", "S", "a", "2", "[S]\na=2\n"},
