@@ -1,6 +1,5 @@
-/* Loads a filter in a clean process, prints "loaded PATH" for every object
- * the loader brought in, then "find RESULT BUFFER" from the filter's
- * FindFilter. Usage: kxport_probe FILTER NAME SIZE */
+/* kxport_probe FILTER NAME SIZE: loads a filter in a clean process, prints "loaded PATH" for every object
+ * loaded, then "find RESULT BUFFER" from the filter's FindFilter. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <link.h>
@@ -11,8 +10,7 @@
 
 static int print_object(struct dl_phdr_info *info, size_t size, void *data)
 {
-    (void)size;
-    (void)data;
+    (void)size, (void)data;
     if (info->dlpi_name && info->dlpi_name[0])
         printf("loaded %s\n", info->dlpi_name);
     return 0;

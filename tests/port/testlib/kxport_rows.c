@@ -1,7 +1,5 @@
-/* A small library of the family for the loader tests: it hands out its own
- * export rows through fltLoadPointers, including "UnLoadOutput" (whose
- * answer the test chooses) and the 260-byte "szDLLName" buffer. Built again
- * with KXPORT_BARE, without fltLoadPointers: it loads but exposes no names. */
+/* A library of the family handing out its own export rows, "UnLoadOutput" (answer chosen by the test) and the
+ * 260-byte "szDLLName" among them. Built again with KXPORT_BARE: no fltLoadPointers, so no names. */
 #include <kxfpx/records.h>
 
 #include <stddef.h>
@@ -17,18 +15,14 @@ static SharedLib **unload_record;
 
 static int32_t unload_output(SharedLib *lib)
 {
-    if (unload_calls)
-        ++*unload_calls;
-    if (unload_record)
-        *unload_record = lib;
+    if (unload_calls) /* set by the test, or never */
+        ++*unload_calls, *unload_record = lib;
     return unload_answer;
 }
 
 static void set_unload_answer(int32_t answer, int32_t *calls, SharedLib **record)
 {
-    unload_answer = answer;
-    unload_calls = calls;
-    unload_record = record;
+    unload_answer = answer, unload_calls = calls, unload_record = record;
 }
 
 static int32_t echo(int32_t value) { return value + 1; }
