@@ -119,6 +119,8 @@ TEST_F(ProfileWrite, WhereTheFileIsWritten)
     WritePrivateProfileString("S", "k", nullptr, "gone.ini");
     EXPECT_EQ(kxtest::read_file(dir.file("gone.ini")), "");
     EXPECT_FALSE(kxtest::path_exists(ini_dir.file("gone.ini")));
+    WritePrivateProfileString("S", "k", "v", dir.file("missing/p.ini").c_str()); // fails, leaves no temporary file
+    EXPECT_FALSE(kxtest::path_exists(dir.file("missing")));
 
     // The default profile is QOR.INI.
     WriteProfileString("App", "Name", "qor");

@@ -148,18 +148,4 @@ TEST_F(TempName, HostDirectoryFromByteEightOfTheOptionElseTmp)
     EXPECT_TRUE(fs::is_empty(fits) && fs::is_empty(too_long)) << "a file left";
 }
 
-TEST_F(TempName, ProfileRewriteLeavesNoTemporaryFile)
-{
-    kxtest::TempDir temp, profiles;
-    ASSERT_EQ(HostSetTempDirectory(temp.path().c_str()), 0);
-    const std::string good = profiles.path() + "/p.ini";
-    for (const std::string &profile : {good, profiles.path() + "/missing/p.ini"}) {
-        WritePrivateProfileString("Section", "Key", "Value", profile.c_str());
-        EXPECT_TRUE(fs::is_empty(temp.path())) << profile;
-    }
-    char value[16] = {};
-    GetPrivateProfileString("Section", "Key", "", value, sizeof value, good.c_str());
-    EXPECT_STREQ(value, "Value");
-}
-
 } // namespace
