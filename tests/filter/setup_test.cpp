@@ -82,22 +82,23 @@ TEST_F(Setup, EscapesStoreTheirValuesOnlyWithTheRightSize)
 {
     FilterOptions &o = record().options;
     int marker = 0;
-    EXPECT_EQ(escape(81, 4, &marker), KX_OK);
-    EXPECT_EQ(o.hostReadProc, nullptr);
-    EXPECT_EQ(escape(81, 8, &marker), KX_OK);
-    EXPECT_EQ(reinterpret_cast<void *>(o.hostReadProc), &marker);
-    EXPECT_EQ(escape(81, 8, nullptr), KX_OK);
-    EXPECT_EQ(o.hostReadProc, nullptr);
-
-    // 82: the first byte, zero-extended, with size 8 only; null is not read.
     o.optionByte = ~0ull;
+    // 81: the pointer, with size 8 only (null clears it); 82: the first byte, zero-extended, with size 8 only,
+    // and null is not read.
     const uint8_t value[8] = {0xAB, 0xCD, 0xEF, 1, 2, 3, 4, 5};
-    EXPECT_EQ(escape(82, 16, value), KX_OK);
-    EXPECT_EQ(o.optionByte, ~0ull);
-    EXPECT_EQ(escape(82, 8, value), KX_OK);
-    EXPECT_EQ(o.optionByte, 0xABu);
-    EXPECT_EQ(escape(82, 8, nullptr), KX_OK);
-    EXPECT_EQ(o.optionByte, 0xABu);
+    const struct {
+        int32_t code, size;
+        const void *data, *proc;
+        uint64_t byte;
+    } steps[] = {
+        {81, 4, &marker, nullptr, ~0ull}, {81, 8, &marker, &marker, ~0ull}, {81, 8, nullptr, nullptr, ~0ull},
+        {82, 16, value, nullptr, ~0ull},  {82, 8, value, nullptr, 0xAB},     {82, 8, nullptr, nullptr, 0xAB},
+    };
+    for (const auto &step : steps) {
+        EXPECT_EQ(escape(step.code, step.size, step.data), KX_OK);
+        EXPECT_EQ(reinterpret_cast<const void *>(o.hostReadProc), step.proc) << step.code << " " << step.size;
+        EXPECT_EQ(o.optionByte, step.byte) << step.code << " " << step.size;
+    }
 
     // 84: whatever the size, read where it stands (an odd address too).
     alignas(2) unsigned char bytes[4] = {0xEE, 0, 0, 0xEE};
