@@ -71,7 +71,11 @@ std::string run_child(const std::string &program, const std::vector<std::string>
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? output : output + "child failed";
 }
 
-void touch(const std::string &path) { fs::create_directories(fs::path(path).parent_path()), std::ofstream(path) << "x"; }
+void touch(const std::string &path)
+{
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path) << "x";
+}
 
 std::string real(const std::string &path)
 {

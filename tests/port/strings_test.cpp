@@ -29,8 +29,7 @@ TEST(Stricmp, ResultIsTheFoldedDifferenceAtTheCountOrTheEnds)
         SCOPED_TRACE(std::string(c.a) + " / " + c.b + " / " + std::to_string(c.count));
         // Heap copies of exactly the text and its NUL: the sanitizer build reports reads beyond.
         std::vector<char> a(c.a, c.a + std::strlen(c.a) + 1), b(c.b, c.b + std::strlen(c.b) + 1);
-        EXPECT_EQ(c.count < 0 ? stricmp(a.data(), b.data()) : strnicmp(a.data(), b.data(), c.count),
-                  c.expected);
+        EXPECT_EQ(c.count < 0 ? stricmp(a.data(), b.data()) : strnicmp(a.data(), b.data(), c.count), c.expected);
     }
 }
 

@@ -53,15 +53,15 @@ protected:
     {
         char buffer[512];
         std::memset(buffer, kFill, sizeof buffer);
-        const int32_t count = GetPrivateProfileString(section, key, "<default>", buffer,
-                                                      sizeof buffer, file.c_str());
+        const int32_t count = GetPrivateProfileString(section, key, "<default>", buffer, sizeof buffer, file.c_str());
         EXPECT_EQ(count, static_cast<int32_t>(std::strlen(buffer)));
         return buffer;
     }
 };
 
 const char kSample[] = "; leading comment\n[Other]\nRed=wrong section\n[ Colours ] ; the palette\nRed=1\n  Blue = 2\n"
-                       "Triple=\"\"\"x\"\nComment=value   ; trailing words\nEmpty=\nNoEquals\nSpaced  =  s\n[Next]\nGreen=3\n";
+                       "Triple=\"\"\"x\"\nComment=value   ; trailing words\nEmpty=\nNoEquals\nSpaced  =  s\n"
+                       "[Next]\nGreen=3\n";
 const char kRepeated[] = "[S]\na=1\n[T]\nb=0\n[S]\nb=2\n[S]\nc=3\n[S]\nd=4\n";
 const char kBare[] = "[A]\nx=1\nB\ny=2\n[C]\nz=3\n";
 // Text after the 256th character that looks like a header is still the line's: no section end.
@@ -84,12 +84,14 @@ TEST_F(ProfileRead, LooksUpKeysAsTheyAreWritten)
         {kSample, "Colours", "Green", "<default>"}, {kSample, "Next", "Green", "3"},
         {kSample, "Missing", "Red", "<default>"},
         // A header right after a matching one ends the section unexamined.
-        {kRepeated, "S", "a", "1"}, {kRepeated, "S", "b", "2"}, {kRepeated, "S", "c", "<default>"}, {kRepeated, "S", "d", "4"},
+        {kRepeated, "S", "a", "1"}, {kRepeated, "S", "b", "2"}, {kRepeated, "S", "c", "<default>"},
+        {kRepeated, "S", "d", "4"},
         {kBare, "B", "y", "2"}, {kBare, "A", "y", "2"}, // a bare name starts a section for the reader, a key line for A
         {kLong, "S", "Key", "found"}, {kLong, "S", "Long", std::string(300, 'v')}, {kLong, "T", "Key", "t"},
         // Every line end, an unended last line too.
         {"[S]\r\na=1\r\nlast=9", "S", "a", "1"}, {"[S]\r\na=1\r\nlast=9", "S", "last", "9"},
-        {"[S]\ra=1\rlast=9", "S", "a", "1"}, {"[S]\ra=1\rlast=9", "S", "last", "9"}, {"[S]\na=1\nlast=9", "S", "last", "9"},
+        {"[S]\ra=1\rlast=9", "S", "a", "1"}, {"[S]\ra=1\rlast=9", "S", "last", "9"},
+        {"[S]\na=1\nlast=9", "S", "last", "9"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.section) + "/" + c.key);
@@ -116,8 +118,7 @@ TEST_F(ProfileRead, ValuesAndKeyListsAreCutToTheBuffer)
         char buffer[80];
         std::memset(buffer, kFill, sizeof buffer);
         const char *section = c.key ? "S" : "E";
-        EXPECT_EQ(GetPrivateProfileString(section, c.key, "", buffer, c.size, file.c_str()),
-                  c.count);
+        EXPECT_EQ(GetPrivateProfileString(section, c.key, "", buffer, c.size, file.c_str()), c.count);
         EXPECT_EQ(std::string(buffer, c.bytes.size()), c.bytes);
         EXPECT_EQ(buffer[c.size], kFill) << "wrote beyond the buffer";
     }

@@ -32,8 +32,7 @@ TEST_F(ProfileWrite, Changes)
         const char *section, *key, *value;
         const char *after;
     } cases[] = {
-        {"replace ignoring case and spaces", "[ s ] ; c\n  A  = 1 ; old\n", "S", "a", "2",
-         "[ s ] ; c\na=2\n"},
+        {"replace ignoring case and spaces", "[ s ] ; c\n  A  = 1 ; old\n", "S", "a", "2", "[ s ] ; c\na=2\n"},
         {"replace a line without equals sign", "[S]\na ; note\n", "S", "a", "2", "[S]\na=2\n"},
         {"replace every match", "[S]\na=1\na=2\n", "S", "a", "3", "[S]\na=3\na=3\n"},
         // A new key goes after the section's trailing blank and comment lines.
@@ -42,8 +41,7 @@ TEST_F(ProfileWrite, Changes)
         {"add to a section at the end", "[T]\nx=1\n[S]\na=1\n", "S", "b", "2", "[T]\nx=1\n[S]\na=1\nb=2\n"},
         {"add after a trailing blank line at the end", "[S]\na=1\n\n", "S", "b", "2", "[S]\na=1\n\nb=2\n"},
         {"add to a section with no lines", "[S]\n[T]\n", "S", "b", "2", "[S]\nb=2\n[T]\n"},
-        {"add to each section of the name", "[S]\na=1\n[S]\nb=1\n", "S", "c", "2",
-         "[S]\na=1\nc=2\n[S]\nb=1\nc=2\n"},
+        {"add to each section of the name", "[S]\na=1\n[S]\nb=1\n", "S", "c", "2", "[S]\na=1\nc=2\n[S]\nb=1\nc=2\n"},
         {"add after an unended comment", "[S]\na=1\n; end", "S", "b", "2", "[S]\na=1\n; end\nb=2\n"},
         {"append a missing section", "[S]\na=1\n", "T", "x", "5", "[S]\na=1\n\n[T]\nx=5\n"},
         {"bare name is no header for the writer", "[A]\nx=1\nB\ny=2\n", "B", "z", "3",

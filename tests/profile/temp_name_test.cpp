@@ -126,7 +126,7 @@ TEST_F(TempName, HostDirectoryFromByteEightOfTheOptionElseTmp)
         {"directory option too big for its block", YT_OPTION_TEMP_DIR, too_big, 0, "/tmp"},
         // No NUL: the text is cut at the block's last byte, a folder that does not exist.
         {"directory filling the whole block", YT_OPTION_TEMP_DIR, zeros + "/" + std::string(255, 'a'), 0, "/tmp"},
-        {"the first eight bytes are not the directory", YT_OPTION_TEMP_DIR, "ABCDEFGH" + dir.path() + '\0', 0, dir.path()},
+        {"eight bytes before the directory", YT_OPTION_TEMP_DIR, "ABCDEFGH" + dir.path() + '\0', 0, dir.path()},
         {"a hook that lets names be made", YT_OPTION_TEMP_DIR, zeros + dir.path() + '\0', 3, dir.path()},
         {"a name of 259 characters", YT_OPTION_TEMP_DIR, zeros + fits + '\0', 0, fits},
         {"a name of 260 characters", YT_OPTION_TEMP_DIR, zeros + too_long + '\0', 0, ""},
