@@ -163,6 +163,7 @@ TEST(BlockRoutines, CopySetCompareAndAllocate)
     EXPECT_EQ(std::memcmp(a, "\x5A\x5A\x5A\x5A\x5A\x11", 6), 0);
     std::memcpy(b, a, 6);
     EXPECT_EQ(qorHugeMemcmp(a, b, 6), 0);
+    EXPECT_EQ(qorHugeMemcmp(a, b, 0), 0);
     b[5] = 0x90; // differs in the last byte only, above 127
     EXPECT_EQ(qorHugeMemcmp(a, b, 6), 1);
     EXPECT_EQ(qorHugeMemcmp(b, a, 6), 0xFF);

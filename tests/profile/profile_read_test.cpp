@@ -28,7 +28,7 @@ TEST(CleanIniLine, RemovesBracketsQuotesAndCommentsUnlessKept)
         {"Color[000]=\"a\" ; c", 5, "Color[000]=\"a\""}, {"[keep]", 1, "[keep]"}, {"\"keep\"", 4, "\"keep\""},
         {"   ", 0, ""}, {"; only a comment", 5, ""},
         {"\"\"x\"\"", -1, "\"x\""}, {"\"", -1, ""}, // at most one quote each end
-        {"  a b  ", -2, "a b"}, {"xxaxx", -3, "a"}, {"xxxx", -3, ""},
+        {"  a b  ", -2, "a b"}, {"", -2, ""}, {"xxaxx", -3, "a"}, {"xxxx", -3, ""},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.text);
