@@ -26,7 +26,7 @@ configure:
 SAMPLE_PNG = $(BUILD)/sample.png
 
 run: all
-	./$(BUILD)/bin/fpxconv samples/sample.fpx $(SAMPLE_PNG)
+	./$(BUILD)/bin/fpxconv -f samples/sample.fpx $(SAMPLE_PNG)
 	@echo "The sample picture is in $(abspath $(SAMPLE_PNG))"
 
 test: all
