@@ -14,8 +14,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 corpus_dir=$here/../../../shared/corpus
 
 # Shorter allocation stacks and a smaller quarantine: faster runs, and room
-# under the RSS limit.
-export ASAN_OPTIONS=${ASAN_OPTIONS:-malloc_context_size=8:quarantine_size_mb=64}
+# under the RSS limit. Freed memory stays in the process instead of being
+# returned and faulted in again for the next input.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-malloc_context_size=8:quarantine_size_mb=64:allocator_release_to_os_interval_ms=-1}
 
 mkdir -p "$work"
 "$build/fuzz/fuzz_seeds" "$work/seeds" $( [ -d "$corpus_dir" ] && echo "$corpus_dir" ) >/dev/null
