@@ -1,5 +1,4 @@
-// The import driver's own stages: FindProperties over property sets made by
-// fpxwrite (absent, repeated and hostile entries) and the picture extent.
+// FindProperties over property sets made by fpxwrite (absent, repeated, hostile) and the picture extent.
 #include "fpx/import_stages.h"
 #include "fpx/image_walk.h"
 #include "fpx/subimage.h"
