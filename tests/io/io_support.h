@@ -77,8 +77,8 @@ struct Sink {
 };
 
 struct Node { std::string name; bool storage = false; Bytes data; std::vector<Node> children; };
-inline Node stream_node(const std::string &name, Bytes data) { return Node{name, false, std::move(data), {}}; }
-inline Node storage_node(const std::string &name, std::vector<Node> kids) { return Node{name, true, {}, std::move(kids)}; }
+inline Node stream_node(const std::string &name, Bytes data) { return {name, false, std::move(data), {}}; }
+inline Node storage_node(const std::string &name, std::vector<Node> kids) { return {name, true, {}, std::move(kids)}; }
 
 // Writes the children of `parent` with our writer, data in calls of `chunk`.
 inline bool write_children(QorFile out, QorFile parent, const std::vector<Node> &children, size_t chunk)
@@ -128,7 +128,8 @@ inline int64_t image_callback(void *handle, int32_t op, void *data, int64_t coun
         return s.position += n, n;
     }
     if (op == QOR_IO_SEEK) {
-        const int64_t to = *static_cast<int32_t *>(data) + (count == SEEK_SET ? 0 : count == SEEK_CUR ? s.position : size);
+        const int64_t base = count == SEEK_SET ? 0 : count == SEEK_CUR ? s.position : size;
+        const int64_t to = *static_cast<int32_t *>(data) + base;
         return to < 0 || count < 0 || count > 2 ? -1 : (s.position = to);
     }
     return op == QOR_IO_OPEN ? reinterpret_cast<intptr_t>(handle) : 0;
@@ -214,7 +215,8 @@ with open(sys.argv[2], 'w') as m:
     m.write('root %s x\n' % enc(ole.root.name))
     for e in ole.listdir(streams=True, storages=True):
         stream = ole.get_type(e) == olefile.STGTY_STREAM
-        m.write('%s %s x%s\n' % ('stream' if stream else 'storage', enc('/'.join(e)), ole.openstream(e).read().hex() if stream else ''))
+        data = ole.openstream(e).read().hex() if stream else ''
+        m.write('%s %s x%s\n' % ('stream' if stream else 'storage', enc('/'.join(e)), data))
 )PY";
 
 inline Bytes unhex(const std::string &hex, size_t from = 0)

@@ -122,8 +122,12 @@ void install_hook(int32_t answer, bool gives_object)
     g_object.write = [](QorHostStream *, const void *buffer, int32_t count, int32_t *done) {
         return *done = int32_t(host_io(nullptr, QOR_IO_WRITE, const_cast<void *>(buffer), count)), 0;
     };
-    g_object.seek = [](QorHostStream *, int32_t whence, int32_t offset) { return host_io(nullptr, QOR_IO_SEEK, &offset, whence), 0; };
-    g_object.tell = [](QorHostStream *, int32_t *position) { return g_host->log.push_back("tell"), *position = int32_t(g_host->pos), 0; };
+    g_object.seek = [](QorHostStream *, int32_t whence, int32_t offset) {
+        return host_io(nullptr, QOR_IO_SEEK, &offset, whence), 0;
+    };
+    g_object.tell = [](QorHostStream *, int32_t *position) {
+        return g_host->log.push_back("tell"), *position = int32_t(g_host->pos), 0;
+    };
     g_object.request = [](QorHostStream *, int32_t code, const char *path) {
         return g_host->log.push_back("request " + std::to_string(code) + " " + path), g_object.request_answer;
     };
@@ -141,8 +145,8 @@ TEST_F(QorHost, CreatingOpenGoesThroughTheFileHook)
     EXPECT_TRUE(qorWrite(f, "abcde", 5) == 5 && qorSeek(f, 1, SEEK_SET) == 1 && qorRead(f, b, 8) == 4);
     g_object.read_status = -9;
     EXPECT_TRUE(qorRead(f, b, 8) == 0 && qorClose(f) == 0);
-    EXPECT_EQ(host.log, (Log{"hook out.fpx 4097", "request 6 out.fpx", "write 5", "seek 2 0", "tell", "seek 0 1", "tell",
-                             "read 8", "read 8", "close"}));
+    EXPECT_EQ(host.log, (Log{"hook out.fpx 4097", "request 6 out.fpx", "write 5", "seek 2 0", "tell", "seek 0 1",
+                             "tell", "read 8", "read 8", "close"}));
     g_object.request_answer = 0;
     char keep[] = "keep.fpx";
     EXPECT_EQ(qorClose(qorOpen(keep, nullptr, QOR_CREATE | QOR_WRITE)), 0);

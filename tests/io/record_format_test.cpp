@@ -36,12 +36,12 @@ TEST(RecordLayout, LayoutsAndRoundTrips)
         {"64C1S2C3L16C1L2D2L2C", p126,
          cat(cat(cat(cat(Bytes(p126.begin(), p126.begin() + 100), Bytes(4, 0)), Bytes(p126.begin() + 100, p126.end())),
                  Bytes(6, 0)), fill(4)), 1, 0, true},
-        {"8c16c5s10c8l", p76, cat(p76, fill(4)), 1, 0, true}, {"8C16C5S10C8L", p76, cat(p76, fill(4)), 1, 0, true},
-        {"3L{4C}", p16, cat(p16, fill(4)), 1, 0, true}, {"3l{4c}", p16, cat(p16, fill(4)), 1, 0, true},
+        {"8c16c5s10c8l", p76, cat(p76, fill(4)), 1, 0, true}, {"3L{4C}", p16, cat(p16, fill(4)), 1, 0, true},
         {"1C1L", {9, 1, 2, 3, 4}, {9, 0, 0, 0, 1, 2, 3, 4, kFill, kFill}, 1, 0, true},
         // The byte skipped before a short keeps its old value; the record's end is zeroed.
         {"1C1S", {7, 0x34, 0x12}, {7, kFill, 0x12, 0x34, kFill, kFill}, 1, 1, false},
-        {"1L1C", {1, 0, 0, 0, 0xA, 2, 0, 0, 0, 0xB}, {1, 0, 0, 0, 0xA, 0, 0, 0, 2, 0, 0, 0, 0xB, 0, 0, 0, kFill, kFill}, 2, 0, true},
+        {"1L1C", {1, 0, 0, 0, 0xA, 2, 0, 0, 0, 0xB},
+         {1, 0, 0, 0, 0xA, 0, 0, 0, 2, 0, 0, 0, 0xB, 0, 0, 0, kFill, kFill}, 2, 0, true},
         {"1S1L", {0x12, 0x34, 0xA1, 0xB2, 0xC3, 0xD4}, {0x34, 0x12, 0, 0, 0xD4, 0xC3, 0xB2, 0xA1}, 1, 1, true},
         // A skipped run is laid out but not moved.
         {"1L[2L]1L", {1, 0, 0, 0, 2, 0, 0, 0}, cat(cat({1, 0, 0, 0}, fill(8)), {2, 0, 0, 0}), 1, 0, true},
