@@ -2,6 +2,7 @@
 #pragma once
 
 #include "support.h"
+#include "output/gdsf.h"
 
 #include <kxfpx/codes.h>
 #include <kxfpx/output.h>
@@ -22,7 +23,6 @@ struct StatusCall {
     int32_t kind, code, value1, value2, style;
     bool has_args;
     MessageArgs args;
-    // user, kind, code, value1, value2, style
     auto fields() const { return std::make_tuple(user, kind, code, value1, value2, style); }
 };
 

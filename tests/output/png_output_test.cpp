@@ -1,6 +1,5 @@
 // The real output library driven as an import drives it; its PNG, call log and errors checked.
 #include "output_fixture.h"
-#include "output/gdsf.h"
 #include "image.h"
 
 #include <zlib.h>
@@ -20,18 +19,6 @@ const Pixel kBlack = {0, 0, 0};
 using fpxw::Image;
 
 Pixel px(const Image &img, int32_t x, int32_t y) { return Pixel(img.pixel(x, y), img.pixel(x, y) + img.channels); }
-
-// A colour table of r, g, b entries: entry i is colour(i).
-std::vector<uint8_t> table(Pixel (*colour)(int))
-{
-    std::vector<uint8_t> t;
-    for (int i = 0; i < 256; ++i)
-        for (uint8_t v : colour(i))
-            t.push_back(v);
-    return t;
-}
-Pixel grey(int i) { return Pixel(3, uint8_t(255 - i)); }
-Pixel tint(int i) { return {uint8_t(i), uint8_t(255 - i), 7}; }
 
 // A W x H picture in which every pixel differs from its neighbours.
 Image pattern(int32_t channels)
@@ -153,7 +140,7 @@ protected:
     TempDir dir_;
 };
 
-// Band seams, scaling, clipping; other rotations and shears are the exact comparison's below.
+// Band seams, clipping and bands far off the canvas; turns, scales and shears are the exact comparison's below.
 TEST_F(PngOutput, BandsArePlacedThroughTheirThreeCornerPoints)
 {
     const Image src = pattern(3);
@@ -161,23 +148,14 @@ TEST_F(PngOutput, BandsArePlacedThroughTheirThreeCornerPoints)
     using Source = bool (*)(int32_t x, int32_t y, int32_t &sx, int32_t &sy);
     const struct {
         const char *what;
-        int32_t width, height;
         Placement place;
         Source source;
         bool clip;
     } cases[] = {
-        {"upright", W, H, upright, [](int32_t x, int32_t y, int32_t &sx, int32_t &sy) { return sx = x, sy = y, true; }, false},
-        {"clipped to the region of interest", W, H, upright,
+        {"upright", upright, [](int32_t x, int32_t y, int32_t &sx, int32_t &sy) { return sx = x, sy = y, true; }, false},
+        {"clipped to the region of interest", upright,
          [](int32_t x, int32_t y, int32_t &sx, int32_t &sy) { return sx = x, sy = y, x >= 4 && y >= H - 37; }, true},
-        {"half turn, bands running up", W, H,
-         [](int32_t j0, int32_t rows, CoordPoint p[3]) { p[0] = {W, j0}, p[1] = {0, j0 + rows}, p[2] = {0, j0}; },
-         [](int32_t x, int32_t y, int32_t &sx, int32_t &sy) { return sx = W - 1 - x, sy = H - 1 - y, true; }, false},
-        {"twice the size", 2 * W, 2 * H,
-         [](int32_t j0, int32_t rows, CoordPoint p[3]) {
-             p[0] = {0, 2 * (H - j0)}, p[1] = {2 * W, 2 * (H - j0 - rows)}, p[2] = {2 * W, 2 * (H - j0)};
-         },
-         [](int32_t x, int32_t y, int32_t &sx, int32_t &sy) { return sx = x / 2, sy = y / 2, true; }, false},
-        {"35 columns left, odd bands 2 billion units up", W, H,
+        {"35 columns left, odd bands 2 billion units up",
          [](int32_t j0, int32_t rows, CoordPoint p[3]) {
              const int32_t dy = (j0 / 7) % 2 ? 2000000000 : 0;
              p[0] = {-35, H - j0 + dy}, p[1] = {35, H - j0 - rows + dy}, p[2] = {35, H - j0 + dy};
@@ -187,11 +165,10 @@ TEST_F(PngOutput, BandsArePlacedThroughTheirThreeCornerPoints)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         Drawing d;
-        d.extent = {0, 0, c.width, c.height};
         d.place = c.place;
         d.clip = c.clip;
         ASSERT_EQ(draw(src, d), 0);
-        expect_pixels(output(), c.width, c.height, 3, [&](int32_t x, int32_t y) {
+        expect_pixels(output(), W, H, 3, [&](int32_t x, int32_t y) {
             int32_t sx = 0, sy = 0;
             return c.source(x, y, sx, sy) ? px(src, sx, sy) : kBlack;
         });
@@ -202,12 +179,17 @@ TEST_F(PngOutput, BandsArePlacedThroughTheirThreeCornerPoints)
 TEST_F(PngOutput, IndexedImagesAreWrittenGreyOrRgbByTheirColourTable)
 {
     const Image src = pattern(1);
-    for (auto colour : {grey, tint}) {
-        const std::vector<uint8_t> t = table(colour);
+    for (const bool grey : {true, false}) {
+        const auto colour = [&](int i) {
+            return grey ? Pixel(3, uint8_t(255 - i)) : Pixel{uint8_t(i), uint8_t(255 - i), 7};
+        };
+        std::vector<uint8_t> t;
+        for (int i = 0; i < 256; ++i)
+            t.insert(t.end(), {colour(i)[0], colour(i)[1], colour(i)[2]});
         Drawing d;
         d.colour_table = t.data();
         ASSERT_EQ(draw(src, d), 0);
-        const int32_t channels = colour == grey ? 1 : 3;
+        const int32_t channels = grey ? 1 : 3;
         expect_pixels(output(), W, H, channels, [&](int32_t x, int32_t y) {
             const Pixel p = colour(*src.pixel(x, y));
             return Pixel(p.begin(), p.begin() + channels);
@@ -223,14 +205,9 @@ TEST_F(PngOutput, CallLogRecordsEveryCallInOrder)
     ASSERT_NE(open_library("libzo_unx2.so"), nullptr);
     SetDeviceStrings(setup_->gdsf, "a", nullptr, "c");
     const Image src = pattern(1);
-    const std::vector<uint8_t> tinted = table(tint);
-    std::string colours = "SetColours 0 256";
-    for (int i = 0; i < 256; ++i)
-        colours += " " + std::to_string(i) + "," + std::to_string(255 - i) + ",7";
     Drawing d;
     d.band_rows = 40;
     d.clip = true;
-    d.colour_table = tinted.data();
     ASSERT_EQ(draw(src, d), 0);
     CloseGDSF(std::exchange(setup_->gdsf, nullptr));
     // The host hears of the device's opening once, as progress.
@@ -255,8 +232,8 @@ TEST_F(PngOutput, CallLogRecordsEveryCallInOrder)
         "SetOutputParameterA 32\nSetOutputParameterB 8\nSetOutputParameterC 32\n"
         "SetPictureExtent 0 0 70 46\nSetScaling 1 0x3fd0eeeeeeeeeeee 0.26458333333333328\n"
         "SetDeviceViewport 0 0 70 46\nBeginPictureBody\nQueryError 1 -> 0\nSetBodyRectangle 0 0 70 46\n"
-        "BeginRegion 1\nPolygon 4 4,37 4,0 70,0 70,37\nEndRegion\nSetRegionIndicator 1 2\n" + colours +
-        "\nBeginImage 0,46 70,0 70,46 70x46 -8 1 1 3 0\n"
+        "BeginRegion 1\nPolygon 4 4,37 4,0 70,0 70,37\nEndRegion\nSetRegionIndicator 1 2\n"
+        "BeginImage 0,46 70,0 70,46 70x46 -8 1 1 3 0\n"
         "ImageRows 0,46 70,6 70,46 70x40 -8 1 " + crc_of_rows(0, 40) + "\n"
         "ImageRows 0,6 70,0 70,6 70x6 -8 1 " + crc_of_rows(40, 6) + "\n"
         "EndImage\nEndPicture\nDeactivateOutput\nQueryError 1 -> 0\nCloseWorkstation\nShutdown\nUnLoadOutput\n";
@@ -265,11 +242,6 @@ TEST_F(PngOutput, CallLogRecordsEveryCallInOrder)
 
 TEST_F(PngOutput, RefusedPicturesWriteNothingAndKeepOldFiles)
 {
-    std::strcpy(setup_->outputName, "/nonexistent-kx-dir/sub/out.png");
-    EXPECT_EQ(OpenDevice(setup_.get()), KX_OUTPUT_WRITE_FAILED);
-    EXPECT_EQ(errors(), std::vector<int32_t>{KX_OUTPUT_WRITE_FAILED});
-    std::strcpy(setup_->outputName, dir_.file("out.png").c_str());
-
     // After a picture in the same library, whose canvas must not come back.
     const Image src = pattern(3);
     ASSERT_EQ(draw(src), 0);
@@ -277,10 +249,7 @@ TEST_F(PngOutput, RefusedPicturesWriteNothingAndKeepOldFiles)
     const struct {
         CoordRect extent;
         int32_t code;
-    } cases[] = {{{0, 0, 70000, 70000}, KX_NO_MEMORY},
-                 {{0, 0, 0, 46}, KX_OUTPUT_PARAMETER},
-                 {{5, 46, 75, 46}, KX_OUTPUT_PARAMETER},
-                 {{INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX}, KX_NO_MEMORY}};
+    } cases[] = {{{0, 0, 0, 46}, KX_OUTPUT_PARAMETER}, {{INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX}, KX_NO_MEMORY}};
     for (const auto &c : cases) {
         std::remove(setup_->outputName);
         HostSide::calls.clear();
