@@ -3,37 +3,25 @@
 
 using namespace fpxtest;
 
-TEST(FpxDocument, RawTilesCarryTheInputPixelsAtTinyAndOddSizes)
+// Pyramid depth at the size boundaries (one tile, one past it, halving an odd side); one level too many is refused.
+// Raw tile pixels and edge repetition: the corpus layout test, Pillow and the imports compare them.
+TEST(FpxDocument, PyramidLevelsAtTinyAndOddSizes)
 {
-    const struct { int w, h, levels; } cases[] = {{1, 1, 1}, {1, 200, 3}, {65, 1, 2}, {64, 64, 1}, {128, 65, 2}, {129, 129, 2}, {300, 201, 4}};
+    const struct { int w, h, levels; } cases[] = {{1, 1, 1}, {1, 200, 3}, {65, 1, 2}, {64, 64, 1}, {129, 129, 2}, {300, 201, 4}};
     for (const auto &c : cases) {
         SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h));
         WriteOptions o;
         o.compression = Compression::raw;
-        o.flat_tiles = FlatTiles::never;
-        const Image img = rgb_picture(c.w, c.h);
-        const Document doc = build(o, img);
+        const Document doc = build(o, rgb_picture(c.w, c.h));
         const PropSet ic = props(doc, kContents);
         ASSERT_NE(ic.find(0x01000000), nullptr);
         EXPECT_EQ(ic.find(0x01000000)->u32(), uint32_t(c.levels));
         EXPECT_LE(ic.find(0x02000000)->u32(), 64u); // the smallest is 64 or less a side
         EXPECT_LE(ic.find(0x02000001)->u32(), 64u);
-        // Outside the picture the last column and row repeat.
         const Subimage sub = subimage(doc, c.levels - 1);
-        ASSERT_EQ(sub.values[1], uint32_t(c.w));
-        ASSERT_EQ(sub.values[2], uint32_t(c.h));
-        const int across = (c.w + 63) / 64;
-        for (size_t k = 0; k < sub.tiles.size(); ++k) {
-            ASSERT_EQ(sub.tiles[k].type, kTileRaw);
-            const std::vector<uint8_t> t = tile(doc, c.levels - 1, k);
-            ASSERT_EQ(t.size(), size_t(64 * 64 * 3));
-            const int tx = int(k) % across, ty = int(k) / across;
-            for (int y = 0; y < 64; ++y)
-                for (int x = 0; x < 64; ++x)
-                    ASSERT_EQ(std::memcmp(&t[size_t(y * 64 + x) * 3], img.pixel(std::min(tx * 64 + x, c.w - 1),
-                                                                                 std::min(ty * 64 + y, c.h - 1)), 3), 0)
-                        << "tile " << k << " at " << x << "," << y;
-        }
+        EXPECT_EQ(sub.values[1], uint32_t(c.w));
+        EXPECT_EQ(sub.values[2], uint32_t(c.h));
+        EXPECT_EQ(sub.tiles.size(), size_t((c.w + 63) / 64 * ((c.h + 63) / 64)));
     }
     WriteOptions o;
     o.resolutions = 11; // 300 x 201 halves 9 times to 1 x 1: ten sizes
@@ -41,30 +29,20 @@ TEST(FpxDocument, RawTilesCarryTheInputPixelsAtTinyAndOddSizes)
     EXPECT_NE(build_document(o, rgb_picture(300, 201), none), "");
 }
 
-TEST(FpxDocument, ChannelCodesOrderOpacityAndInversion)
+// Channel words (code | space << 16): plain RGB and grey are in the corpus layout test; orders and PhotoYCC with
+// opacity read back to the written picture in tests/e2e and the PhotoYCC test.
+TEST(FpxDocument, ChannelCodesForOpacityAndInversion)
 {
-    const struct { ColourSpace colour; bool opacity; const char *order; bool invert; std::vector<uint32_t> words; } cases[] = {
-        // words: code | space << 16 per channel
-        {ColourSpace::rgb, false, "", false, {0x80030000, 0x80030001, 0x80030002}},
-        {ColourSpace::rgb, true, "", false, {0x80030000, 0x80030001, 0x80030002, 0x80037FFE}},
-        {ColourSpace::rgb, false, "GRB", false, {0x80030001, 0x80030000, 0x80030002}},
-        {ColourSpace::rgb, true, "ABGR", false, {0x80037FFE, 0x80030002, 0x80030001, 0x80030000}},
-        {ColourSpace::rgb, false, "", true, {0x80038000, 0x80030001, 0x80030002}},
-        {ColourSpace::monochrome, true, "", false, {0x80010000, 0x80017FFE}},
-        {ColourSpace::photoycc, false, "", false, {0x00020000, 0x00020001, 0x00020002}},
-        {ColourSpace::photoycc, true, "", false, {0x00020000, 0x00020001, 0x00020002, 0x00027FFE}},
+    const struct { ColourSpace colour; bool opacity, invert; std::vector<uint32_t> words; } cases[] = {
+        {ColourSpace::rgb, false, true, {0x80038000, 0x80030001, 0x80030002}},
+        {ColourSpace::monochrome, true, false, {0x80010000, 0x80017FFE}},
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.order);
+        SCOPED_TRACE(c.words.size());
         WriteOptions o;
         o.colour = c.colour;
         o.opacity = c.opacity;
-        o.channel_order = c.order;
         o.invert = c.invert;
-        if (*c.order)
-            o.colour_conversion = 0;
-        if (c.opacity && *c.order)
-            o.compression = Compression::raw; // JPEG tiles need the opacity last
         const Document doc = build(o, make_synthetic(80, 40));
         const PropSet ic = props(doc, kContents);
         for (uint32_t rr = 0; rr < 2; ++rr) {
@@ -124,13 +102,7 @@ TEST(FpxDocument, TransformValues)
         EXPECT_TRUE(!v.count || p->u32() == v.count) << std::hex << v.id;
         EXPECT_FLOAT_EQ(p->f32(v.at), v.value) << std::hex << v.id << " at " << v.at;
     }
-    // --transform alone gives a set with only its dictionary; none without it.
-    WriteOptions only;
-    only.transform.write = true;
-    const PropSet empty = props(build(only, rgb_picture(90, 60)), "\005Transform 000001");
-    ASSERT_EQ(empty.props.size(), 1u);
-    EXPECT_EQ(empty.props[0].id, 1u);
-    EXPECT_LT(build(WriteOptions{}, rgb_picture(90, 60)).find("\005Transform 000001"), 0);
+    EXPECT_LT(build(WriteOptions{}, rgb_picture(90, 60)).find("\005Transform 000001"), 0); // none unasked
 }
 
 TEST(FpxDocument, OptionCombinationsThatCannotBeStoredAreRefused)
@@ -169,9 +141,8 @@ TEST(FpxDocument, SingleColourTilesCarryTheColoursFirst)
     Image flat{64, 64, 4, {}};
     for (int i = 0; i < 64 * 64; ++i)
         flat.samples.insert(flat.samples.end(), {200, 100, 50, 255});
-    const struct { const char *order; uint32_t type; std::array<uint8_t, 4> subtype; } cases[] = {{"RGBA", kTileSingleColour, {200, 100, 50, 255}},
-                 {"BGRA", kTileSingleColour, {50, 100, 200, 255}},
-                 {"RAGB", kTileRaw, {0, 0, 0, 0}}};
+    const struct { const char *order; uint32_t type; std::array<uint8_t, 4> subtype; } cases[] = {
+        {"BGRA", kTileSingleColour, {50, 100, 200, 255}}, {"RAGB", kTileRaw, {0, 0, 0, 0}}};
     for (const auto &c : cases) {
         WriteOptions o;
         o.opacity = true;
