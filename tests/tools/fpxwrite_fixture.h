@@ -69,13 +69,4 @@ inline Image rgb_picture(int w, int h)
     return out;
 }
 
-// "Data Object Store 000001/Resolution 0000/..." of entry i.
-inline std::string doc_path(const Document &doc, size_t i)
-{
-    std::string path = doc.entries[i].name;
-    for (int p = doc.entries[i].parent; p > 0; p = doc.entries[size_t(p)].parent)
-        path = doc.entries[size_t(p)].name + "/" + path;
-    return path;
-}
-
 } // namespace fpxtest
