@@ -3,10 +3,8 @@
 
 #include <algorithm>
 #include <csignal>
-#include <dirent.h>
 #include <filesystem>
 #include <functional>
-#include <png.h>
 #include <poll.h>
 #include <pty.h>
 #include <regex>
@@ -26,37 +24,20 @@ struct Result {
     int exit_code() const { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
 };
 
-Names listing(const std::string &dir)
+Names listing(const std::string &dir) // hidden names included: a left-over temporary counts
 {
     Names names;
-    if (DIR *d = ::opendir(dir.c_str())) {
-        while (const dirent *e = ::readdir(d))
-            if (e->d_name[0] != '.')
-                names.push_back(e->d_name);
-        ::closedir(d);
-    }
+    for (const auto &e : std::filesystem::directory_iterator(dir))
+        names.push_back(e.path().filename());
     std::sort(names.begin(), names.end());
     return names;
 }
 
-// A PNG's size and RGB pixels; 0 x 0 when it does not read.
-struct Png {
-    int w = 0, h = 0;
-    std::vector<uint8_t> rgb;
-    std::pair<int, int> size() const { return {w, h}; }
-};
-Png read_png(const std::string &path)
+// A PNG's size; 0 x 0 when it does not read.
+std::pair<int, int> png_size(const std::string &path)
 {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    Png png;
-    if (!png_image_begin_read_from_file(&image, path.c_str()))
-        return png;
-    image.format = PNG_FORMAT_RGB;
-    png.rgb.resize(PNG_IMAGE_SIZE(image));
-    if (png_image_finish_read(&image, nullptr, png.rgb.data(), 0, nullptr))
-        png.w = int(image.width), png.h = int(image.height);
-    return png;
+    Image img;
+    return load_image(path, img).empty() ? std::pair{img.width, img.height} : std::pair{0, 0};
 }
 
 size_t count(const std::string &text, const std::string &word)
@@ -112,9 +93,8 @@ protected:
     }
     Result run(const Names &args, const Child &in_child = {}) { return finish(start(args, in_child)); }
 
-    // A run held inside its import: the output library's call log is a full FIFO, so the first logged
-    // call blocks until it is drained. on_hold gets the child and its private profile (written before
-    // the import, removed after it). Returns the wait status and the log.
+    // A run held at its first output call (the call log is a full FIFO); on_hold gets the child and its private
+    // profile. Returns the wait status and the log.
     std::pair<int, std::string> held_run(const Names &args, const std::function<void(pid_t, const std::string &)> &on_hold)
     {
         const std::string fifo = scratch("log.fifo");
@@ -157,12 +137,12 @@ TEST_F(Fpxconv, ConvertsUnderDefaultAndGivenNamesAtEachResolution)
     EXPECT_EQ(r.exit_code(), 0);
     EXPECT_EQ(r.out, a + " -> " + dir.file("a.png") + "\n");
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(read_png(dir.file("a.png")).size(), full);
+    EXPECT_EQ(png_size(dir.file("a.png")), full);
     for (const auto &[which, w, h] : {std::tuple{"low", 64, 48}, {"middle", 128, 96}, {"high", 256, 192}}) {
         r = run({"-q", "--resolution", which, a, dir.file(which + std::string(".png"))});
         EXPECT_EQ(r.exit_code(), 0) << which;
         EXPECT_EQ(r.out + r.err, "") << which;
-        EXPECT_EQ(read_png(dir.file(which + std::string(".png"))).size(), std::make_pair(w, h)) << which;
+        EXPECT_EQ(png_size(dir.file(which + std::string(".png"))), std::make_pair(w, h)) << which;
     }
     // Several inputs into a folder; one bad input fails alone.
     ::mkdir(dir.file("out").c_str(), 0755);
@@ -176,36 +156,28 @@ TEST_F(Fpxconv, ConvertsUnderDefaultAndGivenNamesAtEachResolution)
     const std::string deep = dir.file(std::string(150, 'd'));
     ::mkdir(deep.c_str(), 0755);
     EXPECT_EQ(run({"-q", a, deep + "/a.png"}).exit_code(), 0);
-    EXPECT_EQ(read_png(deep + "/a.png").size(), full);
+    EXPECT_EQ(png_size(deep + "/a.png"), full);
 }
 
 TEST_F(Fpxconv, PngLevelChangesTheSizeNotThePixels)
 {
     for (const char *level : {"0", "9"})
         ASSERT_EQ(run({"--png-level", level, a, dir.file(level + std::string(".png"))}).exit_code(), 0);
-    EXPECT_EQ(read_png(dir.file("0.png")).rgb, read_png(dir.file("9.png")).rgb);
+    Image level0, level9;
+    ASSERT_EQ(load_image(dir.file("0.png"), level0) + load_image(dir.file("9.png"), level9), "");
+    EXPECT_EQ(level0.samples, level9.samples);
     EXPECT_GT(std::filesystem::file_size(dir.file("0.png")), 3 * std::filesystem::file_size(dir.file("9.png")));
 }
 
+// One row per way a run fails (the filter's codes map through one table: a failure before and one during the import).
 TEST_F(Fpxconv, EveryFailureIsOneLineNamingTheFileAndLeavesNoOutput)
 {
     WriteOptions o;
     o.resolutions = 2;
     o.missing_resolutions = {1};
-    const std::string damaged = dir.file("damaged.fpx"), invalid = dir.file("invalid.fpx"), x = dir.file("x.png");
+    const std::string damaged = dir.file("damaged.fpx"), x = dir.file("x.png");
     ASSERT_EQ(write_fpx(o, rgb_picture(256, 192), damaged), "");
-    // The shared Huffman table's first code counts sum to more than 256.
-    Document doc = build(WriteOptions{}, rgb_picture(128, 64));
-    std::vector<uint8_t> &props = doc.entries[size_t(std::max(0, doc.find(kContents)))].data;
-    const uint8_t dht[] = {0xFF, 0xC4};
-    const auto at = std::search(props.begin(), props.end(), dht, dht + 2);
-    ASSERT_LT(at + 7, props.end());
-    at[5] = at[6] = 0xFF;
-    ASSERT_EQ(write_document(doc, invalid), "");
-    const std::string text = kxtest::read_file(a);
-    const std::string truncated = dir.write("truncated.fpx", text.substr(0, text.size() / 2));
-    const std::string notfpx = dir.write("text.fpx", "hello\n"), old_png = dir.write("old.png", "old");
-    const std::string not_a_dir = dir.write("file", "");
+    const std::string old_png = dir.write("old.png", "old"), not_a_dir = dir.write("file", "");
     const Child no_big_files = [] {
         std::signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{4096, 4096};
@@ -223,13 +195,9 @@ TEST_F(Fpxconv, EveryFailureIsOneLineNamingTheFileAndLeavesNoOutput)
         std::string program = {}, first_line = {}; // another program, the line it prints first
     } rows[] = {
         {{dir.file("missing.fpx")}, "missing.fpx: cannot open the file (code 7)"},
-        {{notfpx, x}, "text.fpx: not a FlashPix file (code -23)"},
-        {{truncated, x}, "truncated.fpx: not a FlashPix file (code -23)"},
         {{damaged, x}, "damaged.fpx: damaged or unsupported content (code 14)"},
-        {{invalid, x}, "invalid.fpx: invalid values in the file (code 21)"},
         {{a, x}, "a.fpx: cannot write the output " + x + " (code 9)", no_big_files},
         {{"-o", not_a_dir, a}, "a.fpx: cannot write the output " + not_a_dir + "/a.png: Not a directory"},
-        {{"-o", dir.file("none"), a}, "a.fpx: cannot write the output " + dir.file("none") + "/a.png: No such file or directory"},
         {{a, old_png}, "a.fpx: " + old_png + " exists (use -f to overwrite it)"},
         {{a}, "a.fpx: out of memory (or libzo_unx2.so is missing) (code 27)", [] { ::unsetenv("LD_LIBRARY_PATH"); },
          lone.file("fpxconv"), "error: unable to find filter: libzo_unx2.so\n"},
@@ -250,7 +218,7 @@ TEST_F(Fpxconv, EveryFailureIsOneLineNamingTheFileAndLeavesNoOutput)
     EXPECT_EQ(kxtest::read_file(old_png), "old");
     program = fpxconv;
     EXPECT_EQ(run({"-f", a, old_png}).exit_code(), 0);
-    EXPECT_EQ(read_png(old_png).size(), full);
+    EXPECT_EQ(png_size(old_png), full);
 }
 
 // Answers that touch no file: usage errors (exit 2), help, version, file information as lines and as JSON.
@@ -261,8 +229,8 @@ TEST_F(Fpxconv, UsageVersionAndInfoAnswers)
     const std::string usage = any + "Try 'fpxconv --help'" + any, no_row = "(?:(?!\nrow )[\\s\\S])*";
     const struct { Names args; int code; std::string out, err; } rows[] = {
         {{}, 2, "", usage}, {{"--bogus", a}, 2, "", usage}, {{"-o"}, 2, "", usage}, {{"--resolution", "huge", a}, 2, "", usage},
-        {{"--threads", "-1", a}, 2, "", usage}, {{"--threads", "2x", a}, 2, "", usage}, {{"--png-level", "10", a}, 2, "", usage},
-        {{"--json", a}, 2, "", usage}, {{a, b}, 2, "", usage}, {{a, b, dir.file("c.png")}, 2, "", usage}, {{"--info"}, 2, "", usage},
+        {{"--threads", "2x", a}, 2, "", usage}, {{"--png-level", "10", a}, 2, "", usage}, {{"--json", a}, 2, "", usage},
+        {{a, b}, 2, "", usage}, {{a, b, dir.file("c.png")}, 2, "", usage},
         {{"--help"}, 0, "usage: fpxconv" + any, ""},
         {{"--version"}, 0, "fpxconv [0-9]+\\.[0-9]+\\.[0-9]+\nfilter /.*/libkx_fpx2\\.so, version 0x08000004\n", ""},
         {{"--version", "-v"}, 0, no_row + "(\nrow [0-9]+: .*){7}\nrow 7: szDLLName" + no_row, ""}, // eight rows
@@ -296,27 +264,16 @@ TEST_F(Fpxconv, ProgressBarOnlyOnATerminal)
     EXPECT_EQ(run({"-f", a}).err, ""); // piped: nothing
 }
 
-TEST_F(Fpxconv, ThreadsReachTheFilterThroughThePrivateProfile)
-{
-    for (const auto &[option, threads] : {std::pair{"-f", "0"}, {"--threads=3", "3"}}) {
-        const auto [status, log] = held_run({option, "-f", a}, [&](pid_t, const std::string &profile) {
-            EXPECT_EQ(profile, "; fpxconv's settings for one run, removed when the run ends\n[fpxconv]\n"
-                               "Driver=KR_FPX.0\nColorTableSource=FILE\nThreads=" + std::string(threads) + "\n");
-        });
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-        EXPECT_EQ(listing(tmp.path()), Names{});
-    }
-}
-
-// SIGINT while the run is held inside the import: the next progress answer cancels, the filter returns 61
-// before the picture is done, nothing is left, and the process ends by SIGINT.
+// SIGINT inside the import: the filter returns 61 before the picture is done, nothing is left, the process ends by it.
+// The private profile, read while the run is held, carries --threads to the filter.
 TEST_F(Fpxconv, CtrlCCancelsTheImportAndLeavesNothing)
 {
     const std::string full_log = scratch("full.log");
     ASSERT_EQ(run({a, dir.file("full.png")}, [&] { ::setenv("KXFPX_OUTPUT_LOG", full_log.c_str(), 1); }).exit_code(), 0);
     ::unlink(dir.file("full.png").c_str());
-    const auto [status, log] = held_run({a}, [](pid_t pid, const std::string &profile) {
-        ASSERT_NE(profile, "");
+    const auto [status, log] = held_run({"--threads=3", a}, [](pid_t pid, const std::string &profile) {
+        EXPECT_EQ(profile, "; fpxconv's settings for one run, removed when the run ends\n[fpxconv]\n"
+                           "Driver=KR_FPX.0\nColorTableSource=FILE\nThreads=3\n");
         ::kill(pid, SIGINT);
     });
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
