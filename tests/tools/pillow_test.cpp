@@ -1,5 +1,4 @@
-// Files fpxwrite makes open in Python Pillow, another FlashPix reader: raw tiles (RGB and grey) load to exactly
-// the written pixels, JPEG ones open. Skipped when Pillow is not installed.
+// Python Pillow, another FlashPix reader, loads raw tiles (RGB, grey) to exactly the written pixels and opens JPEG ones.
 #include "fpxwrite_fixture.h"
 
 using namespace fpxtest;
@@ -16,7 +15,6 @@ TEST(FpxPillow, OpensRawTilesToTheWrittenPixelsAndOpensJpegTiles)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        // Inputs of the stored kind (RGB or grey, no alpha) are stored as they are: their samples are the pixels.
         const bool grey = c.colour == ColourSpace::monochrome;
         Image image = rgb_picture(c.w, c.h);
         if (grey) {
@@ -35,7 +33,7 @@ TEST(FpxPillow, OpensRawTilesToTheWrittenPixelsAndOpensJpegTiles)
         const std::string script = "from PIL import Image; im = Image.open('" + fpx + "'); im.load(); open('" + raw +
                                    "', 'wb').write(im.convert('" + (grey ? "L" : "RGB") + "').tobytes())";
         ASSERT_EQ(std::system(("/usr/bin/python3 -c \"" + script + "\"").c_str()), 0);
-        if (c.compression == Compression::raw) { // Pillow's own JPEG tile decoding is not the reference
+        if (c.compression == Compression::raw) { // Pillow's JPEG decoding is not a reference
             EXPECT_EQ(kxtest::read_file(raw), std::string(image.samples.begin(), image.samples.end()));
         }
     }
