@@ -47,18 +47,10 @@ TEST(FindProperties, AHostileCountStopsAtTheStreamsEnd)
     EXPECT_EQ(pos[0], 0u);
 }
 
-TEST(PictureExtent, FillsTheRegionAndAspectAndScalesTranslations)
+// The extent itself shows in the import's extent calls; here a zero height converts nothing undefined (the
+// sanitizer build watches) and halving truncates toward zero and survives any count.
+TEST(PictureExtent, ZeroHeightAndHalving)
 {
-    SubimageInfo info{};
-    set_subimage_defaults(info);
-    info.affineMatrix[3] = 0.5f;
-    const CoordRect rect = picture_extent(info, 100, 40);
-    EXPECT_EQ(info.aspectRatio, 2.5f);
-    EXPECT_EQ(info.regionOfInterest[2], 2.5f);
-    EXPECT_EQ(info.affineMatrix[3], 20.0f);
-    EXPECT_EQ(rect.x2, 100);
-    EXPECT_EQ(rect.y2, 40);
-    // A zero height gives no undefined conversion: the sides saturate or vanish.
     SubimageInfo flat{};
     set_subimage_defaults(flat);
     (void)picture_extent(flat, 100, 0);
