@@ -74,7 +74,8 @@ TEST(CfbHostile, BadHeadersAreRefused)
     const struct { const char *what; size_t at; uint32_t value; int size; } cases[] = {
         {"signature", 0, 0, 2}, {"byte order", 28, 0xFEFF, 2}, {"sector shift 12", 30, 12, 2},
         {"mini sector shift", 32, 7, 2}, {"cutoff", 56, 2048, 4}, {"FAT sectors", 44, 5000000, 4},
-        {"no FAT sector", 44, 0, 4}, {"DIFAT sectors", 72, 10000000, 4}, {"MiniFAT sectors", 64, 4000000, 4},
+        {"FAT sectors past the file", 44, 20, 4}, {"no FAT sector", 44, 0, 4},
+        {"DIFAT sectors", 72, 10000000, 4}, {"MiniFAT sectors", 64, 4000000, 4},
         {"MiniFAT past its FAT chain", 64, 2, 4}, {"MiniFAT start outside the FAT", 60, 9999, 4}};
     for (const auto &c : cases) {
         Hostile h;
