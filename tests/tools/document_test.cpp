@@ -77,24 +77,19 @@ TEST(FpxDocument, StoredSamplesFollowChannelOrderWeightedByOpacity)
     }
 }
 
+// Stored transform values no import reads back against an independent answer (aspect, region and affine: the
+// extents and clip tests of tests/e2e).
 TEST(FpxDocument, TransformValues)
 {
     WriteOptions o;
-    TransformOptions &t = o.transform;
-    t.aspect_ratio = 1.25f;
-    t.region = std::array<float, 4>{0.1f, 0.2f, 1.0f, 0.9f};
-    t.filtering = -7.0f;
-    t.affine = std::array<float, 16>{0, -1, 0, 0.5f, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-    t.colour_twist = std::array<float, 16>{1, 0, 0, 0, 0, 0.5f, 0, 0.25f, 0, 0, 2, 0, 0, 0, 0, 1};
-    t.contrast = 2.0f;
+    o.transform.filtering = -7.0f;
+    o.transform.colour_twist = std::array<float, 16>{1, 0, 0, 0, 0, 0.5f, 0, 0.25f, 0, 0, 2, 0, 0, 0, 0, 1};
+    o.transform.contrast = 2.0f;
     const Document doc = build(o, rgb_picture(90, 60));
     EXPECT_EQ(props(doc, "\005Global Info").find(0x00010102)->u32(), 1u);
     const PropSet ts = props(doc, "\005Transform 000001");
-    ASSERT_EQ(ts.props.size(), 7u);
     const struct { uint32_t id, type, count; size_t at; float value; } values[] = {
-        {0x10000000, 0x04, 0, 0, 1.25f},    {0x10000001, 0x1004, 4, 4, 0.1f},    {0x10000001, 0x1004, 4, 16, 0.9f},
-        {0x10000002, 0x04, 0, 0, -7.0f},    {0x10000003, 0x1004, 16, 8, -1.0f},  {0x10000003, 0x1004, 16, 16, 0.5f},
-        {0x10000004, 0x1004, 16, 32, 0.25f}, {0x10000005, 0x04, 0, 0, 2.0f}};
+        {0x10000002, 0x04, 0, 0, -7.0f}, {0x10000004, 0x1004, 16, 32, 0.25f}, {0x10000005, 0x04, 0, 0, 2.0f}};
     for (const auto &v : values) {
         const Prop *p = ts.find(v.id);
         ASSERT_NE(p, nullptr) << std::hex << v.id;
