@@ -64,14 +64,14 @@ protected:
     }
     std::string scratch(const std::string &name) { return scratch_dir.file(name); }
 
-    // stdout and stderr go to scratch files (stderr to err_fd when given); in_child runs before exec.
-    pid_t start(const Names &args, const Child &in_child = {}, int err_fd = -1)
+    // stdout and stderr go to scratch files; in_child runs before exec.
+    pid_t start(const Names &args, const Child &in_child = {})
     {
         const pid_t pid = ::fork();
         if (pid == 0) {
             ::setenv("TMPDIR", tmp.path().c_str(), 1);
             ::dup2(::open(scratch("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
-            ::dup2(err_fd >= 0 ? err_fd : ::open(scratch("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+            ::dup2(::open(scratch("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
             if (in_child)
                 in_child();
             std::vector<char *> argv{const_cast<char *>(program.c_str())};
@@ -83,15 +83,14 @@ protected:
         }
         return pid;
     }
-    Result finish(pid_t pid)
+    Result run(const Names &args, const Child &in_child = {})
     {
         Result r;
-        ::waitpid(pid, &r.status, 0);
+        ::waitpid(start(args, in_child), &r.status, 0);
         r.out = kxtest::read_file(scratch("out"));
         r.err = kxtest::read_file(scratch("err"));
         return r;
     }
-    Result run(const Names &args, const Child &in_child = {}) { return finish(start(args, in_child)); }
 
     // A run held at its first output call (the call log is a full FIFO); on_hold gets the child and its private
     // profile. Returns the wait status and the log.
@@ -255,7 +254,7 @@ TEST_F(Fpxconv, ProgressBarOnlyOnATerminal)
 {
     int master, slave;
     ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-    const Result r = finish(start({a}, {}, slave));
+    const Result r = run({a}, [&] { ::dup2(slave, 2); });
     ::close(slave);
     const std::string screen = kxtest::read_all_and_close(master);
     EXPECT_EQ(r.exit_code(), 0);

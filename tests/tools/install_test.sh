@@ -11,8 +11,7 @@ trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for f in bin/fpxconv bin/fpxwrite include/kxfpx/filter.h include/kxfpx/setup.h \
-         share/man/man1/fpxconv.1; do
+for f in include/kxfpx/filter.h share/man/man1/fpxconv.1; do # the programs and setup.h: used below
     [ -f "$prefix/$f" ] || fail "$f is not installed"
 done
 PKG_CONFIG_PATH=$(dirname "$(find "$prefix" -name kxfpx.pc)")
