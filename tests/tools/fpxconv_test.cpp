@@ -91,41 +91,6 @@ protected:
         r.err = kxtest::read_file(scratch("err"));
         return r;
     }
-
-    // A run held at its first output call (the call log is a full FIFO); on_hold gets the child and its private
-    // profile. Returns the wait status and the log.
-    std::pair<int, std::string> held_run(const Names &args, const std::function<void(pid_t, const std::string &)> &on_hold)
-    {
-        const std::string fifo = scratch("log.fifo");
-        ::mkfifo(fifo.c_str(), 0600);
-        const int fd = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
-        for (const std::string &fill : {std::string(4096, '.'), std::string(".")})
-            while (::write(fd, fill.data(), fill.size()) > 0) {
-            }
-        const pid_t pid = start(args, [&] { ::setenv("KXFPX_OUTPUT_LOG", fifo.c_str(), 1); });
-        std::string profile;
-        for (int i = 0; i < 4000 && profile.empty(); ++i, ::usleep(5000))
-            for (const std::string &name : listing(tmp.path())) {
-                const std::string text = kxtest::read_file(tmp.file(name));
-                if (text.find("Threads=") != std::string::npos && text.back() == '\n')
-                    profile = text;
-            }
-        on_hold(pid, profile);
-        int status = -1;
-        std::string log;
-        char chunk[65536];
-        for (bool ended = false; !ended;) {
-            ended = ::waitpid(pid, &status, WNOHANG) == pid;
-            for (ssize_t n; (n = ::read(fd, chunk, sizeof chunk)) > 0;)
-                log.append(chunk, size_t(n));
-            pollfd p{fd, POLLIN, 0};
-            if (!ended)
-                ::poll(&p, 1, 100);
-        }
-        ::close(fd);
-        ::unlink(fifo.c_str());
-        return {status, log};
-    }
 };
 
 } // namespace
@@ -264,17 +229,41 @@ TEST_F(Fpxconv, ProgressBarOnlyOnATerminal)
 }
 
 // SIGINT inside the import: the filter returns 61 before the picture is done, nothing is left, the process ends by it.
-// The private profile, read while the run is held, carries --threads to the filter.
+// The run is held at its first output call (the call log is a full FIFO); its private profile, read meanwhile,
+// carries --threads to the filter.
 TEST_F(Fpxconv, CtrlCCancelsTheImportAndLeavesNothing)
 {
-    const std::string full_log = scratch("full.log");
+    const std::string full_log = scratch("full.log"), fifo = scratch("log.fifo");
     ASSERT_EQ(run({a, dir.file("full.png")}, [&] { ::setenv("KXFPX_OUTPUT_LOG", full_log.c_str(), 1); }).exit_code(), 0);
     ::unlink(dir.file("full.png").c_str());
-    const auto [status, log] = held_run({"--threads=3", a}, [](pid_t pid, const std::string &profile) {
-        EXPECT_EQ(profile, "; fpxconv's settings for one run, removed when the run ends\n[fpxconv]\n"
-                           "Driver=KR_FPX.0\nColorTableSource=FILE\nThreads=3\n");
-        ::kill(pid, SIGINT);
-    });
+    ::mkfifo(fifo.c_str(), 0600);
+    const int fd = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+    for (const std::string &fill : {std::string(4096, '.'), std::string(".")})
+        while (::write(fd, fill.data(), fill.size()) > 0) {
+        }
+    const pid_t pid = start({"--threads=3", a}, [&] { ::setenv("KXFPX_OUTPUT_LOG", fifo.c_str(), 1); });
+    std::string profile;
+    for (int i = 0; i < 4000 && profile.empty(); ++i, ::usleep(5000))
+        for (const std::string &name : listing(tmp.path())) {
+            const std::string text = kxtest::read_file(tmp.file(name));
+            if (text.find("Threads=") != std::string::npos && text.back() == '\n')
+                profile = text;
+        }
+    EXPECT_EQ(profile, "; fpxconv's settings for one run, removed when the run ends\n[fpxconv]\n"
+                       "Driver=KR_FPX.0\nColorTableSource=FILE\nThreads=3\n");
+    ::kill(pid, SIGINT);
+    int status = -1;
+    std::string log;
+    char chunk[65536];
+    for (bool ended = false; !ended;) {
+        ended = ::waitpid(pid, &status, WNOHANG) == pid;
+        for (ssize_t n; (n = ::read(fd, chunk, sizeof chunk)) > 0;)
+            log.append(chunk, size_t(n));
+        pollfd p{fd, POLLIN, 0};
+        if (!ended)
+            ::poll(&p, 1, 100);
+    }
+    ::close(fd);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
     EXPECT_EQ(kxtest::read_file(scratch("err")), "fpxconv: " + a + ": cancelled (code 61)\n");
     EXPECT_LT(count(log, "ImageRows"), count(kxtest::read_file(full_log), "ImageRows"));
