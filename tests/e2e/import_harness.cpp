@@ -23,9 +23,10 @@ namespace {
 
 constexpr int32_t kEscHostReadProc = 81, kEscResolution = 84;
 
-// The filter as a host loads it (dlopen, fltLoadPointers rows), loaded once and kept.
+// The filter dlopen'ed as a host loads it, with the loader's path in szDLLName; loaded once and kept. Entries are
+// taken by symbol: abi_test checks that the export rows a host reads hold the same addresses.
 struct HostFilter {
-    SharedLib lib{};
+    void *dl = nullptr;
     decltype(&ImportFile) importFile = nullptr;
     decltype(&xCreateSetup) createSetup = nullptr;
     decltype(&xDestroySetup) destroySetup = nullptr;
@@ -35,43 +36,29 @@ struct HostFilter {
     decltype(&GlobalLock) globalLock = nullptr;
     decltype(&GlobalUnlock) globalUnlock = nullptr;
     decltype(&GlobalFree) globalFree = nullptr;
+    bool ready = false;
 
-    template <typename F> void row(F &f, const char *name)
-    {
-        for (int i = 0; i < lib.rowCount; ++i)
-            if (std::strcmp(lib.rows[i].name, name) == 0)
-                f = reinterpret_cast<F>(lib.rows[i].entry);
-    }
-    template <typename F> void sym(F &f, const char *name) { f = reinterpret_cast<F>(dlsym(lib.dlHandle, name)); }
+    template <typename F> bool sym(F &f, const char *name) { return (f = reinterpret_cast<F>(dlsym(dl, name))); }
 
     static HostFilter &get()
     {
         static HostFilter f = [] {
             HostFilter f;
             const std::string path = bin_dir() + "/libkx_fpx2.so";
-            FltLoadPointersProc load = nullptr;
-            if ((f.lib.dlHandle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)))
-                f.sym(load, "fltLoadPointers");
-            if (!load)
-                return f;
-            load(&f.lib);
             char *dll = nullptr;
-            f.row(dll, "szDLLName");
-            if (dll)
+            f.dl = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+            f.ready = f.dl && f.sym(dll, "import_szDLLName") && f.sym(f.importFile, "ImportFile") &&
+                      f.sym(f.createSetup, "xCreateSetup") && f.sym(f.destroySetup, "xDestroySetup") &&
+                      f.sym(f.escapeSetup, "xEscapeSetup") && f.sym(f.getFileInfo, "GetFileInfo") &&
+                      f.sym(f.globalAlloc, "GlobalAlloc") && f.sym(f.globalLock, "GlobalLock") &&
+                      f.sym(f.globalUnlock, "GlobalUnlock") && f.sym(f.globalFree, "GlobalFree");
+            if (f.ready)
                 std::snprintf(dll, KX_PATH_SIZE, "%s", path.c_str());
-            f.row(f.importFile, "ImportFile"), f.row(f.createSetup, "CreateSetup");
-            f.row(f.destroySetup, "DestroySetup"), f.row(f.escapeSetup, "EscapeSetup");
-            f.row(f.getFileInfo, "GetFileInfo");
-            f.sym(f.globalAlloc, "GlobalAlloc"), f.sym(f.globalLock, "GlobalLock");
-            f.sym(f.globalUnlock, "GlobalUnlock"), f.sym(f.globalFree, "GlobalFree");
             return f;
         }();
-        f.ready = f.importFile && f.createSetup && f.destroySetup && f.escapeSetup && f.getFileInfo &&
-                  f.globalAlloc && f.globalLock && f.globalUnlock && f.globalFree;
         EXPECT_TRUE(f.ready) << "cannot load " << bin_dir() << "/libkx_fpx2.so";
         return f;
     }
-    bool ready = false;
 
     // One call's input: the host's stream, or a memory handle of the library's own kind
     // holding the file and the non-zero end marker by which the memory reader finds its length.

@@ -1,5 +1,4 @@
-// The filter loaded as a host loads it, ImportFile or GetFileInfo from one of
-// the three input sources, and what came back.
+// The filter loaded as a host loads it, ImportFile or GetFileInfo from one of the three input sources.
 #pragma once
 
 #include "support.h"
@@ -56,6 +55,7 @@ Edit edit_tiles(const std::function<void(int, uint8_t *)> &edit);
 inline const std::string kStorePath = "Data Object Store 000001";
 inline const std::string kImageContentsPath = kStorePath + "/\005Image Contents";
 inline const std::string kSubimageHeaderPath = kStorePath + "/Resolution 0000/Subimage 0000 Header";
+inline const std::string kSubimageDataPath = kStorePath + "/Resolution 0000/Subimage 0000 Data";
 // Document edits; a missing stream or property fails the test.
 std::vector<uint8_t> &stream_bytes(fpxw::Document &doc, const std::string &stream);
 Edit renamed(const std::string &path);  // the entry's name gets a suffix

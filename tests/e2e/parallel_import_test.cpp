@@ -12,6 +12,7 @@
 #include <dirent.h>
 
 using namespace kxtest;
+using namespace kxfpx::fpx;
 
 namespace {
 
@@ -20,75 +21,36 @@ fpxw::Image noise(int width, int height, int channels)
 {
     fpxw::Image image{width, height, channels, std::vector<uint8_t>(size_t(width) * height * channels)};
     uint32_t state = 12345;
-    for (uint8_t &v : image.samples) {
-        state = state * 1103515245u + 12345u;
-        v = uint8_t(state >> 24);
-    }
+    for (uint8_t &v : image.samples)
+        v = uint8_t((state = state * 1103515245u + 12345u) >> 24);
     return image;
 }
 
 void expect_same_at_every_thread_count(const std::string &path, const std::string &what)
 {
-    ImportRequest one;
-    one.threads = 1;
-    const ImportOutcome want = import_file(path, one);
+    const ImportOutcome want = import_file(path, {InputSource::path, 2, false, {}, {}, 1});
+    const Lines named = {"OpenWorkstation", "ActivateOutput"};  // they name a scratch file
     for (const int32_t threads : {2, 3, 0}) {
-        ImportRequest many;
-        many.threads = threads;
-        const ImportOutcome got = import_file(path, many);
+        const ImportOutcome got = import_file(path, {InputSource::path, 2, false, {}, {}, threads});
         const std::string label = what + " on " + std::to_string(threads) + " threads";
         EXPECT_EQ(got.code, want.code) << label;
         EXPECT_EQ(got.errors, want.errors) << label;
-        const Lines named = {"OpenWorkstation", "ActivateOutput"};  // they name a scratch file
         EXPECT_EQ(got.only(named, false), want.only(named, false)) << label;
         expect_same(got.picture, want.picture, label);
     }
 }
 
-// Sets field `field` (0 offset, 1 length, 2 kind) of the tiles `tiles`.
-Edit set_field(std::vector<int> tiles, size_t field, uint32_t value)
-{
-    return edit_tiles([=](int t, uint8_t *e) {
-        if (std::find(tiles.begin(), tiles.end(), t) != tiles.end())
-            std::memcpy(e + 4 * field, &value, 4);
-    });
-}
+void set_u32(uint8_t *at, uint32_t value) { std::memcpy(at, &value, 4); }
 
-// Flips a byte in the middle of the tile data of `tile`.
-Edit damage_tile(int tile)
+// Calls edit(entry, data stream) for the tiles `tiles` of the full resolution.
+Edit edit_tile_data(std::vector<int> tiles, std::function<void(uint8_t *, std::vector<uint8_t> &)> edit)
 {
-    return [tile](fpxw::Document &doc) {
-        std::vector<uint8_t> &header = stream_bytes(doc, kSubimageHeaderPath);
-        const size_t entry = kxfpx::fpx::kStreamHeaderSize + kxfpx::fpx::kSubimageHeaderLength +
-                             size_t(tile) * kxfpx::fpx::kTileEntrySize;
-        uint32_t offset = 0, length = 0;
-        std::memcpy(&offset, header.data() + entry, 4);
-        std::memcpy(&length, header.data() + entry + 4, 4);
-        std::vector<uint8_t> &data = stream_bytes(doc, kStorePath + "/Resolution 0000/Subimage 0000 Data");
-        data.at(kxfpx::fpx::kStreamHeaderSize + offset + length / 2) ^= 0x5A;
-    };
-}
-
-// Tiles `tiles` become 48 x 48 JPEG frames appended at the end of the data
-// stream, each stated as 1 byte long: decoded again on the calling thread,
-// they leave a third of their area as the previous strip left it.
-Edit small_frames_running_past(std::vector<int> tiles)
-{
-    return [tiles](fpxw::Document &doc) {
-        fpxw::JpegParams params;
-        params.subsampling = 0x22;
-        params.chroma = {false, true, true};
-        std::vector<uint8_t> tile;
-        ASSERT_EQ(fpxw::encode_tile(params, noise(48, 48, 3).samples.data(), 48, 48, true, tile), "");
-        std::vector<uint8_t> &data = stream_bytes(doc, kStorePath + "/Resolution 0000/Subimage 0000 Data");
-        std::vector<uint8_t> &header = stream_bytes(doc, kSubimageHeaderPath);
-        for (const int t : tiles) {
-            const size_t entry = kxfpx::fpx::kStreamHeaderSize + kxfpx::fpx::kSubimageHeaderLength +
-                                 size_t(t) * kxfpx::fpx::kTileEntrySize;
-            put_u32(header, entry, uint32_t(data.size() - kxfpx::fpx::kStreamHeaderSize));
-            put_u32(header, entry + 4, 1);
-            data.insert(data.end(), tile.begin(), tile.end());
-        }
+    return [=](fpxw::Document &doc) {
+        std::vector<uint8_t> &data = stream_bytes(doc, kSubimageDataPath);
+        edit_tiles([&](int t, uint8_t *e) {
+            if (std::find(tiles.begin(), tiles.end(), t) != tiles.end())
+                edit(e, data);
+        })(doc);
     };
 }
 
@@ -117,6 +79,22 @@ TEST(ParallelImport, WrittenAndDamagedFilesAsOnOneThread)
         return o;
     };
     const fpxw::WriteOptions ycbcr = jpeg([](fpxw::WriteOptions &) {});
+    // Tiles as 48 x 48 frames appended to the data, each stated as 1 byte long: decoded again on the calling
+    // thread, they leave a third of their area as the previous strip left it.
+    std::vector<uint8_t> frame;
+    fpxw::JpegParams params;
+    params.subsampling = 0x22;
+    params.chroma = {false, true, true};
+    ASSERT_EQ(fpxw::encode_tile(params, noise(48, 48, 3).samples.data(), 48, 48, true, frame), "");
+    const auto small_frame = [&frame](uint8_t *e, std::vector<uint8_t> &data) {
+        set_u32(e, uint32_t(data.size() - kStreamHeaderSize)), set_u32(e + 4, 1);
+        data.insert(data.end(), frame.begin(), frame.end());
+    };
+    const auto damage = [](uint8_t *e, std::vector<uint8_t> &data) {  // a byte in the middle of the tile
+        uint32_t offset = 0, length = 0;
+        std::memcpy(&offset, e, 4), std::memcpy(&length, e + 4, 4);
+        data.at(kStreamHeaderSize + offset + length / 2) ^= 0x5A;
+    };
     const struct {
         std::string what;
         fpxw::WriteOptions options;
@@ -138,10 +116,12 @@ TEST(ParallelImport, WrittenAndDamagedFilesAsOnOneThread)
         {"PhotoYCC with opacity", jpeg([](auto &o) { o.colour = fpxw::ColourSpace::photoycc; o.opacity = true; }), 4, {}},
         {"single-colour tiles among JPEG ones", jpeg([](auto &o) { o.flat_tile_list = {1, 9, 10}; }), 3, {}},
         {"raw and JPEG tiles in turn", jpeg([](auto &o) { o.compression = fpxw::Compression::mixed; }), 3, {}},
-        {"a tile running past its stated length", ycbcr, 3, set_field({7, 13}, 1, 1)},
-        {"small frames running past their bytes", ycbcr, 3, small_frames_running_past({12, 15, 20})},
-        {"damaged tiles in one strip", ycbcr, 3, [](fpxw::Document &doc) { damage_tile(10)(doc); damage_tile(13)(doc); }},
-        {"an invalid tile after JPEG ones", ycbcr, 3, set_field({21}, 2, kxfpx::fpx::kTileInvalid)},
+        {"a tile running past its stated length", ycbcr, 3,
+         edit_tiles([](int t, uint8_t *e) { if (t == 7 || t == 13) set_u32(e + 4, 1); })},
+        {"small frames running past their bytes", ycbcr, 3, edit_tile_data({12, 15, 20}, small_frame)},
+        {"damaged tiles in one strip", ycbcr, 3, edit_tile_data({10, 13}, damage)},
+        {"an invalid tile after JPEG ones", ycbcr, 3,
+         edit_tiles([](int t, uint8_t *e) { if (t == 21) set_u32(e + 8, kTileInvalid); })},
         {"a table index above the file's", ycbcr, 3, edit_tiles([](int t, uint8_t *e) { if (t == 18) e[15] = 9; })},
         {"tiles sharing their bytes", ycbcr, 3, edit_tiles([](int t, uint8_t *e) { if (t % 8 == 5) std::memcpy(e, e - 16, 8); })},
     };
