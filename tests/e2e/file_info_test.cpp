@@ -27,12 +27,10 @@ FileInfo query(const std::string &file, int32_t code, InputSource source = Input
 TEST(FileInfoQuery, CorpusFilesThroughEverySource)
 {
     KX_REQUIRE_CORPUS();
+    // Colour, grey, five bands claimed for one, PhotoYCC with opacity (the depth leaves it out).
     const struct { const char *name; int32_t width, height, bits; } files[] = {
-        {"rose_rgb.fpx", 70, 46, 24},  {"rose_grey.fpx", 70, 46, 8},  {"rose_bw.fpx", 70, 46, 8},
-        {"bw_one_band.fpx", 70, 46, 8}, {"bw_fill.fpx", 70, 46, 8}, {"bw_five_bands.fpx", 70, 46, 8},
-        {"jpeg_ycbcr_420.fpx", 150, 100, 24},  {"jpeg_progressive.fpx", 130, 90, 24},
-        {"jpeg_ycc_opacity.fpx", 120, 70, 24}, {"raw_blur_contrast.fpx", 140, 100, 24},
-    };
+        {"rose_rgb.fpx", 70, 46, 24}, {"rose_grey.fpx", 70, 46, 8}, {"bw_five_bands.fpx", 70, 46, 8},
+        {"jpeg_ycc_opacity.fpx", 120, 70, 24}};
     for (const auto &f : files)
         for (InputSource source : kSources) {
             const FileInfo info = query(corpus_file(f.name), KX_OK, source);
@@ -68,5 +66,4 @@ TEST(FileInfoQuery, SizesDepthsAndFailures)
     const std::string text = dir.write("t.txt", "not a compound file");
     for (InputSource source : kSources)
         query(text, KX_MISSING_STRUCTURE, source);
-    EXPECT_EQ(query(dir.file("none.fpx"), KX_MISSING_STRUCTURE).width, 0);
 }
