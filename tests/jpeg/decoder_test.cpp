@@ -29,9 +29,9 @@ void expect_same(const Case &c, const Bytes &stream, uint8_t chroma, uint32_t si
     ASSERT_TRUE(a.out == b.out) << what;
 }
 
-// Every tile against the reference and libjpeg-turbo; the first 200 also in the opacity mode (random colour
-// tables) and with other MCUs (partial bands, refusals; 0x1F: planes off the stack); the first 4 truncated at
-// every length and corrupted 300 times.
+// Every tile against libjpeg-turbo (and its end position); against the reference, the first 200 in the opacity
+// mode (random colour tables) and with other MCUs (partial bands, refusals; 0x1F: planes off the stack), the
+// first 4 truncated at every length and corrupted 300 times.
 TEST(Decoder, GeneratedTilesMatchReferenceAndLibjpegTurbo)
 {
     std::mt19937 rng(20240611), damage(7);
@@ -45,7 +45,6 @@ TEST(Decoder, GeneratedTilesMatchReferenceAndLibjpegTurbo)
     for (int n = 0; n < 1500; ++n) {
         const Case c = make_case(rng);
         const std::string what = "case " + std::to_string(n);
-        expect_same(c, c.stream, c.chroma, c.bytes(), what);
         if (n < 200) {
             expect_same(c, c.stream, c.chroma, c.bytes(), what + " mode 5", slots, 1);
             for (uint8_t mcu : {0x11, 0x12, 0x21, 0x22, 0x33, 0x1F})

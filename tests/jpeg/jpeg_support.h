@@ -114,7 +114,6 @@ struct Params {
     int restart = 0;                    // in MCUs
     int quality = 90;
     std::vector<int> ids = {};  // component identifiers, empty: libjpeg-turbo's
-    unsigned seed = 1;
 };
 
 // Empty when libjpeg-turbo refuses the parameters; 16-bit quantizers at low qualities.
@@ -122,7 +121,7 @@ inline Bytes encode(const Params &p)
 {
     const int nc = int(p.sampling.size());
     Bytes px(size_t(p.width) * size_t(p.height) * size_t(nc));
-    unsigned seed = p.seed;
+    unsigned seed = 1;
     for (size_t i = 0; i < px.size(); ++i) {
         const int x = int(i / size_t(nc)) % p.width, y = int(i / size_t(nc)) / p.width, c = int(i % size_t(nc));
         seed = seed * 1103515245u + 12345u;

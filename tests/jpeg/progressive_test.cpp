@@ -57,7 +57,7 @@ const Case kCases[] = {
 
 class Progressive : public ::testing::TestWithParam<Case> {};
 
-// The scans end where the data ends; ReadJPEG's pixels are libjpeg-turbo's coefficients through the reference
+// ReadJPEG ends where the data ends; its pixels are libjpeg-turbo's coefficients through the reference
 // transform (whole-image buffers kept from case to case as an import's tiles keep them); a destination one
 // byte short is refused unwritten.
 TEST_P(Progressive, ScansAndPixelsEqualLibjpegTurbo)
@@ -67,10 +67,8 @@ TEST_P(Progressive, ScansAndPixelsEqualLibjpegTurbo)
     const Bytes jpeg = encode(p);
     const ExpectedPlanes expected(jpeg);
     ASSERT_EQ(expected.ref.components.size(), p.sampling.size()) << expected.ref.error;
-    Scans d;
+    Scans d;  // for the frame only: ReadJPEG's result, end position and picture check the scans
     decode_scans(jpeg, d, false);
-    EXPECT_EQ(d.results, std::vector<int32_t>(d.results.size(), 0));
-    EXPECT_EQ(d.position, int32_t(jpeg.size()));
     const kj::ProgGeometry g(d.frame);
     uint64_t size = 0;
     ASSERT_TRUE(kj::ProgressiveOutputBytes(d.frame, &size));
@@ -111,8 +109,7 @@ TEST_P(Progressive, ScansAndPixelsEqualLibjpegTurbo)
 // coefficients, stream position); ReadJPEG ends in a defined code without writing outside its destination.
 TEST_P(Progressive, DamagedStreamsDecodeAsTheLiteralReader)
 {
-    Params p = GetParam().params;
-    p.seed = 7;
+    const Params &p = GetParam().params;
     const Bytes good = encode(p);
     ASSERT_FALSE(good.empty());
     std::mt19937 rng(12345);
