@@ -1,6 +1,7 @@
 // The real output library driven as an import drives it; its PNG, call log and errors checked.
 #include "output_fixture.h"
 #include "image.h"
+#include "scoped_env.h"
 
 #include <zlib.h>
 
@@ -70,16 +71,9 @@ protected:
     void SetUp() override
     {
         OutputTest::SetUp();
-        unsetenv("KXFPX_OUTPUT_LOG");
         std::strcpy(setup_->outputName, dir_.file("out.png").c_str());
         ASSERT_NE(open_library("libzo_unx2.so"), nullptr);
     }
-    void TearDown() override
-    {
-        unsetenv("KXFPX_OUTPUT_LOG");
-        OutputTest::TearDown();
-    }
-
     // The import's sequence of calls, drawing `src` in bands.
     int32_t draw(const Image &src, const Drawing &d = Drawing{})
     {
@@ -140,6 +134,7 @@ protected:
         return out;
     }
 
+    ScopedEnv no_log_{"KXFPX_OUTPUT_LOG", nullptr};
     TempDir dir_;
 };
 
@@ -191,7 +186,7 @@ TEST_F(PngOutput, CallLogRecordsEveryCallInOrder)
 {
     CloseGDSF(setup_->gdsf); // reloaded so that the log sees the library opened
     const std::string log = dir_.file("calls.log");
-    setenv("KXFPX_OUTPUT_LOG", log.c_str(), 1);
+    ScopedEnv logging("KXFPX_OUTPUT_LOG", log.c_str());
     ASSERT_NE(open_library("libzo_unx2.so"), nullptr);
     SetDeviceStrings(setup_->gdsf, "a", nullptr, "c");
     const Image src = pattern(1);
