@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
 #include <optional>
 #include <vector>
@@ -51,7 +50,8 @@ TEST(ColourSteps, PhotoYccAndYCbCrWorkedExamples)
     EXPECT_EQ((Rgb{px[3], px[4], px[5]}), (Rgb{0, 0, 0}));
 }
 
-// Every (Y, Cb, Cr) as one run, as padded rows and as an odd run: each byte equals the table lookups.
+// Every (Y, Cb, Cr) as one run, and padded rows of 37 pixels (a vector tail, unaligned starts): each byte equals
+// the table lookups.
 TEST(ColourSteps, YCbCrConversionOfEveryTripleEqualsTheTableLookups)
 {
     Tables t(false);
@@ -74,8 +74,6 @@ TEST(ColourSteps, YCbCrConversionOfEveryTripleEqualsTheTableLookups)
         for (size_t r = 0; r < 3; ++r)
             for (size_t i = 0; i < 37 * 3; ++i)
                 EXPECT_EQ(rows[r * (37 * 3 + 9) + i], want[r * (37 * 3 + 9) + i]) << r << " " << i;
-        YCbCrToRgb(1001, 1, 0, all.data() + 3, s, invert);
-        EXPECT_TRUE(std::equal(all.begin() + 3, all.begin() + 3 + 3003, want.begin() + 3));
     }
 }
 
