@@ -90,7 +90,8 @@ TEST(FpxFile, OlefileReadsEveryProperty)
                                                    [](const auto &e) { return !e.storage && e.name[0] == '\005'; })));
     for (const auto &[path, pairs] : l.props)
         for (const auto &[id, type] : pairs)
-            EXPECT_TRUE(type == (kVtVector | kVtR4) || (l.olefile_props.count(path) && l.olefile_props.at(path).count(id)))
+            EXPECT_TRUE(type == (kVtVector | kVtR4) ||
+                        (l.olefile_props.count(path) && l.olefile_props.at(path).count(id)))
                 << path << " property " << std::hex << id;
 }
 

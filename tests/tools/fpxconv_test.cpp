@@ -173,8 +173,8 @@ TEST_F(Fpxconv, EveryFailureIsOneLineNamingTheFileAndLeavesNoOutput)
         const Result r = run(row.args, row.in_child);
         EXPECT_EQ(r.exit_code(), 1) << row.message;
         EXPECT_EQ(r.err.rfind(row.first_line, 0), 0u) << r.err;
-        EXPECT_TRUE(r.err.find(row.message + "\n") != std::string::npos && count(r.err, "\n") == 1 + count(row.first_line, "\n"))
-            << r.err;
+        EXPECT_NE(r.err.find(row.message + "\n"), std::string::npos) << r.err;
+        EXPECT_EQ(count(r.err, "\n"), 1 + count(row.first_line, "\n")) << r.err;
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(listing(dir.path()), before) << row.message;
         EXPECT_EQ(listing(tmp.path()), Names{}) << row.message;
@@ -189,20 +189,24 @@ TEST_F(Fpxconv, EveryFailureIsOneLineNamingTheFileAndLeavesNoOutput)
 TEST_F(Fpxconv, UsageVersionAndInfoAnswers)
 {
     const std::string bad = dir.write("bad.fpx", "x"), missing = dir.file("missing.fpx"), any = "[\\s\\S]*";
-    const auto lit = [](const std::string &text) { return std::regex_replace(text, std::regex("[.^$|()\\[\\]{}*+?\\\\]"), "\\$&"); };
+    const auto lit = [](const std::string &text) {
+        return std::regex_replace(text, std::regex("[.^$|()\\[\\]{}*+?\\\\]"), "\\$&");
+    };
     const std::string usage = any + "Try 'fpxconv --help'" + any, no_row = "(?:(?!\nrow )[\\s\\S])*";
     const struct { Names args; int code; std::string out, err; } rows[] = {
-        {{}, 2, "", usage}, {{"--bogus", a}, 2, "", usage}, {{"-o"}, 2, "", usage}, {{"--resolution", "huge", a}, 2, "", usage},
-        {{"--threads", "2x", a}, 2, "", usage}, {{"--png-level", "10", a}, 2, "", usage}, {{"--json", a}, 2, "", usage},
-        {{a, b}, 2, "", usage}, {{a, b, dir.file("c.png")}, 2, "", usage},
+        {{}, 2, "", usage}, {{"--bogus", a}, 2, "", usage}, {{"-o"}, 2, "", usage}, {{"--json", a}, 2, "", usage},
+        {{"--resolution", "huge", a}, 2, "", usage}, {{"--threads", "2x", a}, 2, "", usage},
+        {{"--png-level", "10", a}, 2, "", usage}, {{a, b}, 2, "", usage}, {{a, b, dir.file("c.png")}, 2, "", usage},
         {{"--help"}, 0, "usage: fpxconv" + any, ""},
         {{"--version"}, 0, "fpxconv [0-9]+\\.[0-9]+\\.[0-9]+\nfilter /.*/libkx_fpx2\\.so, version 0x08000004\n", ""},
         {{"--version", "-v"}, 0, no_row + "(\nrow [0-9]+: .*){7}\nrow 7: szDLLName" + no_row, ""}, // eight rows
         {{"--info", a, missing, bad}, 1, lit(a + ": 256 x 192, 24 bits per pixel\n"),
-         lit("fpxconv: " + missing + ": cannot open the file (code 7)\nfpxconv: " + bad + ": damaged or unsupported content (code 14)\n")},
+         lit("fpxconv: " + missing + ": cannot open the file (code 7)\nfpxconv: " + bad +
+             ": damaged or unsupported content (code 14)\n")},
         {{"--info", "--json", a, missing}, 1,
-         lit("[\n {\"file\": \"" + a + "\", \"width\": 256, \"height\": 192, \"bits_per_pixel\": 24},\n {\"file\": \"" + missing +
-             "\", \"error\": \"cannot open the file\", \"code\": 7}\n]\n"), any},
+         lit("[\n {\"file\": \"" + a + "\", \"width\": 256, \"height\": 192, \"bits_per_pixel\": 24},\n {\"file\": \"" +
+             missing + "\", \"error\": \"cannot open the file\", \"code\": 7}\n]\n"),
+         any},
         {{"--info", "--json", a}, 0, any, ""},
     };
     for (const auto &row : rows) {
@@ -234,7 +238,8 @@ TEST_F(Fpxconv, ProgressBarOnlyOnATerminal)
 TEST_F(Fpxconv, CtrlCCancelsTheImportAndLeavesNothing)
 {
     const std::string full_log = scratch("full.log"), fifo = scratch("log.fifo");
-    ASSERT_EQ(run({a, dir.file("full.png")}, [&] { ::setenv("KXFPX_OUTPUT_LOG", full_log.c_str(), 1); }).exit_code(), 0);
+    const Child log_to = [&] { ::setenv("KXFPX_OUTPUT_LOG", full_log.c_str(), 1); };
+    ASSERT_EQ(run({a, dir.file("full.png")}, log_to).exit_code(), 0);
     ::unlink(dir.file("full.png").c_str());
     ::mkfifo(fifo.c_str(), 0600);
     const int fd = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);

@@ -1,4 +1,4 @@
-// Python Pillow, another FlashPix reader, loads raw tiles (RGB, grey) to exactly the written pixels and opens JPEG ones.
+// Python Pillow, another FlashPix reader, loads raw tiles (RGB, grey) to the written pixels and opens JPEG ones.
 #include "fpxwrite_fixture.h"
 
 using namespace fpxtest;
