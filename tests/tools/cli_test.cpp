@@ -79,8 +79,7 @@ TEST(FpxCli, TheToolWritesFromPngPpmAndSyntheticReproducibly)
     EXPECT_EQ(run_tool("--help"), 0);
     EXPECT_EQ(run_tool("--bogus x y"), 2);
     EXPECT_EQ(run_tool(dir.file("missing.png") + " " + out), 1);
-    for (const std::string &args : {png + " " + out, "--opacity --colour photoycc " + png + " " + out,
-                                    ppm + " " + out, "--synthetic 200x120 --progressive " + out}) {
+    for (const std::string &args : {png + " " + out, ppm + " " + out, "--synthetic 200x120 --progressive " + out}) {
         std::remove(out.c_str());
         EXPECT_EQ(run_tool(args), 0) << args;
         EXPECT_EQ(kxtest::read_file(out).substr(0, 8), "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1") << args;
