@@ -50,7 +50,9 @@ TEST(FilterKernel, BlurAndSharpenWeights)
         int32_t size;
         float centre, ring1, ring2, ring3;
     } cases[] = {
+        {-5.0f, 3, 4.0f, 1.0f, 0.0f, 0.0f},   // 5 is the largest 3 x 3 blur
         {-7.0f, 5, 3.6f, 1.0f, 0.6f, 0.0f},   // blur: 5 x 5
+        {-10.0f, 5, 3.0f, 1.0f, 0.75f, 0.0f}, // 10 is the largest 5 x 5 blur
         {3.0f, 3, 12.4f, -1.0f, 0.0f, 0.0f},  // sharpen: 3 x 3, centre + 8
         {-40.0f, 7, 0.0f, 1.0f, 1.5f, 3.0f},  // capped at 25
         {0.0f, 3, 13.0f, -1.0f, 0.0f, 0.0f},  // 0 sharpens
