@@ -10,6 +10,7 @@
 
 namespace {
 
+// The folded difference at the first mismatch, the count or the end; only a-z/A-Z fold.
 TEST(Stricmp, ResultIsTheFoldedDifferenceAtTheCountOrTheEnds)
 {
     const struct {
@@ -17,13 +18,10 @@ TEST(Stricmp, ResultIsTheFoldedDifferenceAtTheCountOrTheEnds)
         int32_t count; // -1: stricmp, else strnicmp
         int32_t expected;
     } cases[] = {
-        {"abc", "ABD", -1, -1},       {"ab", "AB", -1, 0},         {"abc", "ab", -1, 67},
-        {"", "a", -1, -65},           {"", "", -1, 0},             {"[", "{", -1, 91 - 123},
-        {"[", "a", -1, 91 - 65},      {"{", "A", -1, 123 - 65},    {"@", "`", -1, 64 - 96},
-        {"Z", "z", -1, 0},            {"\xE9", "\xC9", -1, 0xE9 - 0xC9}, {"a\xFF", "A", -1, 255},
-        {"ab", "AB", 10, 0},          {"abc", "abd", 2, 0},        {"abc", "abd", 3, -1},
-        {"abc", "ABX", 3, 'C' - 'X'}, {"x", "y", 0, 0},            {"abc", "ab", 3, 'C'},
-        {"ab", "abc", 5, -'C'},       {"[", "{", 1, 91 - 123},
+        {"abc", "ABD", -1, -1},    {"abc", "ab", -1, 67},     {"", "a", -1, -65},           {"", "", -1, 0},
+        {"[", "{", -1, 91 - 123},  {"@", "`", -1, 64 - 96},   {"Z", "z", -1, 0},            {"a\xFF", "A", -1, 255},
+        {"\xE9", "\xC9", -1, 0xE9 - 0xC9}, {"abc", "abd", 2, 0}, {"abc", "ABX", 3, 'C' - 'X'}, {"x", "y", 0, 0},
+        {"ab", "abc", 5, -'C'},    {"ab", "AB", 10, 0},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.a) + " / " + c.b + " / " + std::to_string(c.count));
@@ -41,26 +39,19 @@ TEST(CaseConversion, OnlyAsciiLettersChange)
     char lower[] = "az AZ 09 [`{@] \xC9\xDF";
     strlwr(lower);
     EXPECT_STREQ(lower, "az az 09 [`{@] \xC9\xDF");
-    char other[] = "Kr_FPX";
-    strlower(other);
-    EXPECT_STREQ(other, "kr_fpx");
 }
 
-TEST(Numeric, AbsAndComparisons)
+// The tolerance bound is included either way round; 1.0 - 1.02 is -0.020000000000000018 in double.
+TEST(Numeric, ToleranceComparisons)
 {
-    EXPECT_EQ(dabs(-3.5), 3.5);
     EXPECT_FALSE(std::signbit(dabs(-0.0)));
-    EXPECT_EQ(hypolen(-5.0, 12.0), 13.0);
-    EXPECT_EQ(hypolen(0.0, 0.0), 0.0);
-    // The bound is included, either way round; 1.0 - 1.02 is -0.020000000000000018 in double.
     const struct {
         int32_t (*compare)(double, double, double);
         double a, b, tolerance;
         int32_t expected;
     } cases[] = {
-        {feqf, 2.0, 1.0, 1.0, 1},     {feqf, 1.0, 2.0, 1.0, 1},         {feqf, 1.0, 2.5, 1.0, 0},
-        {feqf, 1.0, 1.02, 0.02, 0},   {feqf, 1.0, 1.02, 0.0200001, 1},  {fabseqf, 1.0, 1.5, 0.5, 1},
-        {fabseqf, 1.5, 1.0, 0.5, 1},  {fabseqf, 1.0, 1.5, 0.49, 0},     {fabseqf, -1.0, 1.0, 2.0, 1},
+        {feqf, 2.0, 1.0, 1.0, 1},    {feqf, 1.0, 2.0, 1.0, 1},    {feqf, 1.0, 1.02, 0.02, 0},
+        {fabseqf, 1.0, 1.5, 0.5, 1}, {fabseqf, 1.5, 1.0, 0.5, 1}, {fabseqf, 1.0, 1.5, 0.49, 0},
     };
     for (const auto &c : cases)
         EXPECT_EQ(c.compare(c.a, c.b, c.tolerance), c.expected) << c.a << " " << c.b << " " << c.tolerance;
