@@ -8,14 +8,13 @@
 
 #ifndef KXPORT_BARE
 
-/* The counters live in the test, so they outlive this library. */
 static int32_t unload_answer;
 static int32_t *unload_calls;
 static SharedLib **unload_record;
 
 static int32_t unload_output(SharedLib *lib)
 {
-    if (unload_calls) /* set by the test, or never */
+    if (unload_calls)
         ++*unload_calls, *unload_record = lib;
     return unload_answer;
 }
