@@ -9,8 +9,8 @@
 #include "jpeg/progressive_decode.h"
 #include "jpeg/read_jpeg.h"
 #include "io/io_support.h"
-#include "jpeg_errors.h"
 #include "jpeg_tiles.h"
+#include "oracles/fpx_parse.h"
 #include "oracles/jpeg_coefficients.h"
 
 #include <kxfpx/codes.h>
@@ -18,7 +18,6 @@
 #include <gtest/gtest.h>
 #include <jpeglib.h>
 
-#include <cstdlib>
 #include <random>
 
 namespace jpegtest {
@@ -127,47 +126,24 @@ inline Bytes encode(const Params &p)
         seed = seed * 1103515245u + 12345u;
         px[i] = uint8_t(x * (3 + c) + y * (5 - c) + int((seed >> 16) % 48) + ((x / 7 + y / 5) % 3) * 40);
     }
-    jpeg_compress_struct c{};
-    fpxw::JpegErrorManager err;
-    c.err = fpxw::install_jpeg_errors(err);
-    unsigned char *buffer = nullptr;
-    unsigned long size = 0;
-    if (setjmp(err.jump)) {
-        jpeg_destroy_compress(&c);
-        free(buffer);
-        return {};
-    }
-    jpeg_create_compress(&c);
-    jpeg_mem_dest(&c, &buffer, &size);
-    c.image_width = JDIMENSION(p.width);
-    c.image_height = JDIMENSION(p.height);
-    c.input_components = nc;
-    c.in_color_space = nc == 1 ? JCS_GRAYSCALE : nc == 3 ? JCS_YCbCr : JCS_CMYK;
-    jpeg_set_defaults(&c);
-    jpeg_set_colorspace(&c, c.in_color_space);
-    jpeg_set_quality(&c, p.quality, FALSE);
-    for (int i = 0; i < nc; ++i) {
-        c.comp_info[i].h_samp_factor = p.sampling[size_t(i)] >> 4;
-        c.comp_info[i].v_samp_factor = p.sampling[size_t(i)] & 15;
-        if (!p.ids.empty())
-            c.comp_info[i].component_id = p.ids[size_t(i)];
-    }
-    jpeg_simple_progression(&c);
-    if (!p.scans.empty()) {
-        c.scan_info = p.scans.data();
-        c.num_scans = int(p.scans.size());
-    }
-    c.restart_interval = unsigned(p.restart);
-    jpeg_start_compress(&c, TRUE);
-    while (c.next_scanline < c.image_height) {
-        JSAMPROW row = px.data() + c.next_scanline * size_t(p.width) * size_t(nc);
-        jpeg_write_scanlines(&c, &row, 1);
-    }
-    jpeg_finish_compress(&c);
-    jpeg_destroy_compress(&c);
-    Bytes out(buffer, buffer + size);
-    free(buffer);
-    return out;
+    return fpxtest::libjpeg_encode(
+        px.data(), p.width, p.height, nc, nc == 1 ? JCS_GRAYSCALE : nc == 3 ? JCS_YCbCr : JCS_CMYK,
+        [&p, nc](jpeg_compress_struct &c) {
+            jpeg_set_colorspace(&c, c.in_color_space);
+            jpeg_set_quality(&c, p.quality, FALSE);
+            for (int i = 0; i < nc; ++i) {
+                c.comp_info[i].h_samp_factor = p.sampling[size_t(i)] >> 4;
+                c.comp_info[i].v_samp_factor = p.sampling[size_t(i)] & 15;
+                if (!p.ids.empty())
+                    c.comp_info[i].component_id = p.ids[size_t(i)];
+            }
+            jpeg_simple_progression(&c);
+            if (!p.scans.empty()) {
+                c.scan_info = p.scans.data();
+                c.num_scans = int(p.scans.size());
+            }
+            c.restart_interval = unsigned(p.restart);
+        });
 }
 
 struct Outcome {

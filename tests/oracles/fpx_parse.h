@@ -8,9 +8,12 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
+
+struct jpeg_compress_struct;
 
 namespace fpxtest {
 
@@ -139,6 +142,12 @@ struct Decoded {
 // Decodes a tile with libjpeg-turbo; tables (may be empty) are read first
 // as a tables-only datastream into the same decompressor.
 Decoded decode_jpeg(const std::vector<uint8_t> &tables, const std::vector<uint8_t> &tile);
+
+// libjpeg-turbo's encoding of width x height interleaved samples of `components` bytes in colour space
+// `in_colour_space` (a J_COLOR_SPACE); `configure` sets parameters after jpeg_set_defaults. Empty when
+// libjpeg-turbo refuses them.
+std::vector<uint8_t> libjpeg_encode(const uint8_t *samples, int width, int height, int components,
+                                    int in_colour_space, const std::function<void(jpeg_compress_struct &)> &configure);
 
 // The reference for JPEG error: libjpeg-turbo's own encoding of a 64 x 64
 // tile of RGB (3 channels) or grey (1) samples with its standard colour

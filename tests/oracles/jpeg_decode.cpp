@@ -72,11 +72,10 @@ Decoded decode_jpeg(const std::vector<uint8_t> &tables, const std::vector<uint8_
     return out;
 }
 
-std::vector<uint8_t> reference_roundtrip(const std::vector<uint8_t> &tile, int channels, int quality,
-                                         int subsampling, bool keep_rgb)
+std::vector<uint8_t> libjpeg_encode(const uint8_t *samples, int width, int height, int components,
+                                    int in_colour_space, const std::function<void(jpeg_compress_struct &)> &configure)
 {
-    std::vector<uint8_t> result;
-    jpeg_compress_struct c;
+    jpeg_compress_struct c{};
     JpegErrorManager err;
     unsigned char *buffer = nullptr;
     unsigned long size = 0;
@@ -88,25 +87,39 @@ std::vector<uint8_t> reference_roundtrip(const std::vector<uint8_t> &tile, int c
     }
     jpeg_create_compress(&c);
     jpeg_mem_dest(&c, &buffer, &size);
-    c.image_width = 64;
-    c.image_height = 64;
-    c.input_components = channels;
-    c.in_color_space = channels == 3 ? JCS_RGB : JCS_GRAYSCALE;
+    c.image_width = JDIMENSION(width);
+    c.image_height = JDIMENSION(height);
+    c.input_components = components;
+    c.in_color_space = J_COLOR_SPACE(in_colour_space);
     jpeg_set_defaults(&c);
-    if (keep_rgb && channels == 3)
-        jpeg_set_colorspace(&c, JCS_RGB);
-    jpeg_set_quality(&c, quality, TRUE);
-    c.comp_info[0].h_samp_factor = subsampling >> 4;
-    c.comp_info[0].v_samp_factor = subsampling & 15;
+    configure(c);
     jpeg_start_compress(&c, TRUE);
-    while (c.next_scanline < 64) {
-        JSAMPROW row = const_cast<JSAMPROW>(tile.data() + c.next_scanline * 64 * size_t(channels));
+    const size_t stride = size_t(width) * size_t(components);
+    while (c.next_scanline < c.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(samples + c.next_scanline * stride);
         jpeg_write_scanlines(&c, &row, 1);
     }
     jpeg_finish_compress(&c);
     jpeg_destroy_compress(&c);
     std::vector<uint8_t> stream(buffer, buffer + size);
     free(buffer);
+    return stream;
+}
+
+std::vector<uint8_t> reference_roundtrip(const std::vector<uint8_t> &tile, int channels, int quality,
+                                         int subsampling, bool keep_rgb)
+{
+    const std::vector<uint8_t> stream =
+        libjpeg_encode(tile.data(), 64, 64, channels, channels == 3 ? JCS_RGB : JCS_GRAYSCALE,
+                       [&](jpeg_compress_struct &c) {
+                           if (keep_rgb && channels == 3)
+                               jpeg_set_colorspace(&c, JCS_RGB);
+                           jpeg_set_quality(&c, quality, TRUE);
+                           c.comp_info[0].h_samp_factor = subsampling >> 4;
+                           c.comp_info[0].v_samp_factor = subsampling & 15;
+                       });
+    if (stream.empty())
+        return {};
     Decoded d = decode_jpeg({}, stream);
     if (!d.error.empty())
         return {};
