@@ -167,12 +167,12 @@ TEST(FindFilter, MovedOutputFolder)
     fs::create_directories(moved);
     for (const char *lib : {"libkx_fpx2.so", "libyt_ut.so", "libqe_core.so"})
         fs::copy_file(kxtest::bin_dir() + "/" + lib, moved + "/" + lib);
-    auto probe = [&](const std::string &filter, const std::string &name, size_t size) {
+    auto probe = [&](const std::string &filter, const std::string &name) {
         const std::string program = std::string(KXPORT_TESTLIB_DIR) + "/kxport_probe";
-        return run_child(program, {program, filter, name, std::to_string(size)}, root.path(),
+        return run_child(program, {program, filter, name}, root.path(),
                          {{"LD_LIBRARY_PATH", std::nullopt}, {"LD_PRELOAD", std::nullopt}, {"PATH", "/usr/bin:/bin"}});
     };
-    const std::string out = probe(moved + "/libkx_fpx2.so", "libqe_core.so", 260);
+    const std::string out = probe(moved + "/libkx_fpx2.so", "libqe_core.so");
     std::istringstream lines(out);
     int from_moved = 0;
     for (std::string line; std::getline(lines, line);) {
@@ -183,7 +183,7 @@ TEST(FindFilter, MovedOutputFolder)
     EXPECT_EQ(from_moved, 2) << out;
     EXPECT_NE(out.find("find 1 " + moved + "/libqe_core.so\n"), std::string::npos) << out;
     // A relative load path gives a "./" result (the tight-buffer rows of the search table cover the cut).
-    EXPECT_NE(probe("moved/libkx_fpx2.so", "libyt_ut.so", 260).find("find 1 ./moved/libyt_ut.so\n"), std::string::npos);
+    EXPECT_NE(probe("moved/libkx_fpx2.so", "libyt_ut.so").find("find 1 ./moved/libyt_ut.so\n"), std::string::npos);
 }
 
 } // namespace

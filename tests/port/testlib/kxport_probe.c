@@ -1,11 +1,10 @@
-/* kxport_probe FILTER NAME SIZE: loads a filter in a clean process, prints "loaded PATH" for every object
+/* kxport_probe FILTER NAME: loads a filter in a clean process, prints "loaded PATH" for every object
  * loaded, then "find RESULT BUFFER" from the filter's FindFilter. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <link.h>
 #include <stdint.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 
 static int print_object(struct dl_phdr_info *info, size_t size, void *data)
@@ -18,7 +17,7 @@ static int print_object(struct dl_phdr_info *info, size_t size, void *data)
 
 int main(int argc, char **argv)
 {
-    if (argc != 4)
+    if (argc != 3)
         return 1;
     void *filter = dlopen(argv[1], RTLD_NOW);
     if (!filter) {
@@ -29,11 +28,8 @@ int main(int argc, char **argv)
     int32_t (*find)(char *, int16_t) = (int32_t(*)(char *, int16_t))dlsym(filter, "FindFilter");
     if (!find)
         return 3;
-    char buffer[1100] = {0};
+    char buffer[260] = {0};
     strncpy(buffer, argv[2], sizeof buffer - 1);
-    int size = atoi(argv[3]);
-    if (size < 1 || size > (int)sizeof buffer)
-        size = (int)sizeof buffer;
-    printf("find %d %s\n", find(buffer, (int16_t)size), buffer);
+    printf("find %d %s\n", find(buffer, (int16_t)sizeof buffer), buffer);
     return 0;
 }
