@@ -22,57 +22,34 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr size_t kNameBuffer = 260;
-constexpr size_t kTempnamTail = std::strlen("/file") + 6; // "<dir>/file" and six more characters
+constexpr int32_t kNoHook = 99;
 
 struct HookLog {
-    int calls = 0;
-    int32_t answer = 0;
+    int calls = 0, closes = 0;
+    int32_t answer = kNoHook;
     QorHostStream *object_on_entry = reinterpret_cast<QorHostStream *>(1);
     char *path = nullptr;
     uint32_t mode = 99;
-    QorHostStream *hand_over = nullptr; // stored in the slot when answering 0
-    int closes = 0;
 };
 HookLog hook_log;
 
+// Answering 0 hands over a stream that the caller must close.
 int32_t recording_hook(QorHostStream **object, char *path, uint32_t mode)
 {
+    static QorHostStream stream{};
+    stream.close = [](QorHostStream *) -> int32_t { return ++hook_log.closes, 0; };
     hook_log.calls++, hook_log.object_on_entry = *object, hook_log.path = path, hook_log.mode = mode;
     std::strcpy(path, "written by the hook");
     if (hook_log.answer == 0)
-        *object = hook_log.hand_over;
+        *object = &stream;
     return hook_log.answer;
 }
-
-class TempName : public ::testing::Test {
-protected:
-    void SetUp() override { HostClearOptions(), hook_log = HookLog{}; }
-    void TearDown() override { HostClearOptions(); }
-
-    void install_hook(int32_t answer)
-    {
-        hook_log.answer = answer;
-        ASSERT_EQ(HostSetFileHook(reinterpret_cast<void (*)()>(&recording_hook)), 0);
-    }
-    // One call with a buffer of 260 bytes pre-filled, plus a guard after it.
-    int32_t call()
-    {
-        bytes_.assign(kNameBuffer + 16, '#');
-        const int32_t result = QORGetTempFileName(1, 2, 3, bytes_.data());
-        EXPECT_EQ(std::string(bytes_.data() + kNameBuffer, 16), std::string(16, '#')) << "written past the buffer";
-        return result;
-    }
-    std::string name() const { return std::string(bytes_.data(), strnlen(bytes_.data(), kNameBuffer)); }
-
-    kxtest::ScopedEnv no_tmpdir_{"TMPDIR", nullptr}; // $TMPDIR is preferred over the host's directory
-    std::vector<char> bytes_;
-};
 
 // "<dir>/file" and six characters: a regular file the caller owns, mode 0600; removed here.
 ::testing::AssertionResult is_new_private_file_in(const std::string &name, const std::string &dir)
 {
     struct stat st;
-    const bool shaped = name.size() == dir.size() + kTempnamTail && name.rfind(dir + "/file", 0) == 0;
+    const bool shaped = name.size() == dir.size() + std::strlen("/file") + 6 && name.rfind(dir + "/file", 0) == 0;
     const bool exists = ::lstat(name.c_str(), &st) == 0;
     ::unlink(name.c_str());
     if (!shaped || !exists)
@@ -82,27 +59,9 @@ protected:
     return ::testing::AssertionSuccess();
 }
 
-TEST_F(TempName, HookAnsweringZeroMeansNoNameAndItsStreamIsClosed)
+TEST(TempName, HookThenHostDirectoryFromByteEightOfTheOptionElseTmp)
 {
-    install_hook(0);
-    QorHostStream object{};
-    object.close = [](QorHostStream *) -> int32_t { return ++hook_log.closes, 0; };
-    hook_log.hand_over = &object;
-    kxtest::TempDir dir;
-    ASSERT_EQ(HostSetTempDirectory(dir.path().c_str()), 0);
-    EXPECT_EQ(call(), 0);
-    EXPECT_EQ(bytes_[0], '\0');
-    EXPECT_EQ(hook_log.calls, 1);
-    EXPECT_EQ(hook_log.object_on_entry, nullptr); // a zeroed word
-    EXPECT_EQ(hook_log.path, bytes_.data());
-    EXPECT_EQ(hook_log.mode, 0u);
-    EXPECT_EQ(hook_log.closes, 1);
-    EXPECT_TRUE(fs::is_empty(dir.path()));
-    EXPECT_EQ(QORGetTempFileName(0, 0, 0, nullptr), 0); // no buffer
-}
-
-TEST_F(TempName, HostDirectoryFromByteEightOfTheOptionElseTmp)
-{
+    kxtest::ScopedEnv no_tmpdir("TMPDIR", nullptr); // $TMPDIR is preferred over the host's directory
     // The folder plus 11 characters: 259 and the NUL fill the 260-byte buffer, one more is refused.
     kxtest::TempDir dir;
     const std::string fits = dir.file(std::string(248 - dir.path().size() - 1, 'l'));
@@ -115,37 +74,50 @@ TEST_F(TempName, HostDirectoryFromByteEightOfTheOptionElseTmp)
         const char *what;
         int32_t option; // -1: the file hook's global option
         std::string value;
-        int32_t hook_answer; // 0: no hook
-        std::string where;   // empty: no name
+        int32_t hook_answer;
+        std::string where; // empty: no name
     } cases[] = {
-        {"no options", 0, "", 0, "/tmp"},
+        {"no options", 0, "", kNoHook, "/tmp"},
+        {"hook answering 0: no name, the stream closed", YT_OPTION_TEMP_DIR, zeros + fits + '\0', 0, ""},
         {"hook answering 1", 0, "", 1, "/tmp"},
-        {"hook answering -1", 0, "", -1, "/tmp"},
-        {"hook option holding null", -1, zeros, 0, "/tmp"},
-        {"option set without the directory", 1234, std::string("\5\0\0\0", 4), 0, "/tmp"},
-        {"directory option too big for its block", YT_OPTION_TEMP_DIR, too_big, 0, "/tmp"},
+        {"hook option holding null", -1, zeros, kNoHook, "/tmp"},
+        {"option set without the directory", 1234, std::string("\5\0\0\0", 4), kNoHook, "/tmp"},
+        {"directory option too big for its block", YT_OPTION_TEMP_DIR, too_big, kNoHook, "/tmp"},
         // No NUL: the text is cut at the block's last byte, a folder that does not exist.
-        {"directory filling the whole block", YT_OPTION_TEMP_DIR, zeros + "/" + std::string(255, 'a'), 0, "/tmp"},
-        {"eight bytes before the directory", YT_OPTION_TEMP_DIR, "ABCDEFGH" + dir.path() + '\0', 0, dir.path()},
-        {"a hook that lets names be made", YT_OPTION_TEMP_DIR, zeros + dir.path() + '\0', 3, dir.path()},
-        {"a name of 259 characters", YT_OPTION_TEMP_DIR, zeros + fits + '\0', 0, fits},
-        {"a name of 260 characters", YT_OPTION_TEMP_DIR, zeros + too_long + '\0', 0, ""},
+        {"directory filling the whole block", YT_OPTION_TEMP_DIR, zeros + "/" + std::string(255, 'a'), kNoHook,
+         "/tmp"},
+        {"eight bytes before the directory", YT_OPTION_TEMP_DIR, "ABCDEFGH" + dir.path() + '\0', kNoHook, dir.path()},
+        {"a name of 259 characters", YT_OPTION_TEMP_DIR, zeros + fits + '\0', kNoHook, fits},
+        {"a name of 260 characters", YT_OPTION_TEMP_DIR, zeros + too_long + '\0', kNoHook, ""},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         HostClearOptions(), hook_log = HookLog{};
-        if (c.hook_answer)
-            install_hook(c.hook_answer);
+        hook_log.answer = c.hook_answer;
+        if (c.hook_answer != kNoHook) {
+            ASSERT_EQ(HostSetFileHook(reinterpret_cast<void (*)()>(&recording_hook)), 0);
+        }
         const uint32_t size = static_cast<uint32_t>(c.value.size());
         if (c.option) {
             ASSERT_EQ(c.option == -1 ? HostSetGlobalOption(YT_OPTION_FILE_HOOK, c.value.data(), size)
                                      : HostSetOption(c.option, c.value.data(), size), 0);
         }
-        EXPECT_EQ(call(), c.where.empty() ? 0 : 1);
-        EXPECT_EQ(hook_log.calls, c.hook_answer ? 1 : 0);
-        EXPECT_TRUE(c.where.empty() ? name().empty() : is_new_private_file_in(name(), c.where)) << name();
+        std::vector<char> bytes(kNameBuffer + 16, '#');
+        EXPECT_EQ(QORGetTempFileName(1, 2, 3, bytes.data()), c.where.empty() ? 0 : 1);
+        EXPECT_EQ(std::string(bytes.data() + kNameBuffer, 16), std::string(16, '#')) << "written past the buffer";
+        const std::string name(bytes.data(), strnlen(bytes.data(), kNameBuffer));
+        EXPECT_TRUE(c.where.empty() ? name.empty() : is_new_private_file_in(name, c.where)) << name;
+        EXPECT_EQ(hook_log.calls, c.hook_answer != kNoHook ? 1 : 0);
+        EXPECT_EQ(hook_log.closes, c.hook_answer == 0 ? 1 : 0);
+        if (c.hook_answer != kNoHook) { // a zeroed object word, the caller's buffer, mode 0
+            EXPECT_EQ(hook_log.object_on_entry, nullptr);
+            EXPECT_EQ(hook_log.path, bytes.data());
+            EXPECT_EQ(hook_log.mode, 0u);
+        }
     }
+    HostClearOptions();
     EXPECT_TRUE(fs::is_empty(fits) && fs::is_empty(too_long)) << "a file left";
+    EXPECT_EQ(QORGetTempFileName(0, 0, 0, nullptr), 0);
 }
 
 } // namespace
