@@ -17,11 +17,10 @@ TEST(SGetName, FilePartWithoutLastExtension)
     const struct {
         const char *path, *expected;
     } cases[] = {
-        {"/usr/lib/libkx_fpx2.so", "libkx_fpx2"}, {"C:\\filters\\kx_fpx2.dll", "kx_fpx2"},
-        {"a\\b/c.d", "b/c"},                      // a backslash anywhere wins over '/'
-        {"dir/a\\b.x", "b"},       {"drive:name.x.y", "name.x"}, // only the last extension goes
-        {"x/drive:name", "drive:name"},           // '/' is tried before ':'
-        {"plain", "plain"},        {".ini", ""}, {"dir/", ""}, {"", ""},
+        {"/usr/lib/libkx_fpx2.so", "libkx_fpx2"}, {"a\\b/c.d", "b/c"}, // a backslash anywhere wins over '/'
+        {"drive:name.x.y", "name.x"},            // only the last extension goes
+        {"x/drive:name", "drive:name"},          // '/' is tried before ':'
+        {"plain", "plain"}, {".ini", ""}, {"", ""},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.path);
@@ -46,8 +45,6 @@ TEST(GetProfileDirectory, IniDirThenTheBareName)
         {"i/p.ini", "@/i/", "p.ini", nullptr, 0, "@/i/p.ini"}, // no second slash
         {"i/p.ini w/p.ini", "@/i", "p.ini", "/lib/other.so", 0, "@/i/p.ini"},
         {"w/libkx_fpx2.ini", nullptr, "", "/opt/x/libkx_fpx2.so", 0, "libkx_fpx2.ini"},
-        {"w/libkx_fpx2.ini", "", "", "/opt/x/libkx_fpx2.so", 0, "libkx_fpx2.ini"},
-        {"w/libkx_fpx2.ini", "/nonexistent-dir", "", "/opt/x/libkx_fpx2.so", 0, "libkx_fpx2.ini"},
         {"", "@/i", "", "lib/libkx_fpx2.so", 1, "libkx_fpx2.ini"},
         {"", "@/i", "", nullptr, 1, ""},
         // An INIDIR of 144 characters or more is not used.
