@@ -18,10 +18,11 @@ TEST(Stricmp, ResultIsTheFoldedDifferenceAtTheCountOrTheEnds)
         int32_t count; // -1: stricmp, else strnicmp
         int32_t expected;
     } cases[] = {
-        {"abc", "ABD", -1, -1},    {"abc", "ab", -1, 67},     {"", "a", -1, -65},           {"", "", -1, 0},
-        {"[", "{", -1, 91 - 123},  {"@", "`", -1, 64 - 96},   {"Z", "z", -1, 0},            {"a\xFF", "A", -1, 255},
-        {"\xE9", "\xC9", -1, 0xE9 - 0xC9}, {"abc", "abd", 2, 0}, {"abc", "ABX", 3, 'C' - 'X'}, {"x", "y", 0, 0},
-        {"ab", "abc", 5, -'C'},    {"ab", "AB", 10, 0},
+        {"abc", "ABD", -1, -1},            {"abc", "ab", -1, 67},             {"", "a", -1, -65},
+        {"", "", -1, 0},                   {"[", "{", -1, 91 - 123},          {"@", "`", -1, 64 - 96},
+        {"Z", "z", -1, 0},                 {"a\xFF", "A", -1, 255},           {"\xE9", "\xC9", -1, 0xE9 - 0xC9},
+        {"abc", "abd", 2, 0},              {"abc", "ABX", 3, 'C' - 'X'},      {"x", "y", 0, 0},
+        {"ab", "abc", 5, -'C'},            {"ab", "AB", 10, 0},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.a) + " / " + c.b + " / " + std::to_string(c.count));
