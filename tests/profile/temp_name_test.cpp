@@ -81,7 +81,6 @@ TEST(TempName, HookThenHostDirectoryFromByteEightOfTheOptionElseTmp)
         {"hook answering 0: no name, the stream closed", YT_OPTION_TEMP_DIR, zeros + fits + '\0', 0, ""},
         {"hook answering 1", 0, "", 1, "/tmp"},
         {"hook option holding null", -1, zeros, kNoHook, "/tmp"},
-        {"option set without the directory", 1234, std::string("\5\0\0\0", 4), kNoHook, "/tmp"},
         {"directory option too big for its block", YT_OPTION_TEMP_DIR, too_big, kNoHook, "/tmp"},
         // No NUL: the text is cut at the block's last byte, a folder that does not exist.
         {"directory filling the whole block", YT_OPTION_TEMP_DIR, zeros + "/" + std::string(255, 'a'), kNoHook,
