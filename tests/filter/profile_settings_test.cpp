@@ -73,7 +73,7 @@ TEST_F(ProfileSettings, LoadsDriverColoursFontsAndOption)
     EXPECT_EQ(setup->options.resolutionChoice, 1);
 }
 
-TEST_F(ProfileSettings, PartialEntriesAndListsStartingLate)
+TEST_F(ProfileSettings, PartialEntriesFileSourceAndListFlags)
 {
     // A colour without its third number keeps the old name; no ColorTableSource is not FILE.
     use("[M]\nDriver=D\nColor[000]=(10, 20)\n", "M");
@@ -85,12 +85,11 @@ TEST_F(ProfileSettings, PartialEntriesAndListsStartingLate)
     EXPECT_EQ(setup->colourTableLength, 1);
     EXPECT_EQ(setup->options.resolutionChoice, 2);
 
-    use("[M]\nDriver=D\nColorTableSource=file\nColor[001]=(1, 2, 3), \"x\"\nFont[002]=\"a\",\"b\",\"c\"\n", "M");
+    use("[M]\nDriver=D\nColorTableSource=file\nColor[000]=(1, 2, 3)\n", "M");
     setup->fontCount = 7;
     ASSERT_EQ(xLoadProfile(setup.get(), 1, 1), 1);
-    EXPECT_EQ(setup->colourEntryCount, 0);
     EXPECT_EQ(setup->fontCount, 0);
-    EXPECT_EQ(setup->colourTableLength, 0); // "file" counts as FILE
+    EXPECT_EQ(setup->colourTableLength, 0); // "file" counts as FILE, whatever the colours
     setup->fontCount = 7, setup->colourEntryCount = 8; // flags off: the lists are not read at all
     ASSERT_EQ(xLoadProfile(setup.get(), 0, 0), 1);
     EXPECT_EQ(setup->fontCount, 7);
