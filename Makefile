@@ -2,6 +2,7 @@
 #   make run    builds everything and converts the bundled sample to PNG
 #               ($(BUILD)/sample.png)
 #   make test   builds everything and runs the test suite
+# Both first install the Debian packages they need when some are missing.
 # SANITIZE=1 builds with AddressSanitizer and UBSan into build-asan/,
 # SANITIZE=thread with ThreadSanitizer into build-tsan/.
 BUILD ?= build
@@ -20,7 +21,9 @@ endif
 all: configure
 	cmake --build $(BUILD) -j $(JOBS) -- --no-print-directory
 
+# .ci/deps installs the Debian packages the build and tests need when some are missing.
 configure:
+	./.ci/deps
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
 
 SAMPLE_PNG = $(BUILD)/sample.png
